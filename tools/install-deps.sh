@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, run and test the client.
+# Idempotent: only packages that are missing are installed.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake pkg-config git
+  qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+  libopenconnect-dev libgnutls28-dev
+  libcpp-httplib-dev libssl-dev openssl
+  # build-time resources: flags, country codes, animated spinner
+  iso-flags-png-320x240 iso-codes imagemagick
+  # run time
+  openvpn vpnc-scripts iputils-ping nftables iproute2
+  # tests
+  ocserv iperf3 xvfb xauth trayer x11-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+$SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
