@@ -1,4 +1,4 @@
-#include "common/shadow.h"
+#include "common/gui/shadow.h"
 
 #include <QGraphicsDropShadowEffect>
 #include <QWidget>
