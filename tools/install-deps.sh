@@ -15,6 +15,8 @@ PACKAGES=(
   openvpn vpnc-scripts iputils-ping nftables iproute2
   # tests
   ocserv iperf3 xvfb xauth trayer x11-utils
+  # reference clients for the lab benchmarks and lab checks
+  openconnect
 )
 
 missing=()
