@@ -1,0 +1,106 @@
+#include "rasteriser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <cmath>
+
+namespace Varnel {
+namespace Art {
+
+namespace {
+
+// A layer is painted over the whole canvas, so its drawing must have the
+// canvas's proportions; anything else would be a distorted picture.
+bool sameAspect(const QSizeF &a, const QSizeF &b)
+{
+    const qreal ra = a.width() / a.height();
+    const qreal rb = b.width() / b.height();
+    return std::abs(ra - rb) <= 0.01 * rb;
+}
+
+} // namespace
+
+Rasteriser::Rasteriser(const QString &sourceDir)
+    : m_sourceDir(sourceDir)
+{
+}
+
+QImage Rasteriser::render(const QVector<LayerSpec> &layers, const QSize &size, qreal extraRotation,
+                          QString *error) const
+{
+    if (size.isEmpty()) {
+        *error = QStringLiteral("empty picture size");
+        return {};
+    }
+    if (layers.isEmpty()) {
+        *error = QStringLiteral("no layers");
+        return {};
+    }
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    for (const LayerSpec &layer : layers) {
+        if (!paintLayer(painter, layer, size, extraRotation, error))
+            return {};
+    }
+    painter.end();
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+bool Rasteriser::paintLayer(QPainter &painter, const LayerSpec &layer, const QSize &size,
+                            qreal extraRotation, QString *error) const
+{
+    QFile file(QDir(m_sourceDir).filePath(layer.file));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+        return false;
+    }
+    QSvgRenderer renderer(recolour(file.readAll(), layer.colours));
+    if (!renderer.isValid()) {
+        *error = QStringLiteral("%1 is not a valid SVG drawing").arg(file.fileName());
+        return false;
+    }
+    if (!sameAspect(renderer.viewBoxF().size(), QSizeF(size))) {
+        *error = QStringLiteral("%1 has a view box of %2 x %3, not the proportions of %4 x %5")
+                     .arg(file.fileName())
+                     .arg(renderer.viewBoxF().width())
+                     .arg(renderer.viewBoxF().height())
+                     .arg(size.width())
+                     .arg(size.height());
+        return false;
+    }
+    const QPointF centre(size.width() / 2.0, size.height() / 2.0);
+    const QSizeF scaled = QSizeF(size) * layer.scale;
+    painter.save();
+    painter.translate(centre);
+    painter.rotate(layer.rotation + extraRotation);
+    renderer.render(&painter, QRectF(QPointF(-scaled.width() / 2.0, -scaled.height() / 2.0), scaled));
+    painter.restore();
+    return true;
+}
+
+void flattenOntoMatte(QImage *image, const QColor &matte)
+{
+    *image = image->convertToFormat(QImage::Format_ARGB32);
+    const int mr = matte.red(), mg = matte.green(), mb = matte.blue();
+    for (int y = 0; y < image->height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(image->scanLine(y));
+        for (int x = 0; x < image->width(); ++x) {
+            const QRgb p = line[x];
+            const int a = qAlpha(p);
+            if (a < 128) {
+                line[x] = qRgba(0, 0, 0, 0);
+                continue;
+            }
+            auto blend = [a](int c, int m) { return (c * a + m * (255 - a) + 127) / 255; };
+            line[x] = qRgba(blend(qRed(p), mr), blend(qGreen(p), mg), blend(qBlue(p), mb), 255);
+        }
+    }
+}
+
+} // namespace Art
+} // namespace Varnel

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "layerspec.h"
+
+#include <QColor>
+#include <QImage>
+#include <QVector>
+
+namespace Varnel {
+namespace Art {
+
+// Paints SVG layers, bottom first, onto a transparent ARGB32 image.
+class Rasteriser
+{
+public:
+    // Folder that relative layer file names are taken from.
+    explicit Rasteriser(const QString &sourceDir);
+
+    // Composes the layers at the given size; every layer is turned by its own
+    // rotation plus extraRotation (degrees, clockwise) about the canvas centre.
+    // Returns a null image and fills *error on failure.
+    QImage render(const QVector<LayerSpec> &layers, const QSize &size, qreal extraRotation,
+                  QString *error) const;
+
+private:
+    bool paintLayer(QPainter &painter, const LayerSpec &layer, const QSize &size, qreal extraRotation,
+                    QString *error) const;
+
+    QString m_sourceDir;
+};
+
+// For formats with one-bit transparency (GIF): pixels at least half covered
+// become opaque, blended over the matte colour; the others become transparent.
+void flattenOntoMatte(QImage *image, const QColor &matte);
+
+} // namespace Art
+} // namespace Varnel
