@@ -1,0 +1,66 @@
+#include "common/localeinfo.h"
+
+#include <QFile>
+#include <QHash>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTextStream>
+
+namespace Varnel {
+
+namespace {
+
+// Map keys are lower-case names without blanks ("unitedkingdom").
+QString mapKey(QString name)
+{
+    return name.remove(QLatin1Char('"')).remove(QRegularExpression(QStringLiteral("\\s"))).toLower();
+}
+
+QHash<QString, int> loadCallingCodes()
+{
+    QHash<QString, int> codes;
+    QFile file(QStringLiteral(":/misc/country_calling_code_map.txt"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return codes;
+    QTextStream stream(&file);
+    QString line;
+    while (stream.readLineInto(&line)) {
+        const int comma = line.lastIndexOf(QLatin1Char(','));
+        if (comma < 0)
+            continue;
+        // A number that does not parse counts as 0; later lines win.
+        codes.insert(mapKey(line.left(comma)), line.mid(comma + 1).trimmed().toInt());
+    }
+    return codes;
+}
+
+} // namespace
+
+int countryCallingCode(const QTimeZone &zone)
+{
+    static const QHash<QString, int> codes = loadCallingCodes();
+    // The toolkit spells multi-word countries with blanks; the map has none.
+    return codes.value(mapKey(QLocale::countryToString(zone.country())), -1);
+}
+
+int countryCallingCode()
+{
+    return countryCallingCode(QDateTime::currentDateTime().timeZone());
+}
+
+QString utcOffsetText(const QDateTime &local)
+{
+    // The same wall-clock reading taken as UTC differs from the real moment
+    // by the zone's offset.
+    const QDateTime asUtc(local.date(), local.time(), Qt::UTC);
+    const QString sign = asUtc < local ? QStringLiteral("-") : QStringLiteral("+");
+    const qint64 seconds = qAbs(local.secsTo(asUtc));
+    return sign + QTime(0, 0).addSecs(int(seconds)).toString(QStringLiteral("hh:mm"));
+}
+
+QString utcOffsetText()
+{
+    return utcOffsetText(QDateTime::currentDateTime());
+}
+
+} // namespace Varnel

@@ -1,0 +1,68 @@
+#include "common/logger.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <algorithm>
+#include <iterator>
+
+namespace Varnel {
+
+Logger::Logger()
+{
+    // Receivers on other threads get the record through queued connections.
+    qRegisterMetaType<Logger::Message>();
+    qRegisterMetaType<Logger::Message>("Logger::Message");
+}
+
+Logger &Logger::instance()
+{
+    static Logger logger;
+    return logger;
+}
+
+void Logger::log(const QString &message, const int &level, const int &category)
+{
+    QMutexLocker locker(&m_lock);
+    Message record;
+    record.time = QDateTime::currentMSecsSinceEpoch();
+    record.level = level;
+    record.category = category;
+    record.message = message;
+    record.id = ++m_lastId;
+    record.threadId = QThread::currentThreadId();
+
+    m_records.push_back(record);
+    if (m_records.size() > size_t(kMaxRecords))
+        m_records.pop_front();
+
+    qDebug() << message;
+    // Emitted under the (recursive) lock so that receivers see records in id order.
+    emit newLogMessage(record);
+}
+
+void Logger::clear()
+{
+    QMutexLocker locker(&m_lock);
+    m_records.clear();
+}
+
+QVector<Logger::Message> Logger::messagesSince(int lastId) const
+{
+    QMutexLocker locker(&m_lock);
+    const qint64 kept = qint64(m_records.size());
+    const qint64 behind = qint64(m_lastId) - lastId;
+    qint64 count = 0;
+    if (lastId == -1 || behind >= kept)
+        count = kept;
+    else if (behind >= 1)
+        count = behind;
+    QVector<Message> result;
+    result.reserve(int(count));
+    std::copy(m_records.end() - count, m_records.end(), std::back_inserter(result));
+    return result;
+}
+
+} // namespace Varnel

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QMetaType>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QVector>
+
+#include <deque>
+
+namespace Varnel {
+
+// In-memory diagnostic log, usable from any thread. Keeps the most recent
+// records, echoes each to the debug output and announces it by signal.
+class Logger : public QObject
+{
+    Q_OBJECT
+public:
+    struct Message {
+        qint64 time = 0;        // ms since the Unix epoch (UTC)
+        int level = 0;
+        int category = 0;
+        QString message;
+        int id = 0;             // 0 for the first record of the process
+        Qt::HANDLE threadId = nullptr;
+    };
+
+    // Records kept at most; the oldest is dropped beyond this.
+    static constexpr int kMaxRecords = 19999;
+
+    static Logger &instance();
+
+    void log(const QString &message, const int &level, const int &category);
+    void clear();
+    // Records with an id greater than lastId (all of them for -1).
+    QVector<Message> messagesSince(int lastId) const;
+
+signals:
+    void newLogMessage(Varnel::Logger::Message message);
+
+private:
+    Logger();
+
+    // Recursive, and one lock for reading and writing: a receiver connected
+    // directly runs under it and may read or log again (a recursive
+    // QReadWriteLock cannot take a read lock while holding its write lock).
+    mutable QRecursiveMutex m_lock;
+    int m_lastId = -1;
+    std::deque<Message> m_records;  // O(1) drop of the oldest record
+};
+
+} // namespace Varnel
+
+Q_DECLARE_METATYPE(Varnel::Logger::Message)

@@ -1,0 +1,150 @@
+#include "platform/urlscheme.h"
+
+#include "common/appinfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QTextStream>
+
+namespace Varnel {
+
+#ifdef Q_OS_WIN
+
+void registerUrlScheme(const QString &executablePath)
+{
+    QSettings classes(QStringLiteral("HKEY_CURRENT_USER\\Software\\Classes"), QSettings::NativeFormat);
+    classes.beginGroup(QString::fromLatin1(kApplicationId));
+    classes.setValue(QStringLiteral("Default"), QStringLiteral("URL:VarnelVPN Protocol"));
+    classes.setValue(QStringLiteral("DefaultIcon/Default"), QString());
+    classes.setValue(QStringLiteral("URL Protocol"), QString());
+    classes.setValue(QStringLiteral("shell/open/command/Default"),
+                     QStringLiteral("\"%1\" \"%2\"").arg(QDir::toNativeSeparators(executablePath),
+                                                        QStringLiteral("%1")));
+    classes.endGroup();
+}
+
+#else
+
+namespace {
+
+const QString kDesktopFileName = QStringLiteral("varnelvpn-url.desktop");
+const QString kSchemeMimeType = QStringLiteral("x-scheme-handler/varnelvpn");
+const QString kDefaultsSection = QStringLiteral("[Default Applications]");
+
+// One quoted argument of an Exec key: the quoting rule escapes " ` $ \, the
+// general string rule then escapes each backslash again; % starts a field code.
+QString quotedExecArgument(const QString &argument)
+{
+    QString quoted;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c == QLatin1Char('%') ? QStringLiteral("%%") : QString(c);
+    }
+    QString escaped;
+    for (const QChar c : quoted) {
+        if (c == QLatin1Char('\\'))
+            escaped += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\n'))
+            escaped += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\t'))
+            escaped += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\r'))
+            escaped += QStringLiteral("\\r");
+        else
+            escaped += c;
+    }
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+bool writeWhole(const QString &fileName, const QString &text)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(text.toUtf8());
+    return file.commit();
+}
+
+// Sets the scheme's default handler in mimeapps.list, keeping every other line.
+QString withDefaultHandler(const QString &mimeApps)
+{
+    const QString entry = kSchemeMimeType + QLatin1Char('=') + kDesktopFileName + QLatin1Char(';');
+    QStringList lines = mimeApps.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+
+    int section = -1;
+    for (int i = 0; i < lines.size() && section < 0; ++i) {
+        if (lines.at(i).trimmed() == kDefaultsSection)
+            section = i;
+    }
+    if (section < 0) {
+        if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
+            lines.append(QString());
+        lines << kDefaultsSection << entry;
+        return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
+
+    int end = section + 1;
+    while (end < lines.size() && !lines.at(end).trimmed().startsWith(QLatin1Char('[')))
+        ++end;
+    bool replaced = false;
+    for (int i = section + 1; i < end; ++i) {
+        const QString key = lines.at(i).section(QLatin1Char('='), 0, 0).trimmed();
+        if (key != kSchemeMimeType)
+            continue;
+        if (replaced) {
+            lines.removeAt(i--);
+            --end;
+        } else {
+            lines[i] = entry;
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        // After the section's last entry, before any blank lines that end it.
+        int insertAt = end;
+        while (insertAt > section + 1 && lines.at(insertAt - 1).trimmed().isEmpty())
+            --insertAt;
+        lines.insert(insertAt, entry);
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace
+
+void registerUrlScheme(const QString &executablePath)
+{
+    const QString applications =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
+    const QString desktopEntry = QStringLiteral(
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=%1\n"
+        "Exec=%2 %u\n"
+        "MimeType=%3;\n"
+        "NoDisplay=true\n")
+        .arg(QString::fromLatin1(kApplicationId), quotedExecArgument(executablePath), kSchemeMimeType);
+    if (!writeWhole(applications + QLatin1Char('/') + kDesktopFileName, desktopEntry))
+        return;
+
+    const QString mimeAppsName =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/mimeapps.list");
+    QString mimeApps;
+    QFile existing(mimeAppsName);
+    if (existing.open(QIODevice::ReadOnly))
+        mimeApps = QString::fromUtf8(existing.readAll());
+    existing.close();
+    writeWhole(mimeAppsName, withDefaultHandler(mimeApps));
+}
+
+#endif
+
+} // namespace Varnel
