@@ -1,11 +1,6 @@
-#include <QApplication>
-#include <QWidget>
+#include "app/startup.h"
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("VarnelVPN"));
-    window.show();
-    return app.exec();
+    return Varnel::runApplication(argc, argv);
 }

@@ -1,0 +1,111 @@
+#include "app/startup.h"
+
+#include "app/fonts.h"
+#include "app/rootwindow.h"
+#include "app/singleinstance.h"
+#include "app/windowgeometry.h"
+#include "common/appinfo.h"
+#include "common/config.h"
+#include "common/gui/showmessage.h"
+#include "common/logger.h"
+#include "common/stylefonts.h"
+#include "platform/urlscheme.h"
+#include "vpn/openconnectconnection.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+
+#include <memory>
+
+namespace Varnel {
+
+namespace {
+
+const char kWakeUp[] = "Wake up!";
+constexpr int kWakeUpTimeoutMs = 5000;
+
+// Style sizes: 16 px becomes 14, 24 px becomes 22, every weight 500.
+void applyStyleSheet(QApplication &app, QFile &style)
+{
+    if (!style.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray rewritten = rewriteFonts(style.readAll(), 14, 22, 500);
+    app.setStyleSheet(QString::fromUtf8(rewritten.constData()));   // up to the first zero byte
+    style.close();
+}
+
+} // namespace
+
+int runApplication(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+
+    QCoreApplication::setApplicationName(QLatin1String(kApplicationId));
+    QCoreApplication::setApplicationVersion(applicationVersion());
+    QCoreApplication::setOrganizationName(organizationName());
+
+    QApplication app(argc, argv);
+    SingleInstance instance;
+
+    QString launchMode = QStringLiteral("not");
+    const QString executable = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+
+    // Every start, so a moved executable re-points the scheme.
+    registerUrlScheme(executable);
+
+    // The argument (e.g. a clicked link) only selects the mode; never read.
+    if (argc > 1)
+        launchMode = QStringLiteral("Yes");
+
+    // Before the instance test: a second start with a link still empties
+    // its own cached login reply.
+    auto root = std::make_unique<RootWindow>(launchMode);
+
+    if (instance.isRunning()) {
+        instance.sendMessage(QLatin1String(kWakeUp), kWakeUpTimeoutMs);
+        return 0;
+    }
+
+    // Only the tray's Quit ends the program; closing just hides the window.
+    app.setQuitOnLastWindowClosed(false);
+
+    qRegisterMetaType<OpenConnectConnection::Status>("Status");
+
+    QStringList fonts = montserratFonts();
+    registerFonts(fonts);
+
+    QFile style(QStringLiteral(":/style/style.qss"));
+    applyStyleSheet(app, style);
+
+    const auto engine = OpenConnectConnection::instance();
+    OpenConnectConnection::initTls();
+
+    Config::instance()->load();
+
+    fixMainWindowGeometry(root.get());
+    instance.setActivationWindow(root.get(), true);
+    setMainWindow(root.get());
+
+    QObject::connect(&instance, &SingleInstance::messageReceived, root.get(),
+                     [window = root.get()](const QString &message) {
+                         window->show();
+                         Logger::instance().log(
+                             QStringLiteral("Message \"%1\" from another instance: window shown").arg(message), 1, 4);
+                     });
+
+    // The hidden connect page (an application event filter) is created here.
+
+    root->show();
+
+    const int exitCode = app.exec();
+
+    Config::instance()->save();
+
+    // Locals go in reverse order: style file, fonts, root window, the
+    // single-instance object, then the application.
+    return exitCode;
+}
+
+} // namespace Varnel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+namespace Varnel {
+
+// The window that parents every message box (the root window, set once at
+// start-up). Held weakly: a destroyed window simply stops being the parent.
+void setMainWindow(QWidget *window);
+
+// Modal message box titled with the application name. With a detail text,
+// the detail is the main text and text the informative one. Returns the
+// button pressed.
+QMessageBox::StandardButton showMessage(const QString &text, QMessageBox::StandardButtons buttons,
+                                        const QString &detail = QString());
+
+} // namespace Varnel

@@ -1,0 +1,195 @@
+#include "app/rootwindow.h"
+#include "app/windowgeometry.h"
+#include "common/appinfo.h"
+#include "common/config.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+using Varnel::OpenConnectConnection;
+using Varnel::RootWindow;
+
+class TestRootWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void form();
+    void launchMode_data();
+    void launchMode();
+    void geometry();
+    void background();
+    void closingAndEscapeOnlyHide();
+    void startPageFollowsLoggedInFlag();
+
+private:
+    static QStackedWidget *stack(RootWindow &window)
+    {
+        return window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    }
+    static QImage backgroundImage(const RootWindow &window)
+    {
+        return window.palette().brush(QPalette::Active, QPalette::Window).texture().toImage();
+    }
+};
+
+void TestRootWindow::form()
+{
+    RootWindow window(QStringLiteral("not"));
+    QCOMPARE(window.objectName(), QStringLiteral("Varnel__RootWindow"));
+    QCOMPARE(window.windowTitle(), Varnel::applicationName());
+    QVERIFY(window.isModal());
+    QVERIFY(!window.isSizeGripEnabled());
+    QVERIFY(window.styleSheet().isEmpty());
+    QCOMPARE(window.size(), QSize(960, 680));
+
+    auto *layout = qobject_cast<QVBoxLayout *>(window.layout());
+    QVERIFY(layout);
+    QCOMPARE(layout->objectName(), QStringLiteral("verticalLayout"));
+    QCOMPARE(layout->spacing(), 0);
+    QCOMPARE(layout->contentsMargins(), QMargins());
+
+    QStackedWidget *pages = stack(window);
+    QVERIFY(pages);
+    const QStringList expected = {"autoLoginPage", "serverSelectionPage", "loginPage", "serverPage"};
+    QStringList names;
+    for (int i = 0; i < pages->count(); ++i)
+        names << pages->widget(i)->objectName();
+    QCOMPARE(names, expected);
+    QCOMPARE(pages->currentIndex(), 2);
+}
+
+void TestRootWindow::launchMode_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("emptied");
+    QTest::newRow("started with an argument") << "Yes" << true;
+    QTest::newRow("plain start") << "not" << false;
+    QTest::newRow("other spelling") << "yes" << false;
+}
+
+void TestRootWindow::launchMode()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, emptied);
+
+    const QByteArray cached = "{\"status\": 1}";
+    QFile bundle(QStringLiteral("bundile"));
+    QVERIFY(bundle.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    bundle.write(cached);
+    bundle.close();
+
+    RootWindow window(mode);
+
+    QVERIFY(bundle.open(QIODevice::ReadOnly));
+    QCOMPARE(bundle.readAll(), emptied ? QByteArray() : cached);
+}
+
+void TestRootWindow::geometry()
+{
+    // Each half truncates on its own; (1367/2 - 1081/2) would differ by one.
+    QCOMPARE(Varnel::centredTopLeft(QSize(1367, 769), QSize(1081, 741)), QPoint(143, 14));
+    QCOMPARE(Varnel::centredTopLeft(QSize(800, 600), QSize(1080, 740)), QPoint(-140, -70));
+
+    RootWindow window(QStringLiteral("not"));
+    Varnel::fixMainWindowGeometry(&window);
+    QCOMPARE(window.minimumSize(), QSize(1080, 740));
+    QCOMPARE(window.maximumSize(), QSize(1080, 740));
+    const Qt::WindowFlags hints = Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint
+        | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
+    QCOMPARE(window.windowFlags() & hints, hints);
+    QVERIFY(window.windowFlags() & Qt::Dialog);   // the flags were added, not replaced
+
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    QCOMPARE(window.frameGeometry().topLeft(), Varnel::centredTopLeft(screen, QSize(1080, 740)));
+    QCOMPARE(window.size(), QSize(1080, 740));
+}
+
+void TestRootWindow::background()
+{
+    RootWindow window(QStringLiteral("not"));
+    const QImage white = QImage(":/img/white_background.png");
+    const QImage coloured = QImage(":/img/background.png");
+    QVERIFY(!white.isNull());
+    QVERIFY(!coloured.isNull());
+    QVERIFY(white != coloured);
+
+    auto scaled = [](const QImage &image, const QSize &size) {
+        return QPixmap::fromImage(image).scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage();
+    };
+    QCOMPARE(backgroundImage(window), scaled(white, QSize(960, 680)));
+
+    // Growing the window must not leave a smaller picture to be tiled.
+    Varnel::fixMainWindowGeometry(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(backgroundImage(window).size(), QSize(1080, 740));
+
+    // The engine's status reaches the window through a queued connection.
+    emit OpenConnectConnection::instance()->statusChanged(OpenConnectConnection::Connected);
+    QTRY_COMPARE(backgroundImage(window), scaled(coloured, QSize(1080, 740)));
+    emit OpenConnectConnection::instance()->statusChanged(OpenConnectConnection::Disconnecting);
+    QTRY_COMPARE(backgroundImage(window), scaled(white, QSize(1080, 740)));
+}
+
+void TestRootWindow::closingAndEscapeOnlyHide()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    bool quit = false;
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [&quit] { quit = true; });
+
+    RootWindow window(QStringLiteral("not"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.close());
+    QVERIFY(!window.isVisible());
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QVERIFY(!window.isVisible());
+
+    QTest::qWait(50);
+    QVERIFY(!quit);
+    window.show();
+    QVERIFY(window.isVisible());
+}
+
+void TestRootWindow::startPageFollowsLoggedInFlag()
+{
+    auto config = Varnel::Config::instance();
+    RootWindow window(QStringLiteral("not"));
+    QStackedWidget *pages = stack(window);
+
+    config->setAutoLogin(true);
+    window.show();
+    QTRY_COMPARE(pages->currentIndex(), 0);
+
+    // Brought back after a logout: the login page.
+    window.hide();
+    config->setAutoLogin(false);
+    window.show();
+    QTRY_COMPARE(pages->currentIndex(), 2);
+}
+
+int main(int argc, char *argv[])
+{
+    // Settings and the cached reply go to a throw-away place.
+    QTemporaryDir sandbox;
+    if (!sandbox.isValid())
+        return 1;
+    qputenv("HOME", sandbox.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (sandbox.path() + "/config").toLocal8Bit());
+    QDir::setCurrent(sandbox.path());
+
+    QApplication app(argc, argv);
+    TestRootWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_rootwindow.moc"

@@ -1,0 +1,161 @@
+#include "app/fonts.h"
+#include "app/rootwindow.h"
+#include "common/appinfo.h"
+#include "common/gui/msgbox.h"
+#include "common/gui/overlay.h"
+#include "common/gui/showmessage.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+using Varnel::MsgBox;
+using Varnel::Overlay;
+
+class TestShellHelpers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void showMessageOverRootWindow();
+    void showMessageOverOtherWindow();
+    void msgBoxDrawsItsOwnBackground();
+    void fontsStopAtFirstFailure();
+};
+
+namespace {
+
+// What the open box looked like, captured while it ran modally.
+struct SeenBox {
+    QPointer<MsgBox> box;
+    QWidget *parent = nullptr;
+    QString title, text, informative;
+    int overlays = 0;
+    bool overlayCovers = false;
+};
+
+// Inspects the modal box as soon as it is up, then presses button.
+void answerNextBox(QWidget *window, QMessageBox::StandardButton button, SeenBox &seen)
+{
+    QTimer::singleShot(0, [=, &seen] {
+        auto *box = qobject_cast<MsgBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            answerNextBox(window, button, seen);   // not up yet
+            return;
+        }
+        seen.box = box;
+        seen.parent = box->parentWidget();
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.informative = box->informativeText();
+        const auto overlays = window->findChildren<Overlay *>();
+        seen.overlays = overlays.size();
+        seen.overlayCovers = overlays.size() == 1 && overlays.first()->isVisible()
+            && overlays.first()->geometry() == window->rect();
+        box->button(button)->click();
+    });
+}
+
+} // namespace
+
+void TestShellHelpers::showMessageOverRootWindow()
+{
+    Varnel::RootWindow root(QStringLiteral("not"));
+    root.show();
+    Varnel::setMainWindow(&root);
+
+    SeenBox seen;
+    answerNextBox(&root, QMessageBox::No, seen);
+    const auto pressed = Varnel::showMessage(QStringLiteral("Do you want to log out?"),
+                                             QMessageBox::Yes | QMessageBox::No, QStringLiteral("Session"));
+
+    QCOMPARE(pressed, QMessageBox::No);
+    QCOMPARE(seen.parent, &root);
+    QCOMPARE(seen.title, Varnel::applicationName());
+    // With a detail, the detail leads and the text explains.
+    QCOMPARE(seen.text, QStringLiteral("Session"));
+    QCOMPARE(seen.informative, QStringLiteral("Do you want to log out?"));
+    QVERIFY(seen.overlayCovers);
+    // Nothing stays behind: the overlay is gone, the box deleted itself.
+    QVERIFY(root.findChildren<Overlay *>().isEmpty());
+    QTRY_VERIFY(seen.box.isNull());
+}
+
+void TestShellHelpers::showMessageOverOtherWindow()
+{
+    QWidget other;
+    other.show();
+    Varnel::setMainWindow(&other);
+
+    SeenBox seen;
+    answerNextBox(&other, QMessageBox::Ok, seen);
+    QCOMPARE(Varnel::showMessage(QStringLiteral("Saved."), QMessageBox::Ok), QMessageBox::Ok);
+    QCOMPARE(seen.parent, &other);
+    QCOMPARE(seen.text, QStringLiteral("Saved."));
+    QVERIFY(seen.informative.isEmpty());
+    QCOMPARE(seen.overlays, 0);
+
+    // A main window that went away is no parent any more.
+    {
+        auto *gone = new QWidget;
+        Varnel::setMainWindow(gone);
+        delete gone;
+    }
+    answerNextBox(&other, QMessageBox::Yes, seen);
+    QCOMPARE(Varnel::showMessage(QStringLiteral("Go on?"), QMessageBox::Yes | QMessageBox::No),
+             QMessageBox::Yes);
+    QCOMPARE(seen.parent, nullptr);
+}
+
+void TestShellHelpers::msgBoxDrawsItsOwnBackground()
+{
+    auto render = [](qreal radius, qreal border) {
+        MsgBox box;
+        QPalette palette = box.palette();
+        palette.setColor(QPalette::Window, Qt::white);
+        palette.setColor(QPalette::WindowText, Qt::red);
+        box.setPalette(palette);
+        box.setRadius(radius);
+        box.setBorderWidth(border);
+        box.setText(QString());
+        box.resize(200, 200);
+        QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        box.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        return image;
+    };
+
+    QVERIFY(render(0, 0).pixelColor(0, 0) == Qt::white);
+    QVERIFY(render(0, 0).pixelColor(2, 100) == Qt::white);
+    // Rounded corners leave the corner itself transparent.
+    QCOMPARE(render(30, 0).pixelColor(1, 1).alpha(), 0);
+    QVERIFY(render(30, 0).pixelColor(100, 100) == Qt::white);
+    // A positive width outlines the box in the foreground colour.
+    QVERIFY(render(0, 6).pixelColor(2, 100) == Qt::red);
+    QVERIFY(render(0, 6).pixelColor(100, 100) == Qt::white);
+}
+
+void TestShellHelpers::fontsStopAtFirstFailure()
+{
+    const QString regular = QStringLiteral(":/fonts/fonts/Montserrat-Regular.ttf");
+    const QString thin = QStringLiteral(":/fonts/fonts/Montserrat-Thin.ttf");
+    QVERIFY(QFile::exists(regular));
+    QVERIFY(QFile::exists(thin));
+
+    QCOMPARE(Varnel::registerFonts({regular, QStringLiteral(":/fonts/fonts/Montserrat-Missing.ttf"), thin}), 1);
+    QFontDatabase fonts;
+    QVERIFY(fonts.styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Regular")));
+    QVERIFY(!fonts.styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
+
+    // The start-up list names every face that the resources hold.
+    const QStringList all = Varnel::montserratFonts();
+    QCOMPARE(all.size(), 18);
+    QCOMPARE(Varnel::registerFonts(all), 18);
+    QVERIFY(QFontDatabase().styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
+}
+
+QTEST_MAIN(TestShellHelpers)
+#include "tst_shellhelpers.moc"
