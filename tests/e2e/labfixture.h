@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace Varnel {
+
+// What an end-to-end test knows about the VPN lab it runs in: the values
+// that run-in-lab.sh exports (VARNEL_LAB_<key>) and control of the lab's
+// servers through lab/lab.sh.
+class Lab
+{
+public:
+    // True when the process runs inside a lab (through run-in-lab.sh).
+    static bool inside();
+
+    // VARNEL_LAB_<key>, e.g. value("TARGET"); empty when not set.
+    static QString value(const char *key);
+
+    // Stops one server ("ocserv", "openvpn", "iperf3") with the given
+    // signal and returns once all its processes are gone.
+    static bool killServer(const QString &server, const QString &signal = QStringLiteral("TERM"));
+
+    // Starts a stopped server again and returns once it serves.
+    static bool startServer(const QString &server);
+
+    // The OpenVPN client configuration as the backend delivers it: Base64
+    // of a template with the "remoteIP" and "remotePort" placeholders.
+    static QByteArray openVpnTemplateBase64();
+
+    // Output of the last failed control command, for test messages.
+    static QString lastError();
+
+private:
+    static bool control(const QStringList &arguments);
+};
+
+} // namespace Varnel
