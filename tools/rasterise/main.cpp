@@ -65,11 +65,11 @@ int main(int argc, char *argv[])
     if (!rotationOk)
         return fail(QStringLiteral("bad rotation \"%1\"").arg(parser.value(rotateOption)));
 
-    QVector<Varnel::Art::LayerSpec> layers;
+    QVector<Varnel::Art::Layer> layers;
     QString error;
     for (int i = 2; i < args.size(); ++i) {
-        Varnel::Art::LayerSpec layer;
-        if (!Varnel::Art::LayerSpec::parse(args.at(i), &layer, &error))
+        Varnel::Art::Layer layer;
+        if (!Varnel::Art::Layer::parse(args.at(i), &layer, &error))
             return fail(error);
         layers.append(layer);
     }

@@ -28,7 +28,7 @@ Rasteriser::Rasteriser(const QString &sourceDir)
 {
 }
 
-QImage Rasteriser::render(const QVector<LayerSpec> &layers, const QSize &size, qreal extraRotation,
+QImage Rasteriser::render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
                           QString *error) const
 {
     if (size.isEmpty()) {
@@ -43,7 +43,7 @@ QImage Rasteriser::render(const QVector<LayerSpec> &layers, const QSize &size, q
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    for (const LayerSpec &layer : layers) {
+    for (const Layer &layer : layers) {
         if (!paintLayer(painter, layer, size, extraRotation, error))
             return {};
     }
@@ -51,7 +51,7 @@ QImage Rasteriser::render(const QVector<LayerSpec> &layers, const QSize &size, q
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
-bool Rasteriser::paintLayer(QPainter &painter, const LayerSpec &layer, const QSize &size,
+bool Rasteriser::paintLayer(QPainter &painter, const Layer &layer, const QSize &size,
                             qreal extraRotation, QString *error) const
 {
     QFile file(QDir(m_sourceDir).filePath(layer.file));

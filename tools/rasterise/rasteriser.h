@@ -1,6 +1,6 @@
 #pragma once
 
-#include "layerspec.h"
+#include "layer.h"
 
 #include <QColor>
 #include <QImage>
@@ -19,11 +19,11 @@ public:
     // Composes the layers at the given size; every layer is turned by its own
     // rotation plus extraRotation (degrees, clockwise) about the canvas centre.
     // Returns a null image and fills *error on failure.
-    QImage render(const QVector<LayerSpec> &layers, const QSize &size, qreal extraRotation,
+    QImage render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
                   QString *error) const;
 
 private:
-    bool paintLayer(QPainter &painter, const LayerSpec &layer, const QSize &size, qreal extraRotation,
+    bool paintLayer(QPainter &painter, const Layer &layer, const QSize &size, qreal extraRotation,
                     QString *error) const;
 
     QString m_sourceDir;

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using Varnel::Art::LayerSpec;
+using Varnel::Art::Layer;
 using Varnel::Art::Rasteriser;
 
 namespace {
@@ -22,13 +22,13 @@ QByteArray square(const char *colour)
 const QByteArray topMarker = "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 10 10'>"
                              "<rect x='4' y='0' width='2' height='2' fill='#0000FF'/></svg>";
 
-LayerSpec layer(const QString &text)
+Layer parseLayer(const QString &text)
 {
-    LayerSpec spec;
+    Layer layer;
     QString error;
-    if (!LayerSpec::parse(text, &spec, &error))
+    if (!Layer::parse(text, &layer, &error))
         qFatal("bad layer in test: %s", qPrintable(error));
-    return spec;
+    return layer;
 }
 
 bool isColour(const QImage &image, int x, int y, QRgb rgb)
@@ -94,16 +94,16 @@ void TestRasterise::parsesLayers()
 {
     QFETCH(QString, text);
     QFETCH(bool, valid);
-    LayerSpec spec;
+    Layer layer;
     QString error;
-    QCOMPARE(LayerSpec::parse(text, &spec, &error), valid);
+    QCOMPARE(Layer::parse(text, &layer, &error), valid);
     QCOMPARE(error.isEmpty(), valid);
     if (QByteArray(QTest::currentDataTag()) == "all options") {
-        QCOMPARE(spec.file, QStringLiteral("disc.svg"));
-        QCOMPARE(spec.scale, 0.5);
-        QCOMPARE(spec.rotation, -90.0);
-        QCOMPARE(spec.colours.value(QStringLiteral("#bf1e2e")), QStringLiteral("#ffffff"));
-        QCOMPARE(spec.colours.value(QStringLiteral("#434343")), QStringLiteral("none"));
+        QCOMPARE(layer.file, QStringLiteral("disc.svg"));
+        QCOMPARE(layer.scale, 0.5);
+        QCOMPARE(layer.rotation, -90.0);
+        QCOMPARE(layer.colours.value(QStringLiteral("#bf1e2e")), QStringLiteral("#ffffff"));
+        QCOMPARE(layer.colours.value(QStringLiteral("#434343")), QStringLiteral("none"));
     }
 }
 
@@ -111,8 +111,8 @@ void TestRasterise::recolourSwapsAllAtOnce()
 {
     const QByteArray svg = "<g fill='#BF1E2E' stroke='#ffffff'><stop stop-color='#bf1e2e'/>"
                            "<path fill='#434343' stroke='#123456'/></g>";
-    const LayerSpec spec = layer(QStringLiteral("x.svg #BF1E2E=#FFFFFF #FFFFFF=#BF1E2E #434343=none"));
-    QCOMPARE(Varnel::Art::recolour(svg, spec.colours),
+    const Layer layer = parseLayer(QStringLiteral("x.svg #BF1E2E=#FFFFFF #FFFFFF=#BF1E2E #434343=none"));
+    QCOMPARE(Varnel::Art::recolour(svg, layer.colours),
              QByteArray("<g fill='#ffffff' stroke='#bf1e2e'><stop stop-color='#ffffff'/>"
                         "<path fill='none' stroke='#123456'/></g>"));
     QCOMPARE(Varnel::Art::recolour(svg, {}), svg);
@@ -124,7 +124,7 @@ void TestRasterise::composesScaledLayersBottomFirst()
     QString error;
     // Red covers the middle half (10..30); green, on top, the middle quarter (15..25).
     const QImage image = rasteriser.render(
-        {layer(QStringLiteral("red.svg scale=0.5")), layer(QStringLiteral("green.svg scale=0.25"))}, QSize(40, 40),
+        {parseLayer(QStringLiteral("red.svg scale=0.5")), parseLayer(QStringLiteral("green.svg scale=0.25"))}, QSize(40, 40),
         0.0, &error);
     QVERIFY2(!image.isNull(), qPrintable(error));
     QCOMPARE(image.size(), QSize(40, 40));
@@ -139,7 +139,7 @@ void TestRasterise::composesScaledLayersBottomFirst()
 
     // Colour swaps apply to their own layer only.
     const QImage swapped = rasteriser.render(
-        {layer(QStringLiteral("red.svg #FF0000=#0000FF")), layer(QStringLiteral("red.svg scale=0.5"))},
+        {parseLayer(QStringLiteral("red.svg #FF0000=#0000FF")), parseLayer(QStringLiteral("red.svg scale=0.5"))},
         QSize(40, 40), 0.0, &error);
     QVERIFY(isColour(swapped, 2, 2, 0x0000FF));
     QVERIFY(isColour(swapped, 20, 20, 0xFF0000));
@@ -149,13 +149,13 @@ void TestRasterise::rotatesAboutTheCentre()
 {
     const Rasteriser rasteriser(m_dir.path());
     QString error;
-    const QImage upright = rasteriser.render({layer(QStringLiteral("marker.svg"))}, QSize(40, 40), 0.0, &error);
+    const QImage upright = rasteriser.render({parseLayer(QStringLiteral("marker.svg"))}, QSize(40, 40), 0.0, &error);
     QVERIFY(isColour(upright, 20, 3, 0x0000FF));
     QCOMPARE(qAlpha(upright.pixel(36, 20)), 0);
 
     // A layer's own turn and the extra turn add up: 45 + 45 puts the top marker at the right.
     const QImage turned =
-        rasteriser.render({layer(QStringLiteral("marker.svg rotate=45"))}, QSize(40, 40), 45.0, &error);
+        rasteriser.render({parseLayer(QStringLiteral("marker.svg rotate=45"))}, QSize(40, 40), 45.0, &error);
     QVERIFY2(!turned.isNull(), qPrintable(error));
     QVERIFY(isColour(turned, 36, 20, 0x0000FF));
     QCOMPARE(qAlpha(turned.pixel(20, 3)), 0);
@@ -165,14 +165,14 @@ void TestRasterise::reportsBadInput()
 {
     const Rasteriser rasteriser(m_dir.path());
     const struct {
-        QVector<LayerSpec> layers;
+        QVector<Layer> layers;
         QSize size;
         QString inError;
     } cases[] = {
-        {{layer(QStringLiteral("missing.svg"))}, QSize(10, 10), QStringLiteral("missing.svg")},
-        {{layer(QStringLiteral("broken.svg"))}, QSize(10, 10), QStringLiteral("broken.svg")},
-        {{layer(QStringLiteral("tall.svg"))}, QSize(10, 10), QStringLiteral("tall.svg")},
-        {{layer(QStringLiteral("red.svg"))}, QSize(0, 10), QStringLiteral("size")},
+        {{parseLayer(QStringLiteral("missing.svg"))}, QSize(10, 10), QStringLiteral("missing.svg")},
+        {{parseLayer(QStringLiteral("broken.svg"))}, QSize(10, 10), QStringLiteral("broken.svg")},
+        {{parseLayer(QStringLiteral("tall.svg"))}, QSize(10, 10), QStringLiteral("tall.svg")},
+        {{parseLayer(QStringLiteral("red.svg"))}, QSize(0, 10), QStringLiteral("size")},
         {{}, QSize(10, 10), QStringLiteral("layers")},
     };
     for (const auto &c : cases) {
@@ -182,7 +182,7 @@ void TestRasterise::reportsBadInput()
     }
     // The same tall drawing is fine on a canvas of its own proportions.
     QString error;
-    QVERIFY(!rasteriser.render({layer(QStringLiteral("tall.svg"))}, QSize(10, 20), 0.0, &error).isNull());
+    QVERIFY(!rasteriser.render({parseLayer(QStringLiteral("tall.svg"))}, QSize(10, 20), 0.0, &error).isNull());
 }
 
 void TestRasterise::flattensOntoMatte()

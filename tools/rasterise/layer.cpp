@@ -1,4 +1,4 @@
-#include "layerspec.h"
+#include "layer.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -21,7 +21,7 @@ bool parseNumber(const QString &text, qreal *out)
     return ok;
 }
 
-bool parseColourSwap(const QString &token, LayerSpec *out)
+bool parseColourSwap(const QString &token, Layer *out)
 {
     const int eq = token.indexOf(QLatin1Char('='));
     const QString from = token.left(eq);
@@ -42,31 +42,31 @@ bool parseColourSwap(const QString &token, LayerSpec *out)
 
 } // namespace
 
-bool LayerSpec::parse(const QString &text, LayerSpec *out, QString *error)
+bool Layer::parse(const QString &text, Layer *out, QString *error)
 {
     const QStringList tokens = text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
     if (tokens.isEmpty()) {
         *error = QStringLiteral("empty layer");
         return false;
     }
-    LayerSpec spec;
-    spec.file = tokens.first();
+    Layer layer;
+    layer.file = tokens.first();
     for (int i = 1; i < tokens.size(); ++i) {
         const QString &token = tokens.at(i);
         bool ok = false;
         if (token.startsWith(QLatin1String("scale="))) {
-            ok = parseNumber(token.mid(6), &spec.scale) && spec.scale > 0.0;
+            ok = parseNumber(token.mid(6), &layer.scale) && layer.scale > 0.0;
         } else if (token.startsWith(QLatin1String("rotate="))) {
-            ok = parseNumber(token.mid(7), &spec.rotation);
+            ok = parseNumber(token.mid(7), &layer.rotation);
         } else if (token.startsWith(QLatin1Char('#'))) {
-            ok = parseColourSwap(token, &spec);
+            ok = parseColourSwap(token, &layer);
         }
         if (!ok) {
             *error = QStringLiteral("bad layer option \"%1\" in \"%2\"").arg(token, text);
             return false;
         }
     }
-    *out = spec;
+    *out = layer;
     return true;
 }
 
