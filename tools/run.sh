@@ -1,8 +1,44 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the client.
+# Installs what is missing, builds, starts the local reference backend and
+# runs the client against it. Extra arguments go to the client.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/tools/install-deps.sh"
 "$here/tools/build.sh"
 build="${BUILD_DIR:-$here/build}"
-exec "$build/app/varnelvpn" "$@"
+
+# The client keeps its login cache ("bundile") in its working directory.
+state="${XDG_STATE_HOME:-$HOME/.local/state}/varnelvpn-demo"
+mkdir -p "$state"
+chmod 700 "$state"
+
+# A fresh test CA and server certificate for this run (no keys are kept).
+certs="$(mktemp -d "${TMPDIR:-/tmp}/varnelvpn-certs.XXXXXX")"
+backend_log="$state/refbackend.log"
+backend_pid=""
+cleanup() {
+  if [ -n "$backend_pid" ]; then kill "$backend_pid" 2>/dev/null || true; wait "$backend_pid" 2>/dev/null || true; fi
+  rm -rf "$certs"
+}
+trap cleanup EXIT INT TERM
+
+"$here/tools/refbackend/make-certs.sh" "$certs" >/dev/null
+"$build/tools/refbackend/varnel-refbackend" --cert-dir "$certs" --port "${VARNELVPN_DEMO_PORT:-0}" \
+  >"$backend_log" 2>&1 &
+backend_pid=$!
+
+base=""
+for _ in $(seq 1 100); do
+  base="$(sed -n 's/^listening on \(https:\/\/127\.0\.0\.1:[0-9]*\)$/\1/p' "$backend_log" | tail -n 1)"
+  [ -n "$base" ] && break
+  kill -0 "$backend_pid" 2>/dev/null || { cat "$backend_log" >&2; exit 1; }
+  sleep 0.1
+done
+[ -n "$base" ] || { echo "run: the reference backend did not start" >&2; cat "$backend_log" >&2; exit 1; }
+
+echo "Reference backend: $base (log: $backend_log)"
+grep -m1 'demo account' "$backend_log" || true
+echo "Demo account: user 'demo', password 'demo123'. Other accounts: tools/refbackend/README.md"
+
+cd "$state"
+VARNELVPN_API_BASE="$base" VARNELVPN_CA_FILE="$certs/ca.crt" "$build/app/varnelvpn" "$@"
