@@ -1,0 +1,413 @@
+#include "backend/apirequest.h"
+
+#include "backend/backendconfig.h"
+#include "backend/formencoding.h"
+#include "backend/logincache.h"
+#include "backend/user.h"
+#include "backend/vpncredentials.h"
+#include "common/appinfo.h"
+#include "common/config.h"
+#include "common/crypto.h"
+#include "common/localeinfo.h"
+#include "common/logger.h"
+#include "platform/deviceinfo.h"
+
+#include <QDebug>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSysInfo>
+
+namespace Varnel {
+
+namespace {
+
+void log(const QString &text)
+{
+    Logger::instance().log(text, 1, 4);
+}
+
+QString machineId()
+{
+    return QString::fromLatin1(QSysInfo::machineUniqueId());
+}
+
+QSettings openSettings()
+{
+    return QSettings(organizationName(), QString::fromLatin1(kApplicationId));
+}
+
+// A "response_code" above 1 is the server's refusal.
+bool refused(const QJsonObject &reply)
+{
+    return reply.value(QLatin1String("response_code")).toInt() > 1;
+}
+
+QString serverMessage(const QJsonObject &reply)
+{
+    return reply.value(QLatin1String("message")).toString();
+}
+
+} // namespace
+
+struct ApiRequest::Answer {
+    int status = 0;
+    QByteArray body;
+    QJsonObject object;
+    bool isObject = false;
+
+    QString message() const { return serverMessage(object); }
+    bool refused() const { return Varnel::refused(object); }
+};
+
+ApiRequest::ApiRequest(QObject *parent)
+    : BaseHttpRequest(parent)
+{
+}
+
+std::shared_ptr<ApiRequest> ApiRequest::instance()
+{
+    static const std::shared_ptr<ApiRequest> api = std::make_shared<ApiRequest>();
+    return api;
+}
+
+// ---------------------------------------------------------------- endpoints
+
+void ApiRequest::loadEndpoints()
+{
+    QSettings settings = openSettings();
+    m_endpoints.load(settings);
+}
+
+void ApiRequest::saveEndpoints()
+{
+    QSettings settings = openSettings();
+    m_endpoints.save(settings);
+}
+
+bool ApiRequest::ensureEndpoints()
+{
+    const std::shared_ptr<User> user = User::instance();
+    loadEndpoints();
+    if (m_endpoints.isComplete()) {
+        user->setDecisionData(m_endpoints.decisionData);
+        return true;
+    }
+
+    int status = 0;
+    const QByteArray body = get(BackendConfig::dataEndpointUrl(), status);
+    if (status != 200)
+        return false;
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return false;
+
+    m_endpoints.setFromRemoteDocument(document.object());
+    // The fresh value, so the payment page of this session has its table.
+    user->setDecisionData(m_endpoints.decisionData);
+    saveEndpoints();
+    return true;
+}
+
+// ---------------------------------------------------------------- helpers
+
+ApiRequest::Answer ApiRequest::send(const QString &url, const QUrlQuery &form,
+                                    const QMap<QString, QString> &headers)
+{
+    Answer answer;
+    answer.body = post(url, formBody(form), answer.status, headers);
+    const QJsonDocument document = QJsonDocument::fromJson(answer.body);
+    answer.isObject = document.isObject();
+    answer.object = document.object();
+    return answer;
+}
+
+QUrlQuery ApiRequest::accountForm(const QString &passwordItem)
+{
+    const VpnCredentials credentials = vpnCredentials();
+    QUrlQuery form;
+    addFormItem(form, QStringLiteral("username"), credentials.username);
+    addFormItem(form, passwordItem, credentials.password);
+    addFormItem(form, QStringLiteral("udid"), machineId());
+    return form;
+}
+
+void ApiRequest::noteNoAnswer(int status, const QString &invalidUrlLog,
+                              const QString &invalidUrlMessage, const QString &networkMessage)
+{
+    if (status == -2) {
+        log(tr("Network request error"));
+        m_message = networkMessage;
+    } else if (status == -1) {
+        log(invalidUrlLog);
+        m_message = invalidUrlMessage;
+    }
+}
+
+int ApiRequest::voucherResult(const Answer &answer, const QString &invalidUrlMessage,
+                              const QString &networkMessage)
+{
+    noteNoAnswer(answer.status, tr("Invalid Subscribe URL"), invalidUrlMessage, networkMessage);
+    switch (answer.status) {
+    case -1:
+        return 2;
+    case -2:
+        return 3;
+    case 200:
+        if (answer.isObject) {
+            m_message = answer.message();
+            return answer.refused() ? 4 : 0;
+        }
+        m_message = QString::fromUtf8(answer.body).simplified();
+        return 4;
+    case 403:
+    case 422:
+        if (answer.isObject)
+            m_message = answer.message();
+        return 4;
+    default:
+        return 4;
+    }
+}
+
+void ApiRequest::logReply(const QJsonDocument &reply)
+{
+    log(tr("Login Data :  %1").arg(QString::fromUtf8(reply.toJson(QJsonDocument::Compact))));
+}
+
+// ---------------------------------------------------------------- login
+
+QJsonDocument ApiRequest::decodeReply(const QByteArray &body)
+{
+    const QString plain = decipher(QString::fromLatin1(body.constData()),
+                                   QString::fromLatin1(kReplyKey));
+    return QJsonDocument::fromJson(plain.toUtf8());
+}
+
+int ApiRequest::login(const QString &username, const QString &password)
+{
+    if (!ensureEndpoints())
+        return 3;
+    log(tr("Login URL :  %1").arg(m_endpoints.login));
+
+    const DeviceInfo device = deviceInfo();
+    QUrlQuery form;
+    addFormItem(form, QStringLiteral("username"), username);
+    addFormItem(form, QStringLiteral("pass"), password);
+    addFormItem(form, QStringLiteral("udid"), machineId());
+    addFormItem(form, QStringLiteral("vpnAppVersion"), applicationVersion());
+    addFormItem(form, QStringLiteral("brand"), device.manufacturer);
+    addFormItem(form, QStringLiteral("osName"), QSysInfo::productType());
+    addFormItem(form, QStringLiteral("osVersion"), QSysInfo::productVersion());
+    addFormItem(form, QStringLiteral("isRooted"), QStringLiteral("0"));
+    addFormItem(form, QStringLiteral("bundle2"), QStringLiteral("1"));
+    addFormItem(form, QStringLiteral("bundle"), device.manufacturer);
+    addFormItem(form, QStringLiteral("device_type"), QStringLiteral("3"));
+    addFormItem(form, QStringLiteral("app_id"), QStringLiteral("1"));
+    addFormItem(form, QStringLiteral("player_id"), QStringLiteral("0"));
+
+    const QMap<QString, QString> headers{
+        {QStringLiteral("countryCode"), QString::number(countryCallingCode())},
+        {QStringLiteral("model"), device.model},
+        {QStringLiteral("osPlatform"), QSysInfo::productType()},
+    };
+
+    // An automatic login is answered from the reply of the last network login.
+    const bool fromCache = Config::instance()->autoLogin() && !LoginCache::read().isEmpty();
+    if (!fromCache) {
+        int status = 0;   // the reply decides, whatever the status
+        const QByteArray body = post(m_endpoints.login, formBody(form), status, headers);
+        LoginCache::write(decodeReply(body));
+    }
+    return applyLoginReply(LoginCache::read());
+}
+
+int ApiRequest::applyLoginReply(const QJsonDocument &reply)
+{
+    if (!reply.isObject())
+        return 2;
+    const QJsonObject root = reply.object();
+    // Serialised once for both lines: a reply may list thousands of servers.
+    const QString json = QString::fromUtf8(reply.toJson(QJsonDocument::Compact));
+    qDebug().noquote() << "root object::::" << json;
+    log(tr("Login Data :  %1").arg(json));
+
+    if (refused(root)) {
+        m_message = serverMessage(root);
+        return 1;
+    }
+    log(tr("Login User Type :  %1").arg(root.value(QLatin1String("user_type")).toInt()));
+    User::instance()->setFromLoginReply(root);
+    return 0;
+}
+
+// ---------------------------------------------------------------- sign-up, recovery
+
+int ApiRequest::signUp(const QString &username, const QString &password, const QString &promotion,
+                       const QString &subscriptionCode)
+{
+    if (!ensureEndpoints())
+        return 2;
+
+    QUrlQuery form;
+    addFormItem(form, QStringLiteral("username"), username);
+    addFormItem(form, QStringLiteral("password"), password);
+    addFormItem(form, QStringLiteral("should_receive_promotion"), promotion);
+    addFormItem(form, QStringLiteral("timezone"), utcOffsetText());
+    addFormItem(form, QStringLiteral("subscription_code"), subscriptionCode);
+    const Answer answer = send(m_endpoints.signup, form);
+
+    switch (answer.status) {
+    case 200:
+        if (!answer.isObject)
+            return 3;
+        m_message = answer.message();
+        return answer.refused() ? 3 : 0;
+    case 403:
+    case 422:
+        if (answer.isObject)
+            m_message = answer.message();
+        return 3;
+    default:
+        noteNoAnswer(answer.status, tr("Invalid Signup URL"), tr("Invalid Signup URL"),
+                     tr("Network request error"));
+        return 1;
+    }
+}
+
+int ApiRequest::forgotPassword(const QString &username)
+{
+    if (!ensureEndpoints())
+        return 2;
+
+    QUrlQuery form;
+    addFormItem(form, QStringLiteral("username"), username);
+    const Answer answer = send(m_endpoints.forgotPassword, form);
+    qDebug() << "forget response code::" << answer.status;
+
+    switch (answer.status) {
+    case 200:
+        if (answer.isObject) {
+            m_message = answer.message();
+            return answer.refused() ? 3 : 0;
+        }
+        m_message = QString::fromUtf8(answer.body).simplified();
+        return 3;
+    case 403:
+        if (answer.isObject)
+            m_message = answer.message();
+        return 3;
+    case 422:
+        m_message = answer.isObject ? answer.message() : tr("User Not Found!");
+        return 3;
+    default:
+        noteNoAnswer(answer.status, tr("Invalid Forgot password URL"),
+                     tr("Invalid Forgot password URL"), tr("Network request error"));
+        return 1;
+    }
+}
+
+// ---------------------------------------------------------------- subscription, voucher
+
+int ApiRequest::subscribe(const QString &email)
+{
+    if (email.isEmpty()) {
+        m_message = tr("Invalid Email!");
+        return 1;
+    }
+    QUrlQuery form;
+    addFormItem(form, QStringLiteral("email"), email);
+    const Answer answer = send(m_endpoints.subscribe, form, {{QStringLiteral("email"), email}});
+    qDebug() << "subscribe response code::" << answer.status;
+    return voucherResult(answer, tr("Invalid Subscribe URL"), tr("Network request error"));
+}
+
+int ApiRequest::redeemVoucher(const QString &code)
+{
+    if (!ensureEndpoints()) {
+        // The page shows message whatever the code, so say why.
+        m_message = tr("Could not connect to server!");
+        return 2;
+    }
+    if (code.isEmpty()) {
+        m_message = tr("Empty subscription code!");
+        return 1;
+    }
+
+    QUrlQuery form = accountForm(QStringLiteral("password"));
+    addFormItem(form, QStringLiteral("subscription_code"), code);
+    addFormItem(form, QStringLiteral("noEncrypted"), QStringLiteral("1"));
+    const Answer answer = send(m_endpoints.redeemVoucher, form);
+    qDebug() << "subscribe response code::" << answer.status;
+    return voucherResult(answer, tr("Invalid  URL"), tr("Could not connect to serve"));
+}
+
+// ---------------------------------------------------------------- referral
+
+int ApiRequest::referInfo()
+{
+    if (!ensureEndpoints()) {
+        qDebug() << "not retribe the refer url";
+        m_message = tr("Could not connect to server!");
+        return 1;
+    }
+
+    const Answer answer = send(m_endpoints.referInfo, accountForm(QStringLiteral("password")));
+    if (!answer.isObject)
+        return 2;
+    logReply(QJsonDocument(answer.object));
+    if (answer.status == 200) {
+        User::instance()->setReferInfo(answer.object);
+        return 0;
+    }
+    m_message = answer.message();
+    return 3;
+}
+
+int ApiRequest::referRedeem(const QString &code)
+{
+    if (!ensureEndpoints()) {
+        m_message = tr("Could not connect to server!");
+        return 1;
+    }
+
+    QUrlQuery form = accountForm(QStringLiteral("pass"));
+    addFormItem(form, QStringLiteral("referral_code"), code);
+    const Answer answer = send(m_endpoints.refer, form);
+    if (!answer.isObject)
+        return 2;
+    logReply(QJsonDocument(answer.object));
+    if (answer.refused()) {
+        m_message = answer.message();
+        qDebug() << "last message::" << m_message;
+        return 3;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------- devices
+
+int ApiRequest::loggedDevices()
+{
+    if (!ensureEndpoints()) {
+        m_message = tr("Could not connect to server!");
+        return 1;
+    }
+
+    int status = 0;   // the reply decides, whatever the status
+    const QByteArray body = post(m_endpoints.loggedDevices, formBody(accountForm(QStringLiteral("pass"))),
+                                 status, {});
+    const QJsonDocument reply = decodeReply(body);
+    if (!reply.isObject())
+        return 2;
+    logReply(reply);
+    const QJsonObject root = reply.object();
+    if (refused(root)) {
+        m_message = serverMessage(root);
+        return 3;
+    }
+    User::instance()->setLoggedDevices(root.value(QLatin1String("data")).toArray());
+    return 0;
+}
+
+} // namespace Varnel

@@ -1,0 +1,72 @@
+#include "backend/ipbundle.h"
+
+#include <QJsonArray>
+
+namespace Varnel {
+
+namespace {
+
+QString text(const QJsonObject &o, const char *key)
+{
+    return o.value(QLatin1String(key)).toString();
+}
+
+int number(const QJsonObject &o, const char *key)
+{
+    return o.value(QLatin1String(key)).toInt();
+}
+
+// Members the backend sends as digit strings; a JSON number reads as 0.
+int decimalText(const QJsonObject &o, const char *key)
+{
+    return o.value(QLatin1String(key)).toString().toInt();
+}
+
+bool kept(const IPBundle &b)
+{
+    return b.type() == 1 || (b.type() == 2 && b.connectionType() == 1);
+}
+
+} // namespace
+
+std::shared_ptr<IPBundle> IPBundle::fromJson(const QJsonObject &e)
+{
+    auto b = std::make_shared<IPBundle>();
+    b->m_bundleName = text(e, "bundleName");
+    b->m_ipName = text(e, "ipName");
+    b->m_ip = text(e, "ip");
+    b->m_isFastServer = number(e, "is_fast_server");
+    b->m_isGaming = number(e, "is_gaming");
+    b->m_isOnlineStream = number(e, "is_online_stream");
+    b->m_isAdblocker = number(e, "is_adblocker");
+    b->m_note = text(e, "note");
+    b->m_network = number(e, "network");
+    b->m_config = text(e, "config");
+    b->m_typeTxt = text(e, "typeTxt");
+    b->m_type = number(e, "type");
+    b->m_priority = number(e, "priority");
+    b->m_countryCode = decimalText(e, "countryCode");
+    b->m_vpnServerId = number(e, "vpn_server_id");
+    b->m_connectionType = number(e, "connection_type");
+    b->m_sslIp = text(e, "ssl_ip");
+    b->m_ipId = number(e, "ip_id");
+    b->m_site = text(e, "site");
+    b->m_platform = text(e, "platform");
+    b->m_countryName = text(e, "countryName");
+    return b;
+}
+
+IPBundleList bundlesFromReply(const QJsonObject &reply)
+{
+    const QJsonArray entries = reply.value(QLatin1String("ip_bundle")).toArray();
+    IPBundleList list;
+    list.reserve(entries.size());
+    for (const QJsonValue &entry : entries) {
+        std::shared_ptr<IPBundle> bundle = IPBundle::fromJson(entry.toObject());
+        if (kept(*bundle))
+            list.append(std::move(bundle));
+    }
+    return list;
+}
+
+} // namespace Varnel

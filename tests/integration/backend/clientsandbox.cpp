@@ -1,0 +1,86 @@
+#include "clientsandbox.h"
+
+#include "backend/vpncredentials.h"
+#include "common/appinfo.h"
+#include "common/config.h"
+#include "common/logger.h"
+#include "tools/refbackend/routes.h"
+
+#include <QDir>
+#include <QSettings>
+
+ClientSandbox::ClientSandbox()
+{
+    // Before anything opens a settings store, so the user's own is never read.
+    qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+}
+
+ClientSandbox::~ClientSandbox()
+{
+    leave();
+}
+
+void ClientSandbox::enter(const QString &apiBase, const QString &caFile)
+{
+    leave();
+    m_test = std::make_unique<QTemporaryDir>(m_root.filePath(QStringLiteral("test-XXXXXX")));
+    QDir(m_test->path()).mkpath(QStringLiteral("work"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_test->filePath(QStringLiteral("config")));
+    m_previousDir = QDir::currentPath();
+    QDir::setCurrent(m_test->filePath(QStringLiteral("work")));
+
+    qputenv("VARNELVPN_API_BASE", apiBase.toUtf8());
+    qputenv("VARNELVPN_CA_FILE", caFile.toUtf8());
+    qunsetenv("VARNELVPN_HTTP_TIMEOUT_MS");
+    Varnel::Config::instance()->load();   // defaults of a fresh store: logged out
+    Varnel::setVpnCredentials(QString(), QString());
+}
+
+void ClientSandbox::leave()
+{
+    if (!m_test)
+        return;
+    QDir::setCurrent(m_previousDir);
+    m_test.reset();
+}
+
+QString ClientSandbox::workPath(const QString &name) const
+{
+    return m_test->filePath(QStringLiteral("work/") + name);
+}
+
+void ClientSandbox::storeEndpoints(const QMap<QString, QString> &values)
+{
+    QSettings settings(Varnel::organizationName(), QString::fromLatin1(Varnel::kApplicationId));
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+}
+
+QMap<QString, QString> ClientSandbox::endpointsAt(const QString &base)
+{
+    namespace R = Varnel::RefBackend::Routes;
+    return {{QStringLiteral("loginUrl"), base + QLatin1String(R::kLogin)},
+            {QStringLiteral("signupUrl"), base + QLatin1String(R::kSignUp)},
+            {QStringLiteral("forgotPassUrl"), base + QLatin1String(R::kForgotPassword)},
+            {QStringLiteral("paymentData"), base + QStringLiteral("/pricing")},
+            {QStringLiteral("loggedDeviceUrl"), base + QLatin1String(R::kLoggedDevices)},
+            {QStringLiteral("subscriveServer"), base + QLatin1String(R::kSubscribe)},
+            {QStringLiteral("RedeemVoucher"), base + QLatin1String(R::kRedeemVoucher)},
+            {QStringLiteral("ReferServer"), base + QLatin1String(R::kRefer)},
+            {QStringLiteral("ReferInfoServer"), base + QLatin1String(R::kReferInfo)},
+            {QStringLiteral("DecisionData"), QStringLiteral("Stored~~decision~~data")}};
+}
+
+int ClientSandbox::logMark()
+{
+    const auto records = Varnel::Logger::instance().messagesSince(-1);
+    return records.isEmpty() ? -1 : records.last().id;
+}
+
+QStringList ClientSandbox::logSince(int mark)
+{
+    QStringList texts;
+    for (const auto &record : Varnel::Logger::instance().messagesSince(mark))
+        texts << record.message;
+    return texts;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Gives each test what a new process of the client would have: an empty
+// settings store, its own working directory (for "bundile"), the backend
+// address and CA in the environment, a logged-out Config and no credentials.
+// QSettings fixes the user path on first use, so besides XDG_CONFIG_HOME the
+// store is redirected with QSettings::setPath for each test.
+class ClientSandbox
+{
+public:
+    ClientSandbox();
+    ~ClientSandbox();
+
+    void enter(const QString &apiBase, const QString &caFile);
+    void leave();
+
+    QString workPath(const QString &name) const;
+    // Writes endpoint keys straight into the settings store.
+    static void storeEndpoints(const QMap<QString, QString> &values);
+    // The ten endpoint keys, all pointing at the given base.
+    static QMap<QString, QString> endpointsAt(const QString &base);
+
+    // Id of the newest log record, and the texts logged after a mark.
+    static int logMark();
+    static QStringList logSince(int mark);
+
+private:
+    QTemporaryDir m_root;
+    std::unique_ptr<QTemporaryDir> m_test;
+    QString m_previousDir;
+};

@@ -1,0 +1,182 @@
+// Records, reply parsing and encodings, without a network.
+#include "backend/apirequest.h"
+#include "backend/authtoken.h"
+#include "backend/endpoints.h"
+#include "backend/formencoding.h"
+#include "backend/ipbundle.h"
+#include "backend/user.h"
+#include "common/config.h"
+#include "common/crypto.h"
+
+#include <QJsonArray>
+#include <QtTest>
+
+using namespace Varnel;
+
+namespace {
+
+QJsonObject entry(int ipId, int type, int connectionType)
+{
+    return QJsonObject{{"ip_id", ipId}, {"type", type}, {"connection_type", connectionType}};
+}
+
+// What a form decoder on the server does: "+" is a blank, then %XX.
+QString formDecoded(QString text)
+{
+    return QUrl::fromPercentEncoding(text.replace(QLatin1Char('+'), QLatin1Char(' ')).toUtf8());
+}
+
+} // namespace
+
+class BackendRecordsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formValuesSurviveAFormDecoder()
+    {
+        const QStringList values{"p+ss w&rd=1", "50%41", "a+b%zz", "é/?#", "plain"};
+        QUrlQuery query;
+        for (const QString &v : values)
+            addFormItem(query, QStringLiteral("k"), v);
+        const QString encoded = QString::fromUtf8(formBody(query));
+        QStringList decoded;
+        for (const QString &pair : encoded.split(QLatin1Char('&')))
+            decoded << formDecoded(pair.section(QLatin1Char('='), 1));
+        QCOMPARE(decoded, values);
+        QCOMPARE(encoded.section(QLatin1Char('&'), 4), QStringLiteral("k=plain"));
+    }
+
+    void serverListKeepsOnlyUsableEntries()
+    {
+        const QJsonArray list{entry(1, 1, 0), entry(2, 2, 0), entry(3, 2, 1), entry(4, 3, 1), entry(5, 1, 7),
+                              entry(6, 0, 1)};
+        QList<int> ids;
+        for (const auto &b : bundlesFromReply(QJsonObject{{"ip_bundle", list}}))
+            ids << b->ipId();
+        QCOMPARE(ids, (QList<int>{1, 3, 5}));
+        QVERIFY(IPBundle::fromJson(QJsonObject{{"ip", "8.8.8.8"}})->isLocked());
+        QVERIFY(!IPBundle::fromJson(QJsonObject{{"ip", "8.8.8.9"}})->isLocked());
+        QVERIFY(bundlesFromReply(QJsonObject{}).isEmpty());
+    }
+
+    void userFromLoginReply()
+    {
+        const auto user = User::instance();
+        user->setFromLoginReply(QJsonObject{
+            {"user_type", 1}, {"expire_in_days", 12}, {"user_status", "3"}, {"free_minutes", 30},
+            {"validity_date", "5-Mar-2031"},
+            {"in_app_payment_page_data", QJsonObject{{"features_img_block", QJsonObject{{"img_url", "i"}, {"href_com", "h"}}},
+                                                     {"card_payment_packages", QJsonArray{QJsonObject{{"id", "m"}}}},
+                                                     {"web_payment_portal_url", "w"}}},
+            {"banner_data", QJsonObject{{"app_home_img", "b"}, {"onclick_url", "c"}}},
+            {"ip_bundle", QJsonArray{entry(9, 1, 0)}}});
+        QCOMPARE(user->planName(), QStringLiteral("Scratch Card"));
+        QCOMPARE(user->expireInDays(), 12);
+        QCOMPARE(user->userStatus(), 3);
+        QCOMPARE(user->freeMinutes(), 0);   // a number, not digits in a string
+        QCOMPARE(QLocale::system().name(), QStringLiteral("de_DE"));
+        QCOMPARE(user->validityDate(), QDate(2031, 3, 5));
+        QCOMPARE(user->featuresImgUrl() + user->featuresHref() + user->webPaymentPortalUrl(), QStringLiteral("ihw"));
+        QCOMPARE(user->homeImageUrl() + user->homeImageClickUrl(), QStringLiteral("bc"));
+        QCOMPARE(user->cardPaymentPackages().size(), 1);
+        QCOMPARE(user->bundles().size(), 1);
+
+        user->setFromLoginReply(QJsonObject{{"user_type", 2}, {"validity_date", "15-Dec-2030"}});
+        QCOMPARE(user->planName(), QStringLiteral("Premium"));
+        QCOMPARE(user->validityDate(), QDate(2030, 12, 15));
+        QVERIFY(user->bundles().isEmpty());
+        QVERIFY(user->cardPaymentPackages().isEmpty());
+        QVERIFY(user->featuresHref().isEmpty());
+        user->setFromLoginReply(QJsonObject{{"user_type", 7}});
+        QCOMPARE(user->planName(), QStringLiteral("Free"));
+        QVERIFY(!user->validityDate().isValid());
+    }
+
+    void activeBundleLookup()
+    {
+        const auto user = User::instance();
+        const auto config = Config::instance();
+        user->setBundles({});
+        QVERIFY(!user->activeBundle());
+
+        const QJsonArray list{entry(1, 1, 0), entry(2, 1, 0), entry(2, 2, 1)};
+        user->setFromLoginReply(QJsonObject{{"ip_bundle", list}});
+        config->setActiveServer(2);
+        QCOMPARE(user->activeBundle()->type(), 2);   // the last of two entries with that id
+        config->setActiveServer(99);
+        QCOMPARE(user->activeBundle(), user->bundles().first());
+    }
+
+    void endpointTableFromRemoteDocument()
+    {
+        // Cipher text made apart from the program: Base64 of the URL XOR "Gv(Hqmbxet".
+        const QJsonObject fields{
+            {"app_id", QJsonObject{{"stringValue", "LwJcOAJXTVcNWjMTWzxeDBIRShgoEUEmXx0KCA=="}}},
+            {"forgot_url", QJsonObject{{"stringValue", "https://plain/forgot"}}},
+            {"pricing_online", QJsonObject{{"stringValue", "https://plain/pricing"}}}};
+        EndpointTable table;
+        table.redeemVoucher = QStringLiteral("old");
+        table.setFromRemoteDocument(QJsonObject{{"fields", fields}});
+        QCOMPARE(table.login, QStringLiteral("https://h.test/api/login.php"));
+        QCOMPARE(table.forgotPassword, QStringLiteral("https://plain/forgot"));
+        QCOMPARE(table.paymentData, QStringLiteral("https://plain/pricing"));
+        QVERIFY(table.redeemVoucher.isEmpty());   // missing fields are stored empty
+        QVERIFY(!table.isComplete());
+
+        for (QString *e : {&table.signup, &table.loggedDevices, &table.subscribe, &table.refer,
+                           &table.referInfo, &table.decisionData})
+            *e = QStringLiteral("x");
+        QVERIFY(table.isComplete());   // the redeem-voucher entry is not needed
+        table.referInfo.clear();
+        QVERIFY(!table.isComplete());
+    }
+
+    void loginReplyDecodingAndCodes()
+    {
+        // {"response_code":2,"message":"No"} enciphered apart from the program, with bytes after a NUL.
+        const QByteArray refusal = QByteArrayLiteral("KU0ICEZYBBkDNzAZAlFNSU1Cfk0XCEZbChAVcFVYI1oKFg==")
+                                   + '\0' + QByteArrayLiteral("trailing");
+        ApiRequest api;
+        QCOMPARE(api.applyLoginReply(ApiRequest::decodeReply(refusal)), 1);
+        QCOMPARE(api.message(), QStringLiteral("No"));
+        QCOMPARE(api.applyLoginReply(ApiRequest::decodeReply("not a reply")), 2);
+        QCOMPARE(api.applyLoginReply(QJsonDocument(QJsonArray{1})), 2);
+        QCOMPARE(api.applyLoginReply(QJsonDocument(QJsonObject{{"response_code", 1}, {"user_type", 2}})), 0);
+        QCOMPARE(User::instance()->userType(), 2);
+        QCOMPARE(api.message(), QStringLiteral("No"));   // success leaves it
+    }
+
+    void authTokenAndPageAddresses()
+    {
+        const QString key = QString::fromLatin1(kAuthTokenKey);
+        // Expected value made apart from the program (compact JSON, keys sorted, XOR, Base64).
+        const QString token = authToken({"u", "p+w"}, "m1", 1700000000000, key);
+        QCOMPARE(token, QStringLiteral("CEoCDgYXRCAAMUwPURhZGFdIZBsGW2RTR11TQ0NYQl5NVAN/QmVMGVEdFgYRRnxNHwZkRUcZFxYBBhMCEEYJbQd3Ew=="));
+
+        const QUrl kept = withAuthToken(QUrl("https://h.test/features?src=app"), token, true);
+        QCOMPARE(QUrlQuery(kept).queryItemValue("src"), QStringLiteral("app"));
+        QVERIFY(!kept.toEncoded().contains('+'));   // "+" would read as a blank
+        QCOMPARE(QUrlQuery(kept).queryItemValue("authToken", QUrl::FullyDecoded), token);
+
+        const QUrl checkout = checkoutUrl(QStringLiteral("https://h.test"), QStringLiteral("yearly"), key);
+        QCOMPARE(checkout.path(), QStringLiteral("/checkout/yearly"));
+        QCOMPARE(QUrlQuery(checkout).queryItems().size(), 1);
+        QCOMPARE(QUrlQuery(checkout).queryItems().first().first, QStringLiteral("authToken"));
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        const QJsonObject payload = QJsonDocument::fromJson(
+            decipher(QUrlQuery(checkout).queryItemValue("authToken", QUrl::FullyDecoded), key).toUtf8()).object();
+        const qint64 ttl = payload.value("ttl").toString().toLongLong();
+        QVERIFY(ttl >= before + 1800000 && ttl <= QDateTime::currentMSecsSinceEpoch() + 1800000);
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    // A computer whose language is not English: month names still come in English.
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    QCoreApplication app(argc, argv);
+    BackendRecordsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_backend_records.moc"
