@@ -10,6 +10,7 @@
 #include "common/crypto.h"
 #include "common/localeinfo.h"
 #include "common/logger.h"
+#include "common/settingsstore.h"
 #include "platform/deviceinfo.h"
 
 #include <QDebug>
@@ -30,11 +31,6 @@ void log(const QString &text)
 QString machineId()
 {
     return QString::fromLatin1(QSysInfo::machineUniqueId());
-}
-
-QSettings openSettings()
-{
-    return QSettings(organizationName(), QString::fromLatin1(kApplicationId));
 }
 
 // A "response_code" above 1 is the server's refusal.
@@ -75,14 +71,12 @@ std::shared_ptr<ApiRequest> ApiRequest::instance()
 
 void ApiRequest::loadEndpoints()
 {
-    QSettings settings = openSettings();
-    m_endpoints.load(settings);
+    readSettings([this](QSettings &settings) { m_endpoints.load(settings); });
 }
 
 void ApiRequest::saveEndpoints()
 {
-    QSettings settings = openSettings();
-    m_endpoints.save(settings);
+    writeSettings([this](QSettings &settings) { m_endpoints.save(settings); });
 }
 
 bool ApiRequest::ensureEndpoints()

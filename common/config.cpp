@@ -2,14 +2,10 @@
 
 #include "common/appinfo.h"
 #include "common/crypto.h"
+#include "common/settingsstore.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
-
-#include <functional>
 
 namespace Varnel {
 
@@ -17,39 +13,6 @@ namespace {
 
 const QString kFavouritesKey = QStringLiteral("Favourites");
 const QString kStateGroup = QStringLiteral("State");
-
-// Every access opens its own settings object; none stays open between calls.
-void readStore(const std::function<void(QSettings &)> &read)
-{
-    QSettings settings(organizationName(), QString::fromLatin1(kApplicationId));
-    read(settings);
-}
-
-// The store holds the (only scrambled) password, so its file is kept
-// readable and writable by the owner alone, from its creation on.
-void restrictToOwner(const QString &fileName)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(fileName)   // the registry branch of the current user is private already
-#else
-    if (!QFile::exists(fileName)) {
-        QDir().mkpath(QFileInfo(fileName).absolutePath());
-        QFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-    }
-    QFile::setPermissions(fileName, QFile::ReadOwner | QFile::WriteOwner);
-#endif
-}
-
-void writeStore(const std::function<void(QSettings &)> &write)
-{
-    QSettings settings(organizationName(), QString::fromLatin1(kApplicationId));
-    restrictToOwner(settings.fileName());
-    write(settings);
-    settings.sync();
-    restrictToOwner(settings.fileName());
-}
 
 QString favouritesText(const QList<int> &ids)
 {
@@ -83,7 +46,7 @@ std::shared_ptr<Config> Config::instance()
 
 void Config::load()
 {
-    readStore([this](QSettings &s) {
+    readSettings([this](QSettings &s) {
         m_serverHash = s.value(QStringLiteral("ServerHash")).toString();
         m_connectionHash = s.value(QStringLiteral("ConnectionHash")).toString();
         m_activeServer = s.value(QStringLiteral("ActiveServer"), 0).toInt();
@@ -105,7 +68,7 @@ void Config::load()
 
 void Config::save()
 {
-    writeStore([this](QSettings &s) {
+    writeSettings([this](QSettings &s) {
         s.setValue(QStringLiteral("ServerHash"), m_serverHash);
         s.setValue(QStringLiteral("ConnectionHash"), m_connectionHash);
         s.setValue(QStringLiteral("ActiveServer"), m_activeServer);
@@ -154,13 +117,13 @@ void Config::setAutoLogin(bool on)
     m_autoLogin = on;
     // Favourites live in a group named by the account's stored (scrambled) name.
     if (on) {
-        readStore([this](QSettings &s) {
+        readSettings([this](QSettings &s) {
             s.beginGroup(m_serverHash);
             m_favourites = parseFavourites(s.value(kFavouritesKey).toString());
             s.endGroup();
         });
     } else {
-        writeStore([this](QSettings &s) {
+        writeSettings([this](QSettings &s) {
             s.beginGroup(m_serverHash);
             s.setValue(kFavouritesKey, favouritesText(m_favourites));
             s.endGroup();
@@ -197,7 +160,7 @@ void Config::setFastestCountryCode(int code) { m_fastestCountryCode = code; }
 
 void Config::saveState(int first, int second)
 {
-    writeStore([first, second](QSettings &s) {
+    writeSettings([first, second](QSettings &s) {
         s.beginGroup(kStateGroup);
         s.setValue(QStringLiteral("firstState"), first);
         s.setValue(QStringLiteral("secoundState"), second);
@@ -208,7 +171,7 @@ void Config::saveState(int first, int second)
 QPair<int, int> Config::loadState() const
 {
     QPair<int, int> state;
-    readStore([&state](QSettings &s) {
+    readSettings([&state](QSettings &s) {
         state.first = s.value(kStateGroup + QStringLiteral("/firstState"), 0).toInt();
         state.second = s.value(kStateGroup + QStringLiteral("/secoundState"), 0).toInt();
     });
