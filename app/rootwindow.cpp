@@ -1,9 +1,9 @@
 #include "app/rootwindow.h"
 #include "ui_rootwindow.h"
 
+#include "backend/logincache.h"
 #include "common/appinfo.h"
 #include "common/config.h"
-#include "common/fileutil.h"
 
 #include <QPixmap>
 #include <QTimer>
@@ -22,7 +22,7 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
 {
     // A start through the URL scheme must not log in from a stale reply.
     if (launchMode == QLatin1String("Yes"))
-        writeJson(QJsonDocument(), QStringLiteral("bundile"));
+        LoginCache::write(QJsonDocument());
 
     ui->setupUi(this);
     setWindowTitle(applicationName());

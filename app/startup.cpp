@@ -31,7 +31,7 @@ void applyStyleSheet(QApplication &app, QFile &style)
     if (!style.open(QIODevice::ReadOnly))
         return;
     const QByteArray rewritten = rewriteFonts(style.readAll(), 14, 22, 500);
-    app.setStyleSheet(QString::fromUtf8(rewritten.constData()));   // up to the first zero byte
+    app.setStyleSheet(QString::fromLatin1(rewritten.constData()));   // up to the first zero byte
     style.close();
 }
 
