@@ -67,7 +67,7 @@ struct Catalogue {
     QString decisionData;
     QJsonArray packages;
     QJsonArray servers;              // entries in the login reply's own member names, plus "premium"
-    QString openVpnTemplate;         // used for OpenVPN entries without "config"; "{ip}" is replaced
+    QString openVpnTemplate;         // sent Base64-encoded as the "config" of OpenVPN entries without one
     int referralRewardDays = 7;
     bool signupOpen = true;
     Plan signupPlan = Plan::Free;

@@ -9,13 +9,18 @@ namespace {
 const QString kPremium = QStringLiteral("premium");
 const QString kConfig = QStringLiteral("config");
 
-// OpenVPN entries without their own configuration get the template, pointed at their host.
+// OpenVPN entries reach the client as it expects them: "ip" is host:port, and "config" is the
+// Base64 of a template whose "remoteIP" and "remotePort" the client fills from that address.
+// Entries with a configuration of their own keep it.
 QJsonObject withConfig(QJsonObject entry, const QString &configTemplate)
 {
-    if (entry.contains(kConfig) || entry.value(QLatin1String("type")).toInt() != 1)
+    if (entry.value(QLatin1String("type")).toInt() != 1)
         return entry;
-    const QString host = entry.value(QLatin1String("ip")).toString().section(QLatin1Char(':'), 0, 0);
-    entry.insert(kConfig, QString(configTemplate).replace(QLatin1String("{ip}"), host));
+    const QString ip = entry.value(QLatin1String("ip")).toString();
+    if (!ip.contains(QLatin1Char(':')))
+        entry.insert(QStringLiteral("ip"), ip + QStringLiteral(":1194"));
+    if (!entry.contains(kConfig))
+        entry.insert(kConfig, QString::fromLatin1(configTemplate.toUtf8().toBase64()));
     return entry;
 }
 

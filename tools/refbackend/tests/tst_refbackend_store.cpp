@@ -51,7 +51,7 @@ QJsonObject sampleRoot()
     return QJsonObject{
         {QStringLiteral("referral_reward_days"), 7},
         {QStringLiteral("openvpn_config_template"), QJsonArray{QStringLiteral("client"),
-                                                               QStringLiteral("remote {ip} 1194")}},
+                                                               QStringLiteral("remote remoteIP remotePort")}},
         {QStringLiteral("accounts"),
          QJsonArray{account(QStringLiteral("free"), QStringLiteral("free"), 0),
                     account(QStringLiteral("premium"), QStringLiteral("premium"), 20),
@@ -127,7 +127,7 @@ void TestRefBackendStore::dataFileIsReadAndChecked()
     QCOMPARE(data.accounts.at(1).validUntil, kToday.addDays(20));
     QCOMPARE(data.accounts.at(6).validUntil, QDate(2031, 2, 3));
     QCOMPARE(data.accounts.at(5).plan, Plan::ScratchCard);
-    QCOMPARE(data.catalogue.openVpnTemplate, QStringLiteral("client\nremote {ip} 1194\n"));
+    QCOMPARE(data.catalogue.openVpnTemplate, QStringLiteral("client\nremote remoteIP remotePort\n"));
 
     // Accounts without a code get distinct generated ones; a given code is kept.
     QSet<QString> codes;
@@ -360,9 +360,10 @@ void TestRefBackendStore::serverListLocksPremiumEntriesForFreePlans()
         QVERIFY(!paid.at(i).toObject().contains(QStringLiteral("premium")));
         QCOMPARE(free.at(i).toObject().value(QStringLiteral("ip_id")), paid.at(i).toObject().value(QStringLiteral("ip_id")));
     }
-    // OpenVPN entries get the template with their host; OpenConnect entries and own configs are left alone.
-    QCOMPARE(paid.at(1).toObject().value(QStringLiteral("config")).toString(),
-             QStringLiteral("client\nremote 127.0.1.2 1194\n"));
+    // OpenVPN entries get the encoded template and a port; OpenConnect entries and own configs are left alone.
+    QCOMPARE(QByteArray::fromBase64(paid.at(1).toObject().value(QStringLiteral("config")).toString().toLatin1()),
+             QByteArray("client\nremote remoteIP remotePort\n"));
+    QCOMPARE(paid.at(1).toObject().value(QStringLiteral("ip")).toString(), QStringLiteral("127.0.1.2:1194"));
     QVERIFY(!paid.at(2).toObject().contains(QStringLiteral("config")));
     QCOMPARE(paid.at(3).toObject().value(QStringLiteral("config")).toString(), QStringLiteral("my own"));
 
