@@ -173,9 +173,13 @@ void ApiRequest::logReply(const QJsonDocument &reply)
 
 QJsonDocument ApiRequest::decodeReply(const QByteArray &body)
 {
-    const QString plain = decipher(QString::fromLatin1(body.constData()),
-                                   QString::fromLatin1(kReplyKey));
-    return QJsonDocument::fromJson(plain.toUtf8());
+    return QJsonDocument::fromJson(decodeReplyText(body));
+}
+
+QByteArray ApiRequest::decodeReplyText(const QByteArray &body)
+{
+    // The body counts up to its first zero byte.
+    return decipherToUtf8(QByteArray(body.constData()), QByteArray(kReplyKey));
 }
 
 int ApiRequest::login(const QString &username, const QString &password)
@@ -206,23 +210,33 @@ int ApiRequest::login(const QString &username, const QString &password)
         {QStringLiteral("osPlatform"), QSysInfo::productType()},
     };
 
-    // An automatic login is answered from the reply of the last network login.
-    const bool fromCache = Config::instance()->autoLogin() && !LoginCache::read().isEmpty();
-    if (!fromCache) {
+    // An automatic login is answered from the reply of the last network
+    // login. A reply runs to megabytes with thousands of servers, so it is
+    // parsed once and its text is kept for the log instead of re-serialised.
+    QByteArray text;
+    QJsonDocument reply;
+    if (Config::instance()->autoLogin()) {
+        text = LoginCache::readText();
+        reply = QJsonDocument::fromJson(text);
+    }
+    if (reply.isEmpty()) {
         int status = 0;   // the reply decides, whatever the status
         const QByteArray body = post(m_endpoints.login, formBody(form), status, headers);
-        LoginCache::write(decodeReply(body));
+        text = decodeReplyText(body);
+        reply = QJsonDocument::fromJson(text);
+        // A reply that is not JSON leaves the cache empty.
+        LoginCache::writeText(reply.isNull() ? QByteArray() : text);
     }
-    return applyLoginReply(LoginCache::read());
+    return applyLoginReply(reply, text);
 }
 
-int ApiRequest::applyLoginReply(const QJsonDocument &reply)
+int ApiRequest::applyLoginReply(const QJsonDocument &reply, const QByteArray &text)
 {
     if (!reply.isObject())
         return 2;
     const QJsonObject root = reply.object();
-    // Serialised once for both lines: a reply may list thousands of servers.
-    const QString json = QString::fromUtf8(reply.toJson(QJsonDocument::Compact));
+    // One text for both lines: a reply may list thousands of servers.
+    const QString json = QString::fromUtf8(text.isEmpty() ? reply.toJson(QJsonDocument::Compact) : text);
     qDebug().noquote() << "root object::::" << json;
     log(tr("Login Data :  %1").arg(json));
 

@@ -45,9 +45,13 @@ public:
     // Deciphers a login or logged-devices reply body (ASCII up to the first
     // zero byte) and parses the JSON; null when it is not JSON.
     static QJsonDocument decodeReply(const QByteArray &body);
+    // The same, as the reply's JSON text (UTF-8), not parsed.
+    static QByteArray decodeReplyText(const QByteArray &body);
     // Steps of login after the reply is known: checks it, fills User and
     // builds the server list. Returns the login result code.
-    int applyLoginReply(const QJsonDocument &reply);
+    // text is the reply's JSON text as received, for the log lines; when
+    // empty the document is serialised for them.
+    int applyLoginReply(const QJsonDocument &reply, const QByteArray &text = QByteArray());
 
     // 0 accepted (message = server's text), 1 not sent or no usable answer,
     // 2 no endpoint table, 3 refused.

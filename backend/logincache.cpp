@@ -16,16 +16,41 @@ QJsonDocument LoginCache::read()
     return readJson(fileName());
 }
 
-void LoginCache::write(const QJsonDocument &document)
+namespace {
+
+// Restrict the file before the reply goes in, so it is never readable by
+// others, not even for a moment; an existing file keeps its mode when
+// truncated.
+void createOwnerOnly(const QString &fileName)
 {
-    // Restrict the file before the reply goes in, so it is never readable by
-    // others, not even for a moment; an existing file keeps its mode when
-    // truncated.
-    QFile file(fileName());
+    QFile file(fileName);
     if (!file.exists() && file.open(QIODevice::WriteOnly))
         file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+}
+
+} // namespace
+
+void LoginCache::write(const QJsonDocument &document)
+{
+    createOwnerOnly(fileName());
     writeJson(document, fileName());
+}
+
+QByteArray LoginCache::readText()
+{
+    QFile file(fileName());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+void LoginCache::writeText(const QByteArray &json)
+{
+    createOwnerOnly(fileName());
+    QFile file(fileName());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(json);
 }
 
 } // namespace Varnel

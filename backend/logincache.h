@@ -17,6 +17,11 @@ public:
     static QJsonDocument read();
     // Replaces the file; a null document leaves it empty.
     static void write(const QJsonDocument &document);
+
+    // The file as JSON text, for a login that parses it once. writeText
+    // stores a reply's text as received (empty text empties the file).
+    static QByteArray readText();
+    static void writeText(const QByteArray &json);
 };
 
 } // namespace Varnel

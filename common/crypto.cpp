@@ -26,8 +26,12 @@ QString encipher(const QString &plain, const QString &key)
 
 QString decipher(const QString &cipher, const QString &key)
 {
-    const QByteArray mixed = QByteArray::fromBase64(cipher.toLatin1());
-    return QString::fromUtf8(xorWithKey(mixed, key.toUtf8()));
+    return QString::fromUtf8(decipherToUtf8(cipher.toLatin1(), key.toUtf8()));
+}
+
+QByteArray decipherToUtf8(const QByteArray &cipher, const QByteArray &key)
+{
+    return xorWithKey(QByteArray::fromBase64(cipher), key);
 }
 
 } // namespace Varnel

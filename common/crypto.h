@@ -19,4 +19,8 @@ QString encipher(const QString &plain, const QString &key);
 // alphabet), XORs with the key and reads the result as UTF-8.
 QString decipher(const QString &cipher, const QString &key);
 
+// decipher without the text conversions, for large replies: the Base64
+// text in, the deciphered UTF-8 bytes out.
+QByteArray decipherToUtf8(const QByteArray &cipher, const QByteArray &key);
+
 } // namespace Varnel
