@@ -1,0 +1,21 @@
+#include "messagecatcher.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+
+MessageCatcher::MessageCatcher(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_poll, &QTimer::timeout, this, &MessageCatcher::answerOpenBox);
+    m_poll.start(10);
+}
+
+void MessageCatcher::answerOpenBox()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible() || box->buttons().isEmpty())
+        return;
+    m_texts << box->text();
+    box->buttons().constFirst()->click();
+}

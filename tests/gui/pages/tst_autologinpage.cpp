@@ -1,0 +1,169 @@
+// The automatic-login page: one attempt per show with the stored
+// credentials, against the reference backend over HTTPS on loopback.
+#include "messagecatcher.h"
+#include "startuplook.h"
+
+#include "endpointsetup.h"
+#include "integration/backend/backendtest.h"
+
+#include "backend/logincache.h"
+#include "backend/vpncredentials.h"
+#include "common/config.h"
+#include "pages/autologin/autologinpage.h"
+#include "tools/refbackend/routes.h"
+
+#include <QLabel>
+#include <QMovie>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Varnel;
+namespace Routes = Varnel::RefBackend::Routes;
+
+class AutoLoginPageTest : public QObject
+{
+    Q_OBJECT
+
+    ClientSandbox m_sandbox;
+    RefBackendProcess m_backend;
+    std::unique_ptr<QWidget> m_host;
+    AutoLoginPage *m_page = nullptr;
+    MessageCatcher *m_messages = nullptr;
+    std::unique_ptr<QSignalSpy> m_success;
+    std::unique_ptr<QSignalSpy> m_failure;
+
+    // What a previous manual login left in the settings.
+    static void storeLoggedInUser(const QString &username, const QString &password)
+    {
+        const auto config = Config::instance();
+        config->setServerHash(username);
+        config->setConnectionHash(password);
+        config->setAutoLogin(true);
+        config->save();
+    }
+    void showPage()
+    {
+        m_page = new AutoLoginPage;
+        m_success = std::make_unique<QSignalSpy>(m_page, &AutoLoginPage::loginSuccessfull);
+        m_failure = std::make_unique<QSignalSpy>(m_page, &AutoLoginPage::loginFailed);
+        m_messages = new MessageCatcher(m_page);
+        m_host.reset(hostInRootWindowFrame(m_page));
+    }
+    bool waitForOutcome(int outcomes)
+    {
+        return QTest::qWaitFor([&] { return m_success->count() + m_failure->count() >= outcomes; }, 15000);
+    }
+    QLabel *busyLabel() const { return m_page->findChild<QLabel *>(QStringLiteral("lblBusy")); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
+        applyStartupLook();
+    }
+    void init()
+    {
+        QVERIFY(m_backend.reset());
+        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+        useEndpointsAt(m_backend.baseUrl());
+    }
+    void cleanup()
+    {
+        m_host.reset();
+        m_success.reset();
+        m_failure.reset();
+        m_sandbox.leave();
+    }
+
+    void everyShowLogsInAgainFromTheCache()
+    {
+        storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
+        QVERIFY(m_backend.setFault(QLatin1String(Routes::kLogin), QStringLiteral("delay"), 500));
+
+        bool spinnerShownAndTurning = false;
+        QTimer::singleShot(250, this, [&] {
+            spinnerShownAndTurning = busyLabel()->isVisible() && busyLabel()->movie()
+                                     && busyLabel()->movie()->state() == QMovie::Running;
+        });
+        showPage();
+        QVERIFY(waitForOutcome(1));
+        QCOMPARE(m_success->count(), 1);
+        QCOMPARE(m_failure->count(), 0);
+        QVERIFY(spinnerShownAndTurning);
+        QVERIFY(m_messages->texts().isEmpty());
+        QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
+        const QJsonObject request = m_backend.last(QLatin1String(Routes::kLogin));
+        QCOMPARE(formValue(request, "username"), QStringLiteral("premium.user"));
+        QCOMPARE(formValue(request, "pass"), QStringLiteral("premium-pass"));
+        QCOMPARE(vpnCredentials().username, QStringLiteral("premium.user"));
+        QCOMPARE(vpnCredentials().password, QStringLiteral("premium-pass"));
+        QVERIFY(Config::instance()->autoLogin());
+
+        // Brought back from the tray: a second attempt, answered by the cache.
+        setVpnCredentials(QString(), QString());
+        m_host->hide();
+        QCOMPARE(busyLabel()->movie()->state(), QMovie::NotRunning);
+        m_host->show();
+        QVERIFY(waitForOutcome(2));
+        QCOMPARE(m_success->count(), 2);
+        QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
+        QCOMPARE(vpnCredentials().username, QStringLiteral("premium.user"));
+    }
+
+    void aShowDuringTheAttemptStartsNoSecondOne()
+    {
+        storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
+        QVERIFY(m_backend.setFault(QLatin1String(Routes::kLogin), QStringLiteral("delay"), 600));
+        bool spinnerTurnsAfterReshow = false;
+        QTimer::singleShot(250, this, [&] {
+            m_host->hide();
+            m_host->show();
+            QTimer::singleShot(100, this, [&] {
+                spinnerTurnsAfterReshow = busyLabel()->movie()->state() == QMovie::Running;
+            });
+        });
+        showPage();
+        QVERIFY(waitForOutcome(1));
+        QTest::qWait(300);   // room for a wrongly started second attempt
+        QCOMPARE(m_success->count(), 1);
+        QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
+        QVERIFY(spinnerTurnsAfterReshow);
+    }
+
+    void failuresTellAndGiveUp_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("password changed elsewhere") << "" << "Invalid username or password.";
+        QTest::newRow("cached refusal") << "cache" << "cached refusal";
+        QTest::newRow("backend down") << "down" << "Could not connect to server!";
+        QTest::newRow("no endpoint table") << "no endpoints" << "Could not connect to login server!";
+    }
+    void failuresTellAndGiveUp()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("old-pass"));
+        if (setup == QLatin1String("cache")) {
+            LoginCache::write(QJsonDocument(QJsonObject{{"response_code", 2}, {"message", "cached refusal"}}));
+        } else if (setup == QLatin1String("down")) {
+            useEndpointsAt(closedBase());
+        } else if (setup == QLatin1String("no endpoints")) {
+            forgetEndpoints();
+            QVERIFY(m_backend.setFault(QLatin1String(Routes::kRemoteData), QStringLiteral("status500")));
+        }
+
+        showPage();
+        QVERIFY(waitForOutcome(1));
+        QCOMPARE(m_failure->count(), 1);
+        QCOMPARE(m_success->count(), 0);
+        QCOMPARE(m_messages->texts(), QStringList{message});
+        QCOMPARE(busyLabel()->movie()->state(), QMovie::NotRunning);
+        QVERIFY(vpnCredentials().username.isEmpty());
+    }
+};
+
+QTEST_MAIN(AutoLoginPageTest)
+#include "tst_autologinpage.moc"

@@ -1,0 +1,97 @@
+#include "widgets/busystate.h"
+
+#include <QAbstractButton>
+#include <QPixmap>
+
+namespace Varnel {
+
+namespace {
+
+// Fits the spinner into the height of a text line of the accent buttons.
+constexpr int kSpinnerSize = 26;
+
+} // namespace
+
+QString spinnerResource()
+{
+    return QStringLiteral(":/img/Spinner-1s-50px.gif");
+}
+
+BusyState::BusyState(QAbstractButton *button, QObject *parent)
+    : QObject(parent)
+    , m_button(button)
+    , m_movie(spinnerResource())
+{
+    m_movie.setScaledSize(QSize(kSpinnerSize, kSpinnerSize));
+    m_movie.setCacheMode(QMovie::CacheAll);
+    connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
+}
+
+void BusyState::setWidgets(const QList<QWidget *> &widgets)
+{
+    m_widgets.clear();
+    for (QWidget *widget : widgets)
+        m_widgets << widget;
+}
+
+void BusyState::start()
+{
+    if (m_busy)
+        return;
+    m_busy = true;
+
+    QList<QPointer<QWidget>> targets = m_widgets;
+    if (m_button)
+        targets << QPointer<QWidget>(m_button.data());
+    m_disabled.clear();
+    for (const QPointer<QWidget> &widget : targets) {
+        if (widget && !widget->testAttribute(Qt::WA_ForceDisabled) && !m_disabled.contains(widget)) {
+            widget->setEnabled(false);
+            m_disabled << widget;
+        }
+    }
+
+    if (m_button) {
+        m_text = m_button->text();
+        m_icon = m_button->icon();
+        m_iconSize = m_button->iconSize();
+        m_button->setText(QString());
+        m_button->setIconSize(QSize(kSpinnerSize, kSpinnerSize));
+    }
+    m_movie.start();
+    showFrame();
+}
+
+void BusyState::stop()
+{
+    if (!m_busy)
+        return;
+    m_busy = false;
+    m_movie.stop();
+
+    if (m_button) {
+        m_button->setIcon(m_icon);
+        m_button->setIconSize(m_iconSize);
+        m_button->setText(m_text);
+    }
+    for (const QPointer<QWidget> &widget : qAsConst(m_disabled)) {
+        if (widget)
+            widget->setEnabled(true);
+    }
+    m_disabled.clear();
+}
+
+void BusyState::showFrame()
+{
+    if (!m_busy || !m_button)
+        return;
+    const QPixmap frame = m_movie.currentPixmap();
+    // The button is disabled while busy: give the frame for that mode too,
+    // or the style would grey the spinner out.
+    QIcon icon;
+    icon.addPixmap(frame, QIcon::Normal);
+    icon.addPixmap(frame, QIcon::Disabled);
+    m_button->setIcon(icon);
+}
+
+} // namespace Varnel
