@@ -1,10 +1,15 @@
 #include "app/rootwindow.h"
 #include "ui_rootwindow.h"
 
+#include "app/trayicon.h"
+#include "backend/ipbundle.h"
 #include "backend/logincache.h"
+#include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
 
+#include <QAction>
+#include <QCoreApplication>
 #include <QPixmap>
 #include <QTimer>
 
@@ -12,7 +17,7 @@ namespace Varnel {
 
 namespace {
 
-enum RootPage { AutoLoginPage = 0, LoginPage = 2 };
+enum RootPage { AutoLoginIndex = 0, LoginIndex = 2, ServerIndex = 3 };
 
 } // namespace
 
@@ -28,11 +33,73 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     setWindowTitle(applicationName());
     changeBackground(OpenConnectConnection::Disconnected);
 
-    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
-            &RootWindow::changeBackground, Qt::QueuedConnection);
+    m_tray = new TrayIcon(this);
+    connect(m_tray, &TrayIcon::connectTriggered, this, &RootWindow::connectClick);
+    connect(m_tray, &TrayIcon::quitTriggered, this, &RootWindow::requestQuit);
+    connect(m_tray, &TrayIcon::showRequested, this, &RootWindow::show);
+
+    connect(ui->autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+    connect(ui->autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
+    connect(ui->loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+
+    const auto engine = OpenConnectConnection::instance();
+    connect(engine.get(), &OpenConnectConnection::statusChanged, this, &RootWindow::onStatusChanged,
+            Qt::QueuedConnection);
+    connect(engine.get(), &OpenConnectConnection::statusChanged, this, &RootWindow::changeBackground,
+            Qt::QueuedConnection);
 }
 
 RootWindow::~RootWindow() = default;
+
+void RootWindow::onStatusChanged(int state)
+{
+    switch (state) {
+    case OpenConnectConnection::Connecting:
+        m_tray->showConnecting();
+        m_lastStatus = state;
+        break;
+    case OpenConnectConnection::Connected: {
+        m_lastStatus = state;
+        const auto bundle = User::instance()->activeBundle();
+        m_tray->showConnected(bundle ? bundle->ipName() : QString());
+        break;
+    }
+    case OpenConnectConnection::Disconnected:
+        m_lastStatus = state;
+        m_tray->showDisconnected(Config::instance()->autoLogin());
+        emit readyToShutdown();
+        break;
+    default:
+        break;
+    }
+}
+
+void RootWindow::onLoginSuccessfull()
+{
+    ui->stackedWidget->setCurrentIndex(ServerIndex);
+    m_tray->setConnectEnabled(true);
+}
+
+void RootWindow::onLoginFailed()
+{
+    ui->stackedWidget->setCurrentIndex(LoginIndex);
+}
+
+void RootWindow::refresh()
+{
+    LoginCache::write(QJsonDocument());
+    chooseStartPage();
+}
+
+void RootWindow::requestQuit()
+{
+    // A tunnel that is up is brought down first; the program ends with it.
+    if (m_lastStatus == OpenConnectConnection::Connected) {
+        connect(this, &RootWindow::readyToShutdown, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
+        return;
+    }
+    QCoreApplication::quit();
+}
 
 void RootWindow::changeBackground(OpenConnectConnection::Status status)
 {
@@ -57,7 +124,7 @@ void RootWindow::resizeEvent(QResizeEvent *event)
 
 void RootWindow::chooseStartPage()
 {
-    ui->stackedWidget->setCurrentIndex(Config::instance()->autoLogin() ? AutoLoginPage : LoginPage);
+    ui->stackedWidget->setCurrentIndex(Config::instance()->autoLogin() ? AutoLoginIndex : LoginIndex);
 }
 
 void RootWindow::paintBackground()

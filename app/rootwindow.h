@@ -12,6 +12,8 @@ namespace Ui {
 class RootWindow;
 }
 
+class TrayIcon;
+
 // The program's only top-level window: a stack of the automatic-login page,
 // the (never shown) server list, the login page and the logged-in area.
 // Closing it or pressing Escape only hides it; the program keeps running.
@@ -24,9 +26,26 @@ public:
     explicit RootWindow(const QString &launchMode, QWidget *parent = nullptr);
     ~RootWindow() override;
 
+    TrayIcon *trayIcon() const { return m_tray; }
+
+signals:
+    // The tunnel went down; a quit asked for while connected happens now.
+    void readyToShutdown();
+    void favouriteClick();
+    void connectClick();
+
 public slots:
+    // Tray icon and menu follow the tunnel; a drop to disconnected emits
+    // readyToShutdown.
+    void onStatusChanged(int state);
     // Connected: the coloured background; any other status: the white one.
     void changeBackground(Varnel::OpenConnectConnection::Status status);
+    void onLoginSuccessfull();
+    void onLoginFailed();
+    // After a referral code was redeemed: log in again from the network.
+    void refresh();
+    // The tray's "Quit": at once, or after the tunnel is down when it is up.
+    void requestQuit();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -38,6 +57,8 @@ private:
 
     std::unique_ptr<Ui::RootWindow> ui;
     QString m_background;
+    TrayIcon *m_tray = nullptr;
+    int m_lastStatus = OpenConnectConnection::Disconnected;
 };
 
 } // namespace Varnel

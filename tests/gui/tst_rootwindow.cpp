@@ -1,9 +1,14 @@
+#include "messagecatcher.h"
+
 #include "app/rootwindow.h"
 #include "app/windowgeometry.h"
 #include "common/appinfo.h"
 #include "common/config.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QScreen>
@@ -26,6 +31,8 @@ private slots:
     void background();
     void closingAndEscapeOnlyHide();
     void startPageFollowsLoggedInFlag();
+    void loginResultsSwitchPages();
+    void quitWaitsForTheTunnelToGoDown();
 
 private:
     static QStackedWidget *stack(RootWindow &window)
@@ -165,16 +172,64 @@ void TestRootWindow::startPageFollowsLoggedInFlag()
     auto config = Varnel::Config::instance();
     RootWindow window(QStringLiteral("not"));
     QStackedWidget *pages = stack(window);
+    QList<int> visited;
+    connect(pages, &QStackedWidget::currentChanged, this, [&visited](int index) { visited.append(index); });
+    MessageCatcher boxes;
 
+    // Logged in: through the automatic login. The test's backend address is
+    // a closed port, so the attempt fails and the login page takes over.
     config->setAutoLogin(true);
     window.show();
-    QTRY_COMPARE(pages->currentIndex(), 0);
+    QTRY_COMPARE(visited, (QList<int>{0, 2}));
+    QTRY_COMPARE(boxes.texts(), QStringList{QStringLiteral("Could not connect to login server!")});
 
-    // Brought back after a logout: the login page.
+    // Brought back after a logout: straight to the login page.
     window.hide();
+    visited.clear();
     config->setAutoLogin(false);
+    pages->setCurrentIndex(1);
     window.show();
     QTRY_COMPARE(pages->currentIndex(), 2);
+    QCOMPARE(visited, (QList<int>{1, 2}));
+}
+
+void TestRootWindow::loginResultsSwitchPages()
+{
+    RootWindow window(QStringLiteral("not"));
+    QStackedWidget *pages = stack(window);
+    window.onLoginSuccessfull();
+    QCOMPARE(pages->currentIndex(), 3);
+    window.onLoginFailed();
+    QCOMPARE(pages->currentIndex(), 2);
+}
+
+// Runs the event loop until the application is told to quit (0) or the
+// time runs out (1); -1 once the application has quit.
+static int loopUntilQuit(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, [&loop] { loop.exit(1); });
+    return loop.exec();
+}
+
+void TestRootWindow::quitWaitsForTheTunnelToGoDown()
+{
+    RootWindow window(QStringLiteral("not"));
+    QSignalSpy ready(&window, &RootWindow::readyToShutdown);
+
+    // Connected: not before the tunnel is down. (An application quits once
+    // per process, so the quit of a disconnected window is not tried here.)
+    window.onStatusChanged(Varnel::OpenConnectConnection::Connecting);
+    window.onStatusChanged(Varnel::OpenConnectConnection::Connected);
+    window.requestQuit();
+    window.requestQuit();
+    QCOMPARE(loopUntilQuit(200), 1);
+    window.onStatusChanged(Varnel::OpenConnectConnection::Disconnecting);
+    QCOMPARE(loopUntilQuit(200), 1);
+    QVERIFY(ready.isEmpty());
+    QTimer::singleShot(0, &window, [&window] { window.onStatusChanged(Varnel::OpenConnectConnection::Disconnected); });
+    QCOMPARE(loopUntilQuit(2000), 0);
+    QCOMPARE(ready.size(), 1);
 }
 
 int main(int argc, char *argv[])

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QAction;
+class QMenu;
+class QSystemTrayIcon;
+
+namespace Varnel {
+
+// The tray icon with its "Connect"/"Disconnect" and "Quit" menu. Where the
+// platform has no tray it exists without icon or menu, and every update is
+// skipped; the window's own behaviour does not depend on it.
+class TrayIcon : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TrayIcon(QObject *parent = nullptr);
+    ~TrayIcon() override;
+
+    bool isAvailable() const { return m_icon != nullptr; }
+
+    // The tunnel's state as the tray shows it: icon, and the first action's
+    // text and enabled state.
+    void showConnecting();
+    void showConnected(const QString &serverName);
+    void showDisconnected(bool loggedIn);
+    void setConnectEnabled(bool enabled);
+
+    // For checks of what the tray shows.
+    QString iconPath() const { return m_iconPath; }
+    QAction *connectAction() const { return m_connect; }
+    QAction *quitAction() const { return m_quit; }
+
+signals:
+    void connectTriggered();
+    void quitTriggered();
+    void showRequested();
+
+private:
+    void setIcon(const QString &path);
+
+    QSystemTrayIcon *m_icon = nullptr;
+    QMenu *m_menu = nullptr;
+    QAction *m_connect = nullptr;
+    QAction *m_quit = nullptr;
+    QString m_iconPath;
+};
+
+} // namespace Varnel
