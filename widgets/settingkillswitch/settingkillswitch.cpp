@@ -1,0 +1,51 @@
+#include "widgets/settingkillswitch/settingkillswitch.h"
+#include "ui_settingkillswitch.h"
+
+#include "common/config.h"
+#include "vpn/killswitch.h"
+
+#include <QDebug>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QTimer>
+
+namespace Varnel {
+
+SettingKillSwitch::SettingKillSwitch(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::SettingKillSwitch>())
+{
+    ui->setupUi(this);
+}
+
+SettingKillSwitch::~SettingKillSwitch() = default;
+
+void SettingKillSwitch::mousePressEvent(QMouseEvent *event)
+{
+    QWidget::mousePressEvent(event);
+    // The picture first: the script that follows may take a while.
+    showSwitch(!Config::instance()->killSwitch());
+    KillSwitch::toggle();
+    emit clicked();
+}
+
+void SettingKillSwitch::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    QTimer::singleShot(0, this, &SettingKillSwitch::refresh);
+}
+
+void SettingKillSwitch::refresh()
+{
+    const bool on = Config::instance()->killSwitch();
+    qDebug() << "state::::" << (on ? "true" : "false");
+    showSwitch(on);
+}
+
+void SettingKillSwitch::showSwitch(bool on)
+{
+    const QPixmap picture(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"));
+    ui->lblArrow->setPixmap(picture.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+} // namespace Varnel

@@ -1,0 +1,59 @@
+#include "widgets/statsindicator/statsindicator.h"
+#include "ui_statsindicator.h"
+
+#include "backend/user.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/trafficformat.h"
+
+#include <QLabel>
+#include <QTimer>
+
+namespace Varnel {
+
+namespace {
+
+// Process-wide: the round trip is measured once per program run, however
+// many panels or connections there are.
+bool pingPending = true;
+
+void scaleIcon(QLabel *label)
+{
+    const QPixmap icon = label->pixmap(Qt::ReturnByValue);
+    if (!icon.isNull())
+        label->setPixmap(icon.scaledToHeight(20, Qt::SmoothTransformation));
+}
+
+} // namespace
+
+StatsIndicator::StatsIndicator(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::StatsIndicator>())
+{
+    ui->setupUi(this);
+    for (QLabel *icon : {ui->lblDownloadIcon, ui->lblUploadIcon, ui->lblPingIcon})
+        scaleIcon(icon);
+    // Queued: the OpenConnect session reports from its pool thread.
+    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statsChanged, this,
+            &StatsIndicator::onStatsChanged, Qt::QueuedConnection);
+}
+
+StatsIndicator::~StatsIndicator() = default;
+
+void StatsIndicator::onStatsChanged(quint64 tx, quint64 rx)
+{
+    ui->lblDownload->setText(formatBytes(rx));
+    ui->lblUpload->setText(formatBytes(tx));
+    if (pingPending) {
+        pingPending = false;
+        QTimer::singleShot(0, this, &StatsIndicator::oneTime);
+    }
+}
+
+void StatsIndicator::oneTime()
+{
+    const auto bundle = User::instance()->activeBundle();
+    const QString host = bundle ? bundle->ip().section(QLatin1Char(':'), 0, 0) : QString();
+    ui->lblPing->setText(measureRoundTrip(host));
+}
+
+} // namespace Varnel
