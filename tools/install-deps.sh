@@ -26,17 +26,25 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps: all packages present"
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
 
-echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
-$SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+else
+  echo "install-deps: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The kill-switch scripts go into the client's data directory (root-owned,
+# since root runs them). Up to date already: nothing to do.
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+data_dir=/var/lib/VarnelVPN
+if ! cmp -s "$here/packaging/killswitch/block_outbound_except_vpn.sh" "$data_dir/block_outbound_except_vpn.sh" \
+  || ! cmp -s "$here/packaging/killswitch/reset_firewall_rules.sh" "$data_dir/reset_firewall_rules.sh"; then
+  $SUDO "$here/packaging/killswitch/install.sh" "$data_dir"
+fi
