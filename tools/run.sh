@@ -23,7 +23,8 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 "$here/tools/refbackend/make-certs.sh" "$certs" >/dev/null
-"$build/tools/refbackend/varnel-refbackend" --cert-dir "$certs" --port "${VARNELVPN_DEMO_PORT:-0}" \
+# A fixed port: the client keeps the endpoint addresses it was given.
+"$build/tools/refbackend/varnel-refbackend" --cert-dir "$certs" --port "${VARNELVPN_DEMO_PORT:-47843}" \
   >"$backend_log" 2>&1 &
 backend_pid=$!
 
