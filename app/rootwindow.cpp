@@ -30,6 +30,10 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
         LoginCache::write(QJsonDocument());
 
     ui->setupUi(this);
+    // Modal, but modal to its own (absent) parent only: an application-modal
+    // window would block the tray icon, which is a window of this
+    // application on X11, and so its menu.
+    setWindowModality(Qt::WindowModal);
     setWindowTitle(applicationName());
     changeBackground(OpenConnectConnection::Disconnected);
 

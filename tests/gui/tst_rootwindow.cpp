@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -32,6 +33,7 @@ private slots:
     void closingAndEscapeOnlyHide();
     void startPageFollowsLoggedInFlag();
     void loginResultsSwitchPages();
+    void otherWindowsStayUsable();
     void quitWaitsForTheTunnelToGoDown();
 
 private:
@@ -191,6 +193,23 @@ void TestRootWindow::startPageFollowsLoggedInFlag()
     window.show();
     QTRY_COMPARE(pages->currentIndex(), 2);
     QCOMPARE(visited, (QList<int>{1, 2}));
+}
+
+// The tray icon is a window of its own on X11: the shown root window must not
+// block input to the application's other windows.
+void TestRootWindow::otherWindowsStayUsable()
+{
+    RootWindow window(QStringLiteral("not"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QPushButton other(QStringLiteral("other"));
+    other.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&other));
+    QSignalSpy clicked(&other, &QPushButton::clicked);
+    // Through the window system, where a blocked window drops its input.
+    QTest::mouseClick(other.windowHandle(), Qt::LeftButton, Qt::NoModifier, other.rect().center());
+    QCOMPARE(clicked.size(), 1);
+    QVERIFY(window.isModal());
 }
 
 void TestRootWindow::loginResultsSwitchPages()
