@@ -1,26 +1,14 @@
 #include "backend/ipbundle.h"
 
+#include "backend/jsonfields.h"
+
 #include <QJsonArray>
 
 namespace Varnel {
 
 namespace {
 
-QString text(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-
-int number(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toInt();
-}
-
-// Members the backend sends as digit strings; a JSON number reads as 0.
-int decimalText(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString().toInt();
-}
+using namespace JsonFields;
 
 bool kept(const IPBundle &b)
 {

@@ -1,5 +1,7 @@
 #include "backend/user.h"
 
+#include "backend/jsonfields.h"
+
 #include "common/config.h"
 
 #include <QLocale>
@@ -9,20 +11,7 @@ namespace Varnel {
 
 namespace {
 
-QJsonObject member(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toObject();
-}
-
-QString text(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toString();
-}
-
-int number(const QJsonObject &o, const char *key)
-{
-    return o.value(QLatin1String(key)).toInt();
-}
+using namespace JsonFields;
 
 // The backend writes the day with one or two digits ("5-Jan-2026") and the
 // month in English, whatever the language of this computer.
@@ -48,8 +37,8 @@ void User::setFromLoginReply(const QJsonObject &reply)
     m_showBanner = number(reply, "show_banner");
     m_showFullScreen = number(reply, "show_full_screen");
     // These two arrive as digit strings; a JSON number reads as 0.
-    m_userStatus = text(reply, "user_status").toInt();
-    m_freeMinutes = text(reply, "free_minutes").toInt();
+    m_userStatus = decimalText(reply, "user_status");
+    m_freeMinutes = decimalText(reply, "free_minutes");
     m_serverIp = text(reply, "server_ip");
     m_serverIpDu = text(reply, "server_ip_du");
     m_contactEmail = text(reply, "contact_email");
