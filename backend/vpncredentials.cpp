@@ -1,27 +1,20 @@
 #include "backend/vpncredentials.h"
 
+#include "vpn/openconnectconnection.h"
+
 namespace Varnel {
-
-namespace {
-
-// Held here until the connection engine offers its credential accessors;
-// then both functions forward to it.
-VpnCredentials &held()
-{
-    static VpnCredentials credentials;
-    return credentials;
-}
-
-} // namespace
 
 VpnCredentials vpnCredentials()
 {
-    return held();
+    const auto engine = OpenConnectConnection::instance();
+    return VpnCredentials{engine->username(), engine->password()};
 }
 
 void setVpnCredentials(const QString &username, const QString &password)
 {
-    held() = VpnCredentials{username, password};
+    const auto engine = OpenConnectConnection::instance();
+    engine->setUsername(username);
+    engine->setPassword(password);
 }
 
 } // namespace Varnel

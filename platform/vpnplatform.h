@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace Varnel {
+
+// Handle of the OpenConnect command channel (a socket on Windows, the write
+// end of a pipe elsewhere); kInvalidCommandSocket when there is none.
+using CommandSocket = qint64;
+inline constexpr CommandSocket kInvalidCommandSocket = -1;
+
+// Writes the one-byte command to the channel. Returns 0 on success, else the
+// system's error number (the socket error on Windows, errno elsewhere).
+int sendCommandByte(CommandSocket socket, char command);
+
+// Puts the channel into blocking mode; 0 or the system's error number.
+int setCommandSocketBlocking(CommandSocket socket);
+
+// The OpenVPN program: VARNELVPN_OPENVPN when set, else the one beside our
+// executable when present, else the system's.
+QString openVpnProgram();
+
+// The tunnel script handed to the OpenConnect library: the one beside our
+// executable when present, else the system's.
+QString tunnelScriptPath();
+
+// Operating-system name reported to OpenConnect servers.
+const char *reportedOsName();
+
+// True when this process may create and configure network devices (root
+// or CAP_NET_ADMIN on Linux); tunnels fail without it.
+bool canConfigureNetwork();
+
+// Process id of the peer of a connected local (Unix-domain) socket, -1 when
+// the system cannot tell.
+qint64 localPeerProcessId(qintptr socketDescriptor);
+
+// True when path names a regular file (not a link) owned by the user this
+// process runs as: files with fixed names in the shared temporary directory
+// are read only then.
+bool isOwnRegularFile(const QString &path);
+
+} // namespace Varnel

@@ -1,0 +1,269 @@
+#include "enginelab.h"
+#include "extraocserv.h"
+#include "unit/vpn/logwatch.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+
+#include <QtTest>
+
+using namespace Varnel;
+using Connection = OpenConnectConnection;
+using Status = Connection::Status;
+
+// The OpenConnect path against the lab's ocserv (and further ocserv
+// instances for pins and authentication groups), run in the client
+// namespace.
+class TestEngineOpenConnect : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void sessionLifecycle();
+    void wrongPassword();
+    void cancelledDuringAttempt();
+    void keyPinnedPerGateway();
+    // Before any other group test: the first group choice fetches the group's form.
+    void singleAuthGroup();
+    void twoAuthGroups();
+    void serverKilledMidSession();
+    void repeatedSessionsDoNotGrow();
+
+private:
+    // Connects to gateway and waits for the attempt's outcome.
+    Status attempt(StatusRecorder &recorder, const QString &gateway);
+    void disconnectAndWait(StatusRecorder &recorder);
+
+    std::shared_ptr<Connection> m_engine;
+};
+
+void TestEngineOpenConnect::initTestCase()
+{
+    if (!Lab::inside())
+        QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
+    QVERIFY(Connection::initTls());
+    // The tunnel script beside this program stands in for a bundled one.
+    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/vpnc-script")));
+    m_engine = Connection::instance();
+    m_engine->setProtocol(Connection::kOpenConnect);
+    m_engine->setServer(std::make_shared<OpenConnectServer>(Lab::value("OCSERV_GATEWAY")));
+}
+
+void TestEngineOpenConnect::init()
+{
+    m_engine->setUsername(Lab::value("USER"));
+    m_engine->setPassword(Lab::value("PASSWORD"));
+}
+
+void TestEngineOpenConnect::cleanup()
+{
+    if (m_engine->status() != Connection::Disconnected)
+        m_engine->disconnect();
+    QTRY_COMPARE_WITH_TIMEOUT(m_engine->status(), Connection::Disconnected, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_engine->isSessionRunning(), 10000);
+    m_engine->server()->gateway = Lab::value("OCSERV_GATEWAY");
+    m_engine->server()->groupName.clear();
+}
+
+Status TestEngineOpenConnect::attempt(StatusRecorder &recorder, const QString &gateway)
+{
+    if (!QTest::qWaitFor([this] { return !m_engine->isSessionRunning(); }, 10000))
+        return Status(-1);
+    m_engine->server()->gateway = gateway;
+    const int before = recorder.statuses.size();
+    if (m_engine->connect() != Connection::Started)
+        return Status(-1);
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            return recorder.statuses.size() > before
+                && (recorder.last() == Connection::Connected || recorder.last() == Connection::Disconnected);
+        },
+        30000);
+    return ended ? recorder.last() : Status(-1);
+}
+
+void TestEngineOpenConnect::disconnectAndWait(StatusRecorder &recorder)
+{
+    const int ends = recorder.count(Connection::Disconnected);
+    m_engine->disconnect();
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count(Connection::Disconnected), ends + 1, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_engine->isSessionRunning(), 10000);
+}
+
+void TestEngineOpenConnect::sessionLifecycle()
+{
+    QVERIFY2(!EngineLab::targetReachable(1000), "the target must not answer without a tunnel");
+    StatusRecorder recorder(m_engine.get());
+    QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
+    QCOMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Connected}));
+    QTRY_COMPARE(m_engine->status(), Connection::Connected);
+    QVERIFY2(m_engine->tunnelInfo().ipv4.startsWith(QStringLiteral("10.213.4.")),
+             qPrintable(m_engine->tunnelInfo().ipv4));
+    QVERIFY(!m_engine->tunnelInfo().cstpCipher.isEmpty());
+
+    // Traffic: the target is reached through the tunnel only.
+    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+
+    // Byte counts on request, growing with traffic.
+    QCOMPARE(m_engine->update_stats(), 0);
+    QTRY_COMPARE(recorder.stats.size(), 1);
+    const auto first = recorder.stats.last();
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(EngineLab::targetReachable());
+    QCOMPARE(m_engine->update_stats(), 0);
+    QTRY_COMPARE(recorder.stats.size(), 2);
+    const auto second = recorder.stats.last();
+    QVERIFY2(second.first > first.first && second.second > first.second,
+             qPrintable(QStringLiteral("tx %1 -> %2, rx %3 -> %4")
+                            .arg(first.first).arg(second.first).arg(first.second).arg(second.second)));
+
+    // A second connect leaves the session alone.
+    QCOMPARE(m_engine->connect(), Connection::AlreadyActive);
+    QCOMPARE(recorder.statuses.size(), 2);
+
+    // The tunnel script beside this program takes a second to tear down
+    // when asked to: the session is still winding down right after.
+    qputenv("VARNEL_TEST_TEARDOWN_DELAY", "1");
+    m_engine->disconnect();
+    QCOMPARE(m_engine->connect(), Connection::AlreadyRunning);
+    qunsetenv("VARNEL_TEST_TEARDOWN_DELAY");
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.last(), Connection::Disconnected, 15000);
+    QCOMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Connected, Connection::Disconnecting,
+                                               Connection::Disconnected}));
+    QCOMPARE(m_engine->lastError(), QStringLiteral("Disconnected"));
+    QVERIFY(!EngineLab::targetReachable(1000));
+}
+
+void TestEngineOpenConnect::wrongPassword()
+{
+    m_engine->setPassword(Lab::value("BAD_PASSWORD"));
+    StatusRecorder recorder(m_engine.get());
+    const LogWatch log;
+    QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Disconnected);
+    QCOMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Disconnected}));
+    QCOMPARE(m_engine->lastError(), QStringLiteral("Authentication error; cannot obtain cookie"));
+    // The server asked again for the password it had refused: not answered twice.
+    QCOMPARE(log.lines().count(QStringLiteral("Password form: password")), 2);
+}
+
+void TestEngineOpenConnect::cancelledDuringAttempt()
+{
+    StatusRecorder recorder(m_engine.get());
+    QCOMPARE(m_engine->connect(), Connection::Started);
+    m_engine->disconnect();
+    QVERIFY(EngineLab::waitFor(recorder, {Connection::Disconnected}, 15000));
+    QVERIFY(!recorder.statuses.contains(Connection::Connected));
+    QVERIFY(recorder.statuses.contains(Connection::Disconnecting));
+    QVERIFY(!EngineLab::targetReachable(1000));
+}
+
+void TestEngineOpenConnect::keyPinnedPerGateway()
+{
+    ExtraOcserv second({4443, QStringLiteral("vvpin"), QStringLiteral("10.213.6.0"), {}});
+    QVERIFY2(second.start(), qPrintable(second.error()));
+    StatusRecorder recorder(m_engine.get());
+
+    // Each server's key is pinned on first use, for that server only.
+    QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
+    disconnectAndWait(recorder);
+    QCOMPARE(attempt(recorder, second.gateway()), Connection::Connected);
+    disconnectAndWait(recorder);
+    QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
+    disconnectAndWait(recorder);
+
+    // The second server comes back with another key: refused before any password is sent.
+    QVERIFY2(second.start(), qPrintable(second.error()));
+    const LogWatch log;
+    const int before = recorder.statuses.size();
+    QCOMPARE(attempt(recorder, second.gateway()), Connection::Disconnected);
+    QCOMPARE(recorder.statuses.mid(before), QList<Status>({Connection::Connecting, Connection::Disconnected}));
+    QVERIFY(log.contains(QStringLiteral("peer's key has changed!")));
+    QVERIFY(!log.lines().contains(QStringLiteral("Password form: password")));
+    QVERIFY(!log.lines().contains(QStringLiteral("Text form: username")));
+
+    // The first server is still trusted.
+    QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
+}
+
+void TestEngineOpenConnect::singleAuthGroup()
+{
+    ExtraOcserv server({4444, QStringLiteral("vvgrp"), QStringLiteral("10.213.7.0"), {QStringLiteral("staff")}});
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    StatusRecorder recorder(m_engine.get());
+    const LogWatch log;
+    QCOMPARE(attempt(recorder, server.gateway()), Connection::Connected);
+    // The first form only chose the group (the library fetched that group's
+    // form); the second one was filled.
+    QCOMPARE(log.lines().count(QStringLiteral("Please enter your username.")), 2);
+    QCOMPARE(log.lines().count(QStringLiteral("Text form: username")), 1);
+    QCOMPARE(log.lines().count(QStringLiteral("Select form: group_list")), 1);
+    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+    disconnectAndWait(recorder);
+}
+
+void TestEngineOpenConnect::twoAuthGroups()
+{
+    ExtraOcserv server({4445, QStringLiteral("vvgrq"), QStringLiteral("10.213.8.0"),
+                        {QStringLiteral("staff"), QStringLiteral("guests")}});
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    StatusRecorder recorder(m_engine.get());
+    {
+        // No group named: nothing to choose with, the login is cancelled.
+        const LogWatch log;
+        QCOMPARE(attempt(recorder, server.gateway()), Connection::Disconnected);
+        QCOMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Disconnected}));
+        QVERIFY(!log.lines().contains(QStringLiteral("Text form: username")));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!m_engine->isSessionRunning(), 10000);
+
+    m_engine->server()->groupName = QStringLiteral("guests");
+    QCOMPARE(attempt(recorder, server.gateway()), Connection::Connected);
+    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+    disconnectAndWait(recorder);
+}
+
+void TestEngineOpenConnect::serverKilledMidSession()
+{
+    StatusRecorder recorder(m_engine.get());
+    QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
+    QVERIFY2(Lab::killServer(QStringLiteral("ocserv")), qPrintable(Lab::lastError()));
+    // Back without our session: either the server said goodbye or the
+    // library's reconnect is turned away.
+    QVERIFY2(Lab::startServer(QStringLiteral("ocserv")), qPrintable(Lab::lastError()));
+    QVERIFY(EngineLab::waitFor(recorder, {Connection::Disconnected}, 60000));
+    QCOMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Connected, Connection::Disconnected}));
+    QVERIFY(!EngineLab::targetReachable(1000));
+}
+
+void TestEngineOpenConnect::repeatedSessionsDoNotGrow()
+{
+    StatusRecorder recorder(m_engine.get());
+    auto cycle = [&] {
+        QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
+        disconnectAndWait(recorder);
+    };
+    for (int i = 0; i < 5; ++i) {
+        cycle();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    const qint64 rssBefore = EngineLab::residentKiB();
+    const int descriptorsBefore = EngineLab::openDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        cycle();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    const qint64 rssAfter = EngineLab::residentKiB();
+    const int descriptorsAfter = EngineLab::openDescriptors();
+    qInfo("20 OpenConnect sessions: RSS %lld KiB -> %lld KiB, descriptors %d -> %d", rssBefore, rssAfter,
+          descriptorsBefore, descriptorsAfter);
+    // Every session's sockets and pipe are closed with it.
+    QCOMPARE(descriptorsAfter, descriptorsBefore);
+    // A session that is never freed costs far more than this over 20 rounds.
+    QVERIFY2(rssAfter - rssBefore < 1024, qPrintable(QString::number(rssAfter - rssBefore)));
+}
+
+QTEST_GUILESS_MAIN(TestEngineOpenConnect)
+#include "tst_engine_openconnect.moc"

@@ -1,0 +1,221 @@
+#include "enginelab.h"
+#include "unit/vpn/logwatch.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openvpnrunner.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace Varnel;
+using Connection = OpenConnectConnection;
+using Status = Connection::Status;
+
+// The OpenVPN path against the lab's OpenVPN server, with Debian's openvpn
+// program, run in the client namespace.
+class TestEngineOpenVpn : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void sessionLifecycle();
+    void wrongPassword();
+    void processKilled();
+    void programMissing();
+    void repeatedSessionsDoNotGrow();
+
+private:
+    // Connects and waits for the attempt's outcome.
+    Status attempt(StatusRecorder &recorder);
+    void disconnectAndWait(StatusRecorder &recorder);
+    OpenVpnRunner *runner() const { return m_engine->findChild<OpenVpnRunner *>(); }
+    // Runs iperf3 against the target for a second (reverse: download).
+    static bool transfer(bool reverse);
+
+    std::shared_ptr<Connection> m_engine;
+};
+
+void TestEngineOpenVpn::initTestCase()
+{
+    if (!Lab::inside())
+        QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
+    QVERIFY(Connection::initTls());
+    m_engine = Connection::instance();
+    m_engine->setProtocol(Connection::kOpenVpn);
+    m_engine->setOpenVpnConfig(QString::fromLatin1(Lab::openVpnTemplateBase64()), Lab::value("OPENVPN_ADDRESS"));
+    QVERIFY(m_engine->openVpnConfig().contains(QStringLiteral("remote %1 %2")
+                                                   .arg(Lab::value("OPENVPN_HOST"), Lab::value("OPENVPN_PORT"))));
+}
+
+void TestEngineOpenVpn::init()
+{
+    m_engine->setUsername(Lab::value("USER"));
+    m_engine->setPassword(Lab::value("PASSWORD"));
+}
+
+void TestEngineOpenVpn::cleanup()
+{
+    m_engine->disconnect();
+    QTRY_VERIFY_WITH_TIMEOUT(!runner(), 10000);
+    QTRY_COMPARE(m_engine->status(), Connection::Disconnected);
+    qunsetenv("VARNELVPN_OPENVPN");
+}
+
+Status TestEngineOpenVpn::attempt(StatusRecorder &recorder)
+{
+    const int before = recorder.statuses.size();
+    if (m_engine->connect() != Connection::Started)
+        return Status(-1);
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            return recorder.statuses.size() > before
+                && (recorder.last() == Connection::Connected || recorder.last() == Connection::Disconnected);
+        },
+        30000);
+    return ended ? recorder.last() : Status(-1);
+}
+
+void TestEngineOpenVpn::disconnectAndWait(StatusRecorder &recorder)
+{
+    const int ends = recorder.count(Connection::Disconnected);
+    m_engine->disconnect();
+    QTRY_COMPARE(recorder.count(Connection::Disconnected), ends + 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!runner(), 10000);
+}
+
+bool TestEngineOpenVpn::transfer(bool reverse)
+{
+    QProcess iperf;
+    QStringList arguments {QStringLiteral("-c"), Lab::value("TARGET"), QStringLiteral("-p"), Lab::value("IPERF_PORT"),
+                           QStringLiteral("-t"), QStringLiteral("1")};
+    if (reverse)
+        arguments << QStringLiteral("-R");
+    iperf.start(QStringLiteral("iperf3"), arguments);
+    return iperf.waitForFinished(20000) && iperf.exitCode() == 0;
+}
+
+void TestEngineOpenVpn::sessionLifecycle()
+{
+    QVERIFY2(!EngineLab::targetReachable(1000), "the target must not answer without a tunnel");
+    StatusRecorder recorder(m_engine.get());
+    QCOMPARE(m_engine->connect(), Connection::Started);
+
+    // The configuration is on disk for OpenVPN to read, for the owner only...
+    QVERIFY(runner());
+    auto *config = runner()->findChild<QTemporaryFile *>();
+    QVERIFY(config);
+    const QString configPath = config->fileName();
+    struct stat status {};
+    QCOMPARE(::stat(QFile::encodeName(configPath).constData(), &status), 0);
+    QCOMPARE(int(status.st_mode & 07777), 0600);
+    QCOMPARE(::stat(QFile::encodeName(QFileInfo(configPath).path()).constData(), &status), 0);
+    QCOMPARE(int(status.st_mode & 07777), 0700);
+
+    QVERIFY(EngineLab::waitFor(recorder, {Connection::Connected, Connection::Disconnected}, 30000));
+    QCOMPARE(recorder.last(), Connection::Connected);
+    // OpenVPN reports each connecting state: Connecting may come more than once.
+    QCOMPARE(recorder.statuses.first(), Connection::Connecting);
+    QCOMPARE(recorder.count(Connection::Connecting) + recorder.count(Connection::Connected),
+             recorder.statuses.size());
+    // ...and gone once OpenVPN has spoken.
+    QVERIFY(!QFileInfo::exists(configPath));
+    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+
+    // Counts once a second: tx is what was sent, rx what was received.
+    QTRY_VERIFY_WITH_TIMEOUT(!recorder.stats.isEmpty(), 5000);
+    auto latest = [&] { return recorder.stats.last(); };
+    QVERIFY(transfer(false));
+    QTest::qWait(1500);
+    const auto afterUpload = latest();
+    QVERIFY(transfer(true));
+    QTest::qWait(1500);
+    const auto afterDownload = latest();
+    const quint64 sentInUpload = afterUpload.first;
+    const quint64 receivedInDownload = afterDownload.second - afterUpload.second;
+    const quint64 sentInDownload = afterDownload.first - afterUpload.first;
+    QVERIFY2(sentInUpload > 1000000 && receivedInDownload > 1000000 && sentInDownload < receivedInDownload / 5,
+             qPrintable(QStringLiteral("upload tx %1, download rx %2 tx %3")
+                            .arg(sentInUpload).arg(receivedInDownload).arg(sentInDownload)));
+
+    const int before = recorder.statuses.size();
+    disconnectAndWait(recorder);
+    QCOMPARE(recorder.statuses.mid(before), QList<Status> {Connection::Disconnected});
+    QVERIFY(!EngineLab::targetReachable(1000));
+}
+
+void TestEngineOpenVpn::wrongPassword()
+{
+    m_engine->setPassword(Lab::value("BAD_PASSWORD"));
+    StatusRecorder recorder(m_engine.get());
+    QCOMPARE(attempt(recorder), Connection::Disconnected);
+    QVERIFY(!recorder.statuses.contains(Connection::Connected));
+    // OpenVPN exits after the refusal as well: still one end only.
+    QTRY_VERIFY_WITH_TIMEOUT(!runner(), 15000);
+    QTest::qWait(500);
+    QCOMPARE(recorder.count(Connection::Disconnected), 1);
+}
+
+void TestEngineOpenVpn::processKilled()
+{
+    StatusRecorder recorder(m_engine.get());
+    QCOMPARE(attempt(recorder), Connection::Connected);
+    QPointer<OpenVpnRunner> current = runner();
+    auto *process = current->findChild<QProcess *>();
+    QVERIFY(process && process->processId() > 0);
+    QCOMPARE(::kill(pid_t(process->processId()), SIGKILL), 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.last(), Connection::Disconnected, 10000);
+    QTRY_VERIFY(current.isNull());
+    // The controller holds no dangling runner: a disconnect is harmless.
+    m_engine->disconnect();
+    QTest::qWait(200);
+    QCOMPARE(recorder.count(Connection::Disconnected), 1);
+    QVERIFY(!EngineLab::targetReachable(1000));
+}
+
+void TestEngineOpenVpn::programMissing()
+{
+    qputenv("VARNELVPN_OPENVPN", "/nonexistent/openvpn");
+    StatusRecorder recorder(m_engine.get());
+    const LogWatch log;
+    QCOMPARE(m_engine->connect(), Connection::Started);
+    QTRY_COMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Disconnected}));
+    QVERIFY(log.contains(QStringLiteral("OpenVPN Connect Failed")));
+    QTRY_VERIFY(!runner());
+}
+
+void TestEngineOpenVpn::repeatedSessionsDoNotGrow()
+{
+    StatusRecorder recorder(m_engine.get());
+    auto cycle = [&] {
+        QCOMPARE(attempt(recorder), Connection::Connected);
+        disconnectAndWait(recorder);
+    };
+    for (int i = 0; i < 3; ++i) {
+        cycle();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    const qint64 rssBefore = EngineLab::residentKiB();
+    const int descriptorsBefore = EngineLab::openDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        cycle();
+        if (QTest::currentTestFailed())
+            return;
+    }
+    const qint64 rssAfter = EngineLab::residentKiB();
+    const int descriptorsAfter = EngineLab::openDescriptors();
+    qInfo("20 OpenVPN sessions: RSS %lld KiB -> %lld KiB, descriptors %d -> %d", rssBefore, rssAfter,
+          descriptorsBefore, descriptorsAfter);
+    QCOMPARE(descriptorsAfter, descriptorsBefore);
+    QVERIFY2(rssAfter - rssBefore < 1024, qPrintable(QString::number(rssAfter - rssBefore)));
+}
+
+QTEST_GUILESS_MAIN(TestEngineOpenVpn)
+#include "tst_engine_openvpn.moc"

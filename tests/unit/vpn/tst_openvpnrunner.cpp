@@ -1,0 +1,204 @@
+#include "vpn/openvpnrunner.h"
+#include "logwatch.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using Varnel::OpenVpnRunner;
+
+// The runner against a stand-in OpenVPN program (fakeopenvpn.cpp) that
+// records what it is given and plays the management side from a script.
+class TestOpenVpnRunner : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void dialogue();
+    void rogueClientFirst();
+    void controlCharactersNeverSent_data();
+    void controlCharactersNeverSent();
+
+private:
+    // Starts a runner whose program plays steps; the runner is owned by the test.
+    OpenVpnRunner *startRunner(const QStringList &steps, const QString &username = QStringLiteral("user"),
+                               const QString &password = QStringLiteral("pass"));
+    QStringList records(const QString &prefix) const;
+    static int mode(const QString &path);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QList<QPointer<OpenVpnRunner>> m_runners;
+    QString m_record;
+};
+
+void TestOpenVpnRunner::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_record = m_dir->filePath(QStringLiteral("record"));
+    qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
+    qputenv("FAKE_OPENVPN_RECORD", m_record.toLocal8Bit());
+}
+
+void TestOpenVpnRunner::cleanup()
+{
+    // A failed test leaves its runner behind: end its program, remove its files.
+    for (const QPointer<OpenVpnRunner> &runner : qAsConst(m_runners))
+        delete runner.data();
+    m_runners.clear();
+    qunsetenv("FAKE_OPENVPN_STEPS");
+    m_dir.reset();
+}
+
+OpenVpnRunner *TestOpenVpnRunner::startRunner(const QStringList &steps, const QString &username,
+                                              const QString &password)
+{
+    qputenv("FAKE_OPENVPN_STEPS", steps.join(QLatin1Char('\n')).toLocal8Bit());
+    auto *runner = new OpenVpnRunner;
+    m_runners << runner;
+    runner->connect(QStringLiteral("client\nremote 10.0.0.1 1194\n"), username, password);
+    return runner;
+}
+
+QStringList TestOpenVpnRunner::records(const QString &prefix) const
+{
+    QFile file(m_record);
+    QStringList found;
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (text.startsWith(prefix + QLatin1Char(' ')))
+            found << text.mid(prefix.size() + 1);
+    }
+    return found;
+}
+
+int TestOpenVpnRunner::mode(const QString &path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+void TestOpenVpnRunner::dialogue()
+{
+    QPointer<OpenVpnRunner> runner = startRunner(
+        {QStringLiteral("connect"), QStringLiteral("expect hold release"),
+         QStringLiteral(">PASSWORD:Need 'Auth' username/password").prepend(QStringLiteral("send ")),
+         QStringLiteral("expect password Auth \"p\\\"w \\\\d\""), QStringLiteral("send >STATE:1,CONNECTING,,,,,,"),
+         QStringLiteral("send >STATE:2,WAIT,,,,,,"),
+         QStringLiteral("send >STATE:3,CONNECTED,SUCCESS,10.8.0.2,10.0.0.1,1194,,"),
+         QStringLiteral("send >BYTECOUNT:1024,2048"), QStringLiteral("wait-close")},
+        QStringLiteral("us\"er"), QStringLiteral("p\"w \\d"));
+    QSignalSpy connecting(runner.data(), &OpenVpnRunner::connecting);
+    QSignalSpy connected(runner.data(), &OpenVpnRunner::connected);
+    QSignalSpy transfer(runner.data(), &OpenVpnRunner::transfer);
+    QSignalSpy disconnected(runner.data(), &OpenVpnRunner::disconnected);
+
+    // Before OpenVPN speaks, its configuration is on disk, private.
+    QTemporaryFile *config = runner->findChild<QTemporaryFile *>();
+    QVERIFY(config);
+    const QString configPath = config->fileName();
+    QVERIFY(QFileInfo::exists(configPath));
+    QCOMPARE(mode(configPath), 0600);
+    const QString socketPath = runner->findChild<QLocalServer *>()->fullServerName();
+    QCOMPARE(mode(QFileInfo(configPath).path()), 0700);
+
+    QTRY_COMPARE(connected.count(), 1);
+    QTRY_COMPARE(transfer.count(), 1);
+    QCOMPARE(transfer.at(0).at(0).toLongLong(), 1024);
+    QCOMPARE(transfer.at(0).at(1).toLongLong(), 2048);
+    // The CONNECTING state line; the WAIT line emits nothing.
+    QCOMPARE(connecting.count(), 1);
+    QVERIFY(!QFileInfo::exists(configPath));
+
+    QCOMPARE(records(QStringLiteral("arg")),
+             QStringList({"--config", configPath, "--verb", "3", "--management", socketPath, "unix",
+                          "--management-client", "--management-query-passwords", "--management-hold",
+                          "--suppress-timestamps", "--script-security", "1"}));
+    QCOMPARE(records(QStringLiteral("config-mode")), QStringList {QStringLiteral("600")});
+    QCOMPARE(records(QStringLiteral("config")), QStringList({"client", "remote 10.0.0.1 1194", ""}));
+    QCOMPARE(records(QStringLiteral("got")),
+             QStringList({"state on", "state", "bytecount 1", "hold release", "username Auth \"us\\\"er\"",
+                          "password Auth \"p\\\"w \\\\d\""}));
+
+    // Only one management client: the listener is gone.
+    QLocalSocket late;
+    late.connectToServer(socketPath);
+    QVERIFY(!late.waitForConnected(1000));
+
+    runner->stop();
+    QCOMPARE(disconnected.count(), 1);
+    // The program quits when it loses the management connection; the runner follows.
+    QTRY_VERIFY(runner.isNull());
+    QCOMPARE(disconnected.count(), 1);
+}
+
+void TestOpenVpnRunner::rogueClientFirst()
+{
+    const QString go = m_dir->filePath(QStringLiteral("go"));
+    QPointer<OpenVpnRunner> runner = startRunner({QStringLiteral("go ") + go, QStringLiteral("connect"),
+                                                  QStringLiteral("expect hold release"),
+                                                  QStringLiteral("send >STATE:1,CONNECTED,SUCCESS,,,,,"),
+                                                  QStringLiteral("wait-close")});
+    QSignalSpy connected(runner.data(), &OpenVpnRunner::connected);
+    const Varnel::LogWatch log;
+
+    // Another local program reaches the socket before OpenVPN does.
+    QLocalSocket rogue;
+    rogue.connectToServer(runner->findChild<QLocalServer *>()->fullServerName());
+    QVERIFY(rogue.waitForConnected(3000));
+    QTRY_COMPARE(rogue.state(), QLocalSocket::UnconnectedState);
+    QCOMPARE(rogue.readAll(), QByteArray());
+    QVERIFY(log.contains(QStringLiteral("OpenVPN: refused a management connection from process %1")
+                             .arg(QCoreApplication::applicationPid())));
+
+    // OpenVPN itself still gets through.
+    QFile goFile(go);
+    QVERIFY(goFile.open(QIODevice::WriteOnly));
+    goFile.close();
+    QTRY_COMPARE(connected.count(), 1);
+    QCOMPARE(records(QStringLiteral("got")).value(3), QStringLiteral("hold release"));
+
+    runner->stop();
+    QTRY_VERIFY(runner.isNull());
+}
+
+void TestOpenVpnRunner::controlCharactersNeverSent_data()
+{
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("line feed in the password") << "user" << "pass\nsignal SIGTERM";
+    QTest::newRow("tab in the user name") << "us\ter" << "pass";
+}
+
+void TestOpenVpnRunner::controlCharactersNeverSent()
+{
+    QFETCH(QString, username);
+    QFETCH(QString, password);
+    auto *runner = new OpenVpnRunner;
+    QPointer<OpenVpnRunner> guard = runner;
+    m_runners << runner;
+    QSignalSpy connecting(runner, &OpenVpnRunner::connecting);
+    QSignalSpy disconnected(runner, &OpenVpnRunner::disconnected);
+
+    QVERIFY(!runner->connect(QStringLiteral("client\n"), username, password));
+    QCOMPARE(connecting.count(), 1);
+    QCOMPARE(disconnected.count(), 1);
+    QCOMPARE(runner->errorText(), QStringLiteral("Server connection error. Try another server."));
+    // OpenVPN was never started, so nothing could reach it.
+    QVERIFY(!QFileInfo::exists(m_record));
+    QTRY_VERIFY(guard.isNull());
+}
+
+QTEST_GUILESS_MAIN(TestOpenVpnRunner)
+#include "tst_openvpnrunner.moc"

@@ -1,0 +1,263 @@
+#include "vpn/openvpnrunner.h"
+
+#include "platform/vpnplatform.h"
+#include "vpn/enginelog.h"
+#include "vpn/managementline.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QTimer>
+
+namespace Varnel {
+
+namespace {
+
+// Bounds for the GUI thread: starting a program takes milliseconds, and an
+// OpenVPN asked to stop is given a short grace period before it is killed.
+constexpr int kStartTimeoutMs = 10000;
+constexpr int kStopGraceMs = 3000;
+
+} // namespace
+
+OpenVpnRunner::OpenVpnRunner(QObject *parent)
+    : QObject(parent)
+    , m_process(new QProcess(this))
+    , m_managementServer(new QLocalServer(this))
+{
+}
+
+OpenVpnRunner::~OpenVpnRunner()
+{
+    QObject::disconnect(this, nullptr, nullptr, nullptr);
+    QObject::disconnect(m_process, nullptr, this, nullptr);
+    if (m_managementSocket && m_managementSocket->isOpen())
+        m_managementSocket->abort();
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->terminate();
+        if (!m_process->waitForFinished(kStopGraceMs)) {
+            m_process->kill();
+            m_process->waitForFinished(1000);
+        }
+    }
+}
+
+bool OpenVpnRunner::connect(const QString &config, const QString &username, const QString &password)
+{
+    emit connecting();
+    m_username = username;
+    m_password = password;
+
+    if (!isSendableCredential(username) || !isSendableCredential(password)) {
+        m_errorText = tr("Server connection error. Try another server.");
+        engineLog(QStringLiteral("OpenVPN: the user name or password holds a control character; not sent"));
+        disconnect();
+        return false;
+    }
+    if (!writeConfigFile(config) || !startListener())
+        return false;
+
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+                     &OpenVpnRunner::onProcessFinished);
+    QObject::connect(m_process, &QProcess::readyRead, this, &OpenVpnRunner::onProcessOutput);
+
+    const QString program = openVpnProgram();
+    m_process->start(program,
+                     {QStringLiteral("--config"), QDir::toNativeSeparators(m_configFile->fileName()),
+                      QStringLiteral("--verb"), QStringLiteral("3"),
+                      QStringLiteral("--management"), m_managementServer->fullServerName(), QStringLiteral("unix"),
+                      QStringLiteral("--management-client"), QStringLiteral("--management-query-passwords"),
+                      QStringLiteral("--management-hold"), QStringLiteral("--suppress-timestamps"),
+                      QStringLiteral("--script-security"), QStringLiteral("1")},
+                     QIODevice::ReadOnly);
+    if (!m_process->waitForStarted(kStartTimeoutMs)) {
+        qCritical() << "OpenVPN Process Error:" << m_process->errorString();
+        engineLog(QStringLiteral("Could not start OpenVPN (%1): %2")
+                      .arg(program.isEmpty() ? QStringLiteral("openvpn") : program, m_process->errorString()));
+        m_errorText = m_process->errorString();
+        disconnect();
+        return false;
+    }
+    return true;
+}
+
+bool OpenVpnRunner::writeConfigFile(const QString &config)
+{
+    m_privateDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/varnelvpn-XXXXXX"));
+    if (!m_privateDir->isValid()) {
+        fail(QStringLiteral("Config File Write Error: ") + m_privateDir->errorString());
+        return false;
+    }
+    QFile::setPermissions(m_privateDir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                    | QFileDevice::ExeOwner);
+
+    m_configFile = new QTemporaryFile(m_privateDir->filePath(QStringLiteral("config-XXXXXX")), this);
+    m_configFile->setAutoRemove(true);
+    if (!m_configFile->open()) {
+        fail(QStringLiteral("Config File Write Error: ") + m_configFile->errorString());
+        return false;
+    }
+    if (!m_configFile->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        fail(QStringLiteral("Config File Permissions Error: ") + m_configFile->errorString());
+        return false;
+    }
+    const QByteArray encoded = config.toLocal8Bit();
+    if (m_configFile->write(encoded) != encoded.size()) {
+        fail(QStringLiteral("Config File Write Error: Short write."));
+        return false;
+    }
+    m_configFile->close();
+    return true;
+}
+
+bool OpenVpnRunner::startListener()
+{
+    m_managementServer->setMaxPendingConnections(1);
+    m_managementServer->setSocketOptions(QLocalServer::UserAccessOption);
+    QObject::connect(m_managementServer, &QLocalServer::newConnection, this,
+                     &OpenVpnRunner::acceptManagementConnection);
+    if (!m_managementServer->listen(m_privateDir->filePath(QStringLiteral("management")))) {
+        fail(QStringLiteral("Management Listener Error: ") + m_managementServer->errorString());
+        return false;
+    }
+    return true;
+}
+
+void OpenVpnRunner::fail(const QString &consoleText)
+{
+    qCritical().noquote() << consoleText;
+    disconnect();
+}
+
+void OpenVpnRunner::acceptManagementConnection()
+{
+    while (QLocalSocket *socket = m_managementServer->nextPendingConnection()) {
+        const qint64 peer = localPeerProcessId(socket->socketDescriptor());
+        if (m_managementSocket || peer <= 0 || peer != m_process->processId()) {
+            // Not the OpenVPN we started: it gets nothing, not even the hold release.
+            engineLog(QStringLiteral("OpenVPN: refused a management connection from process %1").arg(peer));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_managementSocket = socket;
+        m_managementServer->close();
+        QObject::connect(socket, &QLocalSocket::readyRead, this, &OpenVpnRunner::managmentReadLine);
+        sendCommand(QStringLiteral("state on"));
+        sendCommand(QStringLiteral("state"));
+        sendCommand(QStringLiteral("bytecount 1"));
+        sendCommand(QStringLiteral("hold release"));
+        // Lines that arrived with the connection itself.
+        managmentReadLine();
+    }
+}
+
+void OpenVpnRunner::sendCommand(const QString &command)
+{
+    if (m_managementSocket && m_managementSocket->isOpen())
+        m_managementSocket->write((command + QLatin1Char('\n')).toLocal8Bit());
+}
+
+void OpenVpnRunner::managmentReadLine()
+{
+    while (m_managementSocket && m_managementSocket->isOpen() && m_managementSocket->canReadLine()) {
+        // OpenVPN has read its configuration before it speaks here.
+        delete m_configFile;
+        m_configFile = nullptr;
+        handleLine(QString::fromLatin1(m_managementSocket->readLine()).trimmed());
+    }
+}
+
+void OpenVpnRunner::handleLine(const QString &line)
+{
+    // Once the end is reported, a late line must not revive the session.
+    if (m_ended)
+        return;
+    const ManagementLine parsed = ManagementLine::parse(line);
+    switch (parsed.kind) {
+    case ManagementLine::PasswordRequest:
+        sendCommand(QStringLiteral("username Auth ") + quoteManagementArgument(m_username));
+        sendCommand(QStringLiteral("password Auth ") + quoteManagementArgument(m_password));
+        break;
+    case ManagementLine::VerificationFailed:
+        m_errorText = tr("Server connection error. Try another server.");
+        disconnect();
+        break;
+    case ManagementLine::StateConnected:
+        emit connected();
+        break;
+    case ManagementLine::StateConnecting:
+        emit connecting();
+        break;
+    case ManagementLine::ByteCount:
+        emit transfer(parsed.down, parsed.up);
+        break;
+    case ManagementLine::Other:
+        break;
+    }
+}
+
+void OpenVpnRunner::onProcessOutput()
+{
+    while (m_process->canReadLine()) {
+        const QString line = QString::fromLocal8Bit(m_process->readLine()).trimmed();
+        qInfo().noquote() << "OpenVPN >" << line;
+        if ((line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.startsWith(QLatin1String("Cannot")))
+            && !line.startsWith(QLatin1String("Exiting due to fatal error")))
+            m_lastProblem = line;
+    }
+}
+
+void OpenVpnRunner::onProcessFinished()
+{
+    onProcessOutput();
+    // What OpenVPN said just before it ended comes first.
+    if (m_managementSocket && m_managementSocket->isOpen()) {
+        m_managementSocket->waitForReadyRead(0);
+        managmentReadLine();
+    }
+    if (!m_ended) {
+        // OpenVPN ended on its own: say why, as far as it told us.
+        QString why = m_lastProblem.isEmpty() ? QString() : QStringLiteral(": ") + m_lastProblem;
+        if (!canConfigureNetwork())
+            why += QStringLiteral(" (tunnels need root or the CAP_NET_ADMIN capability)");
+        engineLog(QStringLiteral("OpenVPN exited (code %1)%2").arg(m_process->exitCode()).arg(why));
+        m_ended = true;
+        emit disconnected();
+    }
+    deleteLater();
+}
+
+void OpenVpnRunner::disconnect()
+{
+    if (m_managementServer->isListening())
+        m_managementServer->close();
+    if (m_managementSocket && m_managementSocket->isOpen())
+        m_managementSocket->abort();
+    if (!m_ended) {
+        m_ended = true;
+        emit disconnected();
+    }
+    if (m_process->state() == QProcess::NotRunning)
+        deleteLater();
+}
+
+void OpenVpnRunner::stop()
+{
+    disconnect();
+    if (m_process->state() == QProcess::NotRunning)
+        return;
+    m_process->terminate();
+    QTimer::singleShot(kStopGraceMs, m_process, [process = m_process] {
+        if (process->state() != QProcess::NotRunning)
+            process->kill();
+    });
+}
+
+} // namespace Varnel
