@@ -45,22 +45,43 @@ QString Lab::lastError()
     return lastErrorText();
 }
 
-bool Lab::control(const QStringList &arguments)
+void Lab::endProcess(QProcess &process, int graceMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(graceMs)) {
+        process.kill();
+        process.waitForFinished(graceMs);
+    }
+}
+
+bool Lab::run(const QString &program, const QStringList &arguments, QString *error, const QByteArray &input,
+              const QString &workDir)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(value("SCRIPT"), arguments);
+    process.setWorkingDirectory(workDir);
+    process.start(program, arguments);
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
     // lab.sh bounds its own waits (15 s for a server to come up); this only
-    // keeps a hung script from hanging the test.
+    // keeps a hung command from hanging the test.
     const bool finished = process.waitForFinished(30000);
+    if (!finished)
+        process.kill();
     const QString output = QString::fromLocal8Bit(process.readAll()).trimmed();
     if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
-    if (!finished)
-        process.kill();
-    lastErrorText() = QStringLiteral("lab.sh %1: %2").arg(arguments.join(QLatin1Char(' ')),
-                                                         output.isEmpty() ? process.errorString() : output);
+    *error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')),
+                                             output.isEmpty() ? process.errorString() : output);
     return false;
+}
+
+bool Lab::control(const QStringList &arguments)
+{
+    return run(value("SCRIPT"), arguments, &lastErrorText());
 }
 
 } // namespace Varnel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,14 @@ public:
 
     // Output of the last failed control command, for test messages.
     static QString lastError();
+
+    // Runs a command to its end (bounded to 30 s), with input on its stdin;
+    // false, with its merged output in *error, unless it exits 0.
+    static bool run(const QString &program, const QStringList &arguments, QString *error,
+                    const QByteArray &input = QByteArray(), const QString &workDir = QString());
+
+    // Ends a process the test started: SIGTERM, then SIGKILL after graceMs.
+    static void endProcess(QProcess &process, int graceMs = 5000);
 
 private:
     static bool control(const QStringList &arguments);

@@ -16,7 +16,6 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QVBoxLayout>
 
 using Varnel::OpenConnectConnection;
 using Varnel::RootWindow;
@@ -53,16 +52,9 @@ void TestRootWindow::form()
     QCOMPARE(window.objectName(), QStringLiteral("Varnel__RootWindow"));
     QCOMPARE(window.windowTitle(), Varnel::applicationName());
     QVERIFY(window.isModal());
-    QVERIFY(!window.isSizeGripEnabled());
-    QVERIFY(window.styleSheet().isEmpty());
     QCOMPARE(window.size(), QSize(960, 680));
 
-    auto *layout = qobject_cast<QVBoxLayout *>(window.layout());
-    QVERIFY(layout);
-    QCOMPARE(layout->objectName(), QStringLiteral("verticalLayout"));
-    QCOMPARE(layout->spacing(), 0);
-    QCOMPARE(layout->contentsMargins(), QMargins());
-
+    // Page indexes are what the rest of the window switches on.
     QStackedWidget *pages = stack(window);
     QVERIFY(pages);
     const QStringList expected = {"autoLoginPage", "serverSelectionPage", "loginPage", "serverPage"};

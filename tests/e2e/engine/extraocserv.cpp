@@ -31,21 +31,7 @@ QString ExtraOcserv::gateway() const
 
 bool ExtraOcserv::run(const QString &program, const QStringList &arguments, const QByteArray &input)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setWorkingDirectory(m_dir);
-    process.start(program, arguments);
-    if (!input.isEmpty())
-        process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-        return true;
-    m_error = program + QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll());
-    return false;
+    return Lab::run(program, arguments, &m_error, input, m_dir);
 }
 
 bool ExtraOcserv::writeConfiguration()
@@ -152,14 +138,8 @@ bool ExtraOcserv::waitUntilServing()
 
 void ExtraOcserv::stop()
 {
-    if (m_server.state() == QProcess::NotRunning)
-        return;
     // ocserv ends its security module and workers with itself.
-    m_server.terminate();
-    if (!m_server.waitForFinished(5000)) {
-        m_server.kill();
-        m_server.waitForFinished(2000);
-    }
+    Lab::endProcess(m_server);
 }
 
 } // namespace Varnel

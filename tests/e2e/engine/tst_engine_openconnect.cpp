@@ -24,14 +24,12 @@ private slots:
     void wrongPassword();
     void cancelledDuringAttempt();
     void keyPinnedPerGateway();
-    // Before any other group test: the first group choice fetches the group's form.
-    void singleAuthGroup();
+    void singleAuthGroup();   // first: the first group choice fetches the group's form
     void twoAuthGroups();
     void serverKilledMidSession();
     void repeatedSessionsDoNotGrow();
 
 private:
-    // Connects to gateway and waits for the attempt's outcome.
     Status attempt(StatusRecorder &recorder, const QString &gateway);
     void disconnectAndWait(StatusRecorder &recorder);
 
@@ -71,16 +69,7 @@ Status TestEngineOpenConnect::attempt(StatusRecorder &recorder, const QString &g
     if (!QTest::qWaitFor([this] { return !m_engine->isSessionRunning(); }, 10000))
         return Status(-1);
     m_engine->server()->gateway = gateway;
-    const int before = recorder.statuses.size();
-    if (m_engine->connect() != Connection::Started)
-        return Status(-1);
-    const bool ended = QTest::qWaitFor(
-        [&] {
-            return recorder.statuses.size() > before
-                && (recorder.last() == Connection::Connected || recorder.last() == Connection::Disconnected);
-        },
-        30000);
-    return ended ? recorder.last() : Status(-1);
+    return EngineLab::attempt(*m_engine, recorder);
 }
 
 void TestEngineOpenConnect::disconnectAndWait(StatusRecorder &recorder)
@@ -103,7 +92,7 @@ void TestEngineOpenConnect::sessionLifecycle()
     QVERIFY(!m_engine->tunnelInfo().cstpCipher.isEmpty());
 
     // Traffic: the target is reached through the tunnel only.
-    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+    QVERIFY(EngineLab::targetReachableSoon());
 
     // Byte counts on request, growing with traffic.
     QCOMPARE(m_engine->update_stats(), 0);
@@ -198,7 +187,7 @@ void TestEngineOpenConnect::singleAuthGroup()
     QCOMPARE(log.lines().count(QStringLiteral("Please enter your username.")), 2);
     QCOMPARE(log.lines().count(QStringLiteral("Text form: username")), 1);
     QCOMPARE(log.lines().count(QStringLiteral("Select form: group_list")), 1);
-    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+    QVERIFY(EngineLab::targetReachableSoon());
     disconnectAndWait(recorder);
 }
 
@@ -219,7 +208,7 @@ void TestEngineOpenConnect::twoAuthGroups()
 
     m_engine->server()->groupName = QStringLiteral("guests");
     QCOMPARE(attempt(recorder, server.gateway()), Connection::Connected);
-    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+    QVERIFY(EngineLab::targetReachableSoon());
     disconnectAndWait(recorder);
 }
 
@@ -239,30 +228,10 @@ void TestEngineOpenConnect::serverKilledMidSession()
 void TestEngineOpenConnect::repeatedSessionsDoNotGrow()
 {
     StatusRecorder recorder(m_engine.get());
-    auto cycle = [&] {
+    EngineLab::verifyCyclesDoNotGrow("OpenConnect", 5, [&] {
         QCOMPARE(attempt(recorder, Lab::value("OCSERV_GATEWAY")), Connection::Connected);
         disconnectAndWait(recorder);
-    };
-    for (int i = 0; i < 5; ++i) {
-        cycle();
-        if (QTest::currentTestFailed())
-            return;
-    }
-    const qint64 rssBefore = EngineLab::residentKiB();
-    const int descriptorsBefore = EngineLab::openDescriptors();
-    for (int i = 0; i < 20; ++i) {
-        cycle();
-        if (QTest::currentTestFailed())
-            return;
-    }
-    const qint64 rssAfter = EngineLab::residentKiB();
-    const int descriptorsAfter = EngineLab::openDescriptors();
-    qInfo("20 OpenConnect sessions: RSS %lld KiB -> %lld KiB, descriptors %d -> %d", rssBefore, rssAfter,
-          descriptorsBefore, descriptorsAfter);
-    // Every session's sockets and pipe are closed with it.
-    QCOMPARE(descriptorsAfter, descriptorsBefore);
-    // A session that is never freed costs far more than this over 20 rounds.
-    QVERIFY2(rssAfter - rssBefore < 1024, qPrintable(QString::number(rssAfter - rssBefore)));
+    });
 }
 
 QTEST_GUILESS_MAIN(TestEngineOpenConnect)

@@ -31,8 +31,7 @@ private slots:
     void repeatedSessionsDoNotGrow();
 
 private:
-    // Connects and waits for the attempt's outcome.
-    Status attempt(StatusRecorder &recorder);
+    Status attempt(StatusRecorder &recorder) { return EngineLab::attempt(*m_engine, recorder); }
     void disconnectAndWait(StatusRecorder &recorder);
     OpenVpnRunner *runner() const { return m_engine->findChild<OpenVpnRunner *>(); }
     // Runs iperf3 against the target for a second (reverse: download).
@@ -65,20 +64,6 @@ void TestEngineOpenVpn::cleanup()
     QTRY_VERIFY_WITH_TIMEOUT(!runner(), 10000);
     QTRY_COMPARE(m_engine->status(), Connection::Disconnected);
     qunsetenv("VARNELVPN_OPENVPN");
-}
-
-Status TestEngineOpenVpn::attempt(StatusRecorder &recorder)
-{
-    const int before = recorder.statuses.size();
-    if (m_engine->connect() != Connection::Started)
-        return Status(-1);
-    const bool ended = QTest::qWaitFor(
-        [&] {
-            return recorder.statuses.size() > before
-                && (recorder.last() == Connection::Connected || recorder.last() == Connection::Disconnected);
-        },
-        30000);
-    return ended ? recorder.last() : Status(-1);
 }
 
 void TestEngineOpenVpn::disconnectAndWait(StatusRecorder &recorder)
@@ -125,7 +110,7 @@ void TestEngineOpenVpn::sessionLifecycle()
              recorder.statuses.size());
     // ...and gone once OpenVPN has spoken.
     QVERIFY(!QFileInfo::exists(configPath));
-    QVERIFY(QTest::qWaitFor([] { return EngineLab::targetReachable(1000); }, 10000));
+    QVERIFY(EngineLab::targetReachableSoon());
 
     // Counts once a second: tx is what was sent, rx what was received.
     QTRY_VERIFY_WITH_TIMEOUT(!recorder.stats.isEmpty(), 5000);
@@ -193,28 +178,10 @@ void TestEngineOpenVpn::programMissing()
 void TestEngineOpenVpn::repeatedSessionsDoNotGrow()
 {
     StatusRecorder recorder(m_engine.get());
-    auto cycle = [&] {
+    EngineLab::verifyCyclesDoNotGrow("OpenVPN", 3, [&] {
         QCOMPARE(attempt(recorder), Connection::Connected);
         disconnectAndWait(recorder);
-    };
-    for (int i = 0; i < 3; ++i) {
-        cycle();
-        if (QTest::currentTestFailed())
-            return;
-    }
-    const qint64 rssBefore = EngineLab::residentKiB();
-    const int descriptorsBefore = EngineLab::openDescriptors();
-    for (int i = 0; i < 20; ++i) {
-        cycle();
-        if (QTest::currentTestFailed())
-            return;
-    }
-    const qint64 rssAfter = EngineLab::residentKiB();
-    const int descriptorsAfter = EngineLab::openDescriptors();
-    qInfo("20 OpenVPN sessions: RSS %lld KiB -> %lld KiB, descriptors %d -> %d", rssBefore, rssAfter,
-          descriptorsBefore, descriptorsAfter);
-    QCOMPARE(descriptorsAfter, descriptorsBefore);
-    QVERIFY2(rssAfter - rssBefore < 1024, qPrintable(QString::number(rssAfter - rssBefore)));
+    });
 }
 
 QTEST_GUILESS_MAIN(TestEngineOpenVpn)

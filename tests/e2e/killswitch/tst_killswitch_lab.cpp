@@ -152,13 +152,10 @@ bool TestKillSwitchLab::startOpenConnect(bool asTunnelGroup, int waitMs)
         return false;
     m_client->write(Lab::value("PASSWORD").toUtf8() + '\n');
     m_client->closeWriteChannel();
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < waitMs && m_client->state() == QProcess::Running) {
-        if (targetReachable())
-            return true;
-        QTest::qWait(300);
-    }
+    bool reached = false;
+    if (QTest::qWaitFor([&] { return (reached = targetReachable()) || m_client->state() != QProcess::Running; }, waitMs)
+        && reached)
+        return true;
     qInfo("%s", m_client->readAll().right(3000).constData());
     return false;
 }
@@ -219,13 +216,8 @@ void TestKillSwitchLab::initTestCase()
 
 void TestKillSwitchLab::cleanup()
 {
-    if (m_client && m_client->state() != QProcess::NotRunning) {
-        m_client->terminate();
-        if (!m_client->waitForFinished(10000)) {
-            m_client->kill();
-            m_client->waitForFinished(5000);
-        }
-    }
+    if (m_client)
+        Lab::endProcess(*m_client, 10000);
     m_client.reset();
 }
 

@@ -139,8 +139,7 @@ inner() {
 
   check "the namespace's resolver file stayed as it was" test "$resolv_before" = "$(cat /etc/resolv.conf)"
 
-  # A server crash and restart, as the engine tests do mid-session (tst_lab
-  # does the same with ocserv through the test fixture).
+  # A server crash and restart, as the engine tests do mid-session.
   local old_openvpn
   old_openvpn=$("$VARNEL_LAB_SCRIPT" pid openvpn)
   check "lab.sh kill openvpn KILL succeeds" "$VARNEL_LAB_SCRIPT" kill openvpn KILL

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "integration/backend/clientsandbox.h"
+#include "integration/backend/backendtest.h"
+#include "tools/refbackend/routes.h"
 
 // The pages use the process-wide backend client, which keeps the endpoint
 // table it has seen when a key is missing from the settings. Each test
@@ -17,4 +18,16 @@ inline void forgetEndpoints()
     for (QString &value : blank)
         value.clear();
     ClientSandbox::storeEndpoints(blank);
+}
+
+// The failures both login pages meet: "down" points the client at a closed
+// port, "no endpoints" blanks the table and fails the fetch of it.
+inline bool breakBackend(const QString &setup, RefBackendProcess &backend)
+{
+    if (setup == QLatin1String("down"))
+        useEndpointsAt(closedBase());
+    if (setup != QLatin1String("no endpoints"))
+        return true;
+    forgetEndpoints();
+    return backend.setFault(QLatin1String(Varnel::RefBackend::Routes::kRemoteData), QStringLiteral("status500"));
 }

@@ -146,14 +146,9 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(QString, message);
         storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("old-pass"));
-        if (setup == QLatin1String("cache")) {
+        if (setup == QLatin1String("cache"))
             LoginCache::write(QJsonDocument(QJsonObject{{"response_code", 2}, {"message", "cached refusal"}}));
-        } else if (setup == QLatin1String("down")) {
-            useEndpointsAt(closedBase());
-        } else if (setup == QLatin1String("no endpoints")) {
-            forgetEndpoints();
-            QVERIFY(m_backend.setFault(QLatin1String(Routes::kRemoteData), QStringLiteral("status500")));
-        }
+        QVERIFY(breakBackend(setup, m_backend));
 
         showPage();
         QVERIFY(waitForOutcome(1));

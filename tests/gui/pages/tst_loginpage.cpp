@@ -243,12 +243,7 @@ private slots:
     {
         QFETCH(QString, setup);
         QFETCH(QString, message);
-        if (setup == QLatin1String("down")) {
-            useEndpointsAt(closedBase());
-        } else if (setup == QLatin1String("no endpoints")) {
-            forgetEndpoints();
-            QVERIFY(m_backend.setFault(QLatin1String(Routes::kRemoteData), QStringLiteral("status500")));
-        }
+        QVERIFY(breakBackend(setup, m_backend));
 
         QSignalSpy success(m_page, &LoginPage::loginSuccessfull);
         fill(QStringLiteral("premium.user"), QStringLiteral("wrong-pass"));

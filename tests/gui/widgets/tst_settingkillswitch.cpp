@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -45,12 +44,6 @@ private:
     static QImage shown(SettingKillSwitch &row)
     {
         return row.findChild<QLabel *>(QStringLiteral("lblArrow"))->pixmap(Qt::ReturnByValue).toImage();
-    }
-
-    bool storedKillSwitch() const
-    {
-        QSettings stored(m_sandbox.configHome() + QStringLiteral("/Morvanta/VarnelVPN.conf"), QSettings::IniFormat);
-        return stored.value(QStringLiteral("KillSwitch")).toBool();
     }
 
     QByteArray stateFile() const { return KillSwitchSandbox::readFile(m_sandbox.stateFile()); }
@@ -102,7 +95,7 @@ void TestSettingKillSwitch::onWhileConnectedRunsNoScript()
     QCOMPARE(clicked.size(), 1);
     QCOMPARE(shown(row), switchPicture(true));
     QVERIFY(Config::instance()->killSwitch());
-    QVERIFY(storedKillSwitch());
+    QVERIFY(m_sandbox.storedKillSwitch());
     QCOMPARE(stateFile(), QByteArray("KillSwith:ON"));
     // The connect page applies it at the next disconnect.
     QVERIFY(m_sandbox.started().isEmpty());
@@ -119,7 +112,7 @@ void TestSettingKillSwitch::onThenOffWhileDisconnectedBlocksThenResets()
     QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
     QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, true)}));
     QCOMPARE(stateFile(), QByteArray("KillSwith:ON"));
-    QVERIFY(storedKillSwitch());
+    QVERIFY(m_sandbox.storedKillSwitch());
 
     QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
     QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
@@ -127,7 +120,7 @@ void TestSettingKillSwitch::onThenOffWhileDisconnectedBlocksThenResets()
                                                KillSwitch::scriptPath(Runner::Toggle, false)}));
     QCOMPARE(shown(row), switchPicture(false));
     QVERIFY(!Config::instance()->killSwitch());
-    QVERIFY(!storedKillSwitch());
+    QVERIFY(!m_sandbox.storedKillSwitch());
 
     // No line feed, and readable by the service under another account.
     QCOMPARE(stateFile(), QByteArray("KillSwith:OFF"));

@@ -25,7 +25,6 @@ public:
 
 private slots:
     void initTestCase();
-    void iconsAreRescaled();
     void countersFollowEveryUpdateQueued();
     void roundTripOncePerRun();
     void pingNeverHoldsTheWindowLong();
@@ -73,13 +72,6 @@ void TestStatsIndicator::initTestCase()
     }
     User::instance()->setBundles(bundles);
     Config::instance()->setActiveServer(7);
-}
-
-void TestStatsIndicator::iconsAreRescaled()
-{
-    StatsIndicator panel;
-    for (const char *name : {"lblDownloadIcon", "lblUploadIcon", "lblPingIcon"})
-        QCOMPARE(label(panel, name)->pixmap(Qt::ReturnByValue).height(), 20);
 }
 
 void TestStatsIndicator::countersFollowEveryUpdateQueued()

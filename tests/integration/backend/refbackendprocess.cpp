@@ -116,16 +116,20 @@ QByteArray RefBackendProcess::send(const QUrl &url, const QByteArray &postBody, 
     return body;
 }
 
+QJsonObject RefBackendProcess::counts()
+{
+    return QJsonDocument::fromJson(control(QStringLiteral("counts"), {}, false)).object();
+}
+
 int RefBackendProcess::count(const QString &path)
 {
-    return QJsonDocument::fromJson(control(QStringLiteral("counts"), {}, false)).object().value(path).toInt();
+    return counts().value(path).toInt();
 }
 
 int RefBackendProcess::totalCount()
 {
     int total = 0;
-    const QJsonObject counts = QJsonDocument::fromJson(control(QStringLiteral("counts"), {}, false)).object();
-    for (const QJsonValue &v : counts)
+    for (const QJsonValue &v : counts())
         total += v.toInt();
     return total;
 }

@@ -29,7 +29,6 @@ public:
     QString baseUrl() const { return m_baseUrl; }
     // The CA that signed the server certificate (not the rogue one).
     QString caFile() const;
-    QString certDir() const { return m_certs.path(); }
 
     // Requests seen per path since the last reset.
     int count(const QString &path);
@@ -45,6 +44,7 @@ public:
     QByteArray fetch(const QUrl &url, int *status);
 
 private:
+    QJsonObject counts();
     QByteArray control(const QString &pathAndQuery, const QByteArray &postBody, bool post,
                        int *status = nullptr);
     QByteArray send(const QUrl &url, const QByteArray &postBody, bool post, int *status);

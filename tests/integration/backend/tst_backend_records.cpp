@@ -2,7 +2,6 @@
 #include "backend/apirequest.h"
 #include "backend/authtoken.h"
 #include "backend/endpoints.h"
-#include "backend/formencoding.h"
 #include "backend/ipbundle.h"
 #include "backend/user.h"
 #include "common/config.h"
@@ -20,12 +19,6 @@ QJsonObject entry(int ipId, int type, int connectionType)
     return QJsonObject{{"ip_id", ipId}, {"type", type}, {"connection_type", connectionType}};
 }
 
-// What a form decoder on the server does: "+" is a blank, then %XX.
-QString formDecoded(QString text)
-{
-    return QUrl::fromPercentEncoding(text.replace(QLatin1Char('+'), QLatin1Char(' ')).toUtf8());
-}
-
 } // namespace
 
 class BackendRecordsTest : public QObject
@@ -33,20 +26,6 @@ class BackendRecordsTest : public QObject
     Q_OBJECT
 
 private slots:
-    void formValuesSurviveAFormDecoder()
-    {
-        const QStringList values{"p+ss w&rd=1", "50%41", "a+b%zz", "é/?#", "plain"};
-        QUrlQuery query;
-        for (const QString &v : values)
-            addFormItem(query, QStringLiteral("k"), v);
-        const QString encoded = QString::fromUtf8(formBody(query));
-        QStringList decoded;
-        for (const QString &pair : encoded.split(QLatin1Char('&')))
-            decoded << formDecoded(pair.section(QLatin1Char('='), 1));
-        QCOMPARE(decoded, values);
-        QCOMPARE(encoded.section(QLatin1Char('&'), 4), QStringLiteral("k=plain"));
-    }
-
     void serverListKeepsOnlyUsableEntries()
     {
         const QJsonArray list{entry(1, 1, 0), entry(2, 2, 0), entry(3, 2, 1), entry(4, 3, 1), entry(5, 1, 7),

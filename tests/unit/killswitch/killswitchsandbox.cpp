@@ -4,6 +4,7 @@
 #include "vpn/killswitch.h"
 
 #include <QFile>
+#include <QSettings>
 
 KillSwitchSandbox::KillSwitchSandbox()
 {
@@ -64,4 +65,10 @@ QByteArray KillSwitchSandbox::readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool KillSwitchSandbox::storedKillSwitch() const
+{
+    const QSettings stored(configHome() + QStringLiteral("/Morvanta/VarnelVPN.conf"), QSettings::IniFormat);
+    return stored.value(QStringLiteral("KillSwitch")).toBool();
 }

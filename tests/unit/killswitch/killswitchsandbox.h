@@ -20,6 +20,8 @@ public:
     QString dataDir() const { return m_data.path(); }
     QString stateFile() const { return dataDir() + QStringLiteral("/service.txt"); }
     QString configHome() const { return m_config.path(); }
+    // The kill-switch setting as saved in the settings file, not as held in memory.
+    bool storedKillSwitch() const;
 
     // Writes a script under the given name that records the path it was
     // started under and exits with exitCode.

@@ -210,35 +210,30 @@ void TestOpenConnectParts::severalGroups()
 
 void TestOpenConnectParts::fieldNames()
 {
-    {
+    const auto fill = [](Form &form) {
         AuthFormState state;
-        Form form;
-        form.field(OC_FORM_OPT_TEXT, "UserName").field(OC_FORM_OPT_PASSWORD, "PASSWORD");
-        QCOMPARE(fillAuthForm(form.get(), state, kInput), OC_FORM_RESULT_OK);
-        QCOMPARE(form.value("UserName"), QStringLiteral("alice"));
-        QCOMPARE(form.value("PASSWORD"), QStringLiteral("secret"));
-    }
-    {
-        AuthFormState state;
-        Form form;
-        form.field(OC_FORM_OPT_TEXT, "email");
-        QCOMPARE(fillAuthForm(form.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
-    }
-    {
-        // A select that is not the group list cannot be answered.
-        AuthFormState state;
-        Form form;
-        form.field(OC_FORM_OPT_SELECT, "realm").field(OC_FORM_OPT_TEXT, "username");
-        QCOMPARE(fillAuthForm(form.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
-    }
-    {
-        // Ignored fields are skipped, whatever they are.
-        AuthFormState state;
-        Form form;
-        form.field(OC_FORM_OPT_TEXT, "email", OC_FORM_OPT_IGNORE).field(OC_FORM_OPT_TEXT, "username");
-        QCOMPARE(fillAuthForm(form.get(), state, kInput), OC_FORM_RESULT_OK);
-        QCOMPARE(form.value("email"), QString());
-    }
+        return fillAuthForm(form.get(), state, kInput);
+    };
+    Form caseless;
+    caseless.field(OC_FORM_OPT_TEXT, "UserName").field(OC_FORM_OPT_PASSWORD, "PASSWORD");
+    QCOMPARE(fill(caseless), OC_FORM_RESULT_OK);
+    QCOMPARE(caseless.value("UserName"), QStringLiteral("alice"));
+    QCOMPARE(caseless.value("PASSWORD"), QStringLiteral("secret"));
+
+    Form unknown;
+    unknown.field(OC_FORM_OPT_TEXT, "email");
+    QCOMPARE(fill(unknown), OC_FORM_RESULT_CANCELLED);
+
+    // A select that is not the group list cannot be answered.
+    Form realm;
+    realm.field(OC_FORM_OPT_SELECT, "realm").field(OC_FORM_OPT_TEXT, "username");
+    QCOMPARE(fill(realm), OC_FORM_RESULT_CANCELLED);
+
+    // Ignored fields are skipped, whatever they are.
+    Form ignored;
+    ignored.field(OC_FORM_OPT_TEXT, "email", OC_FORM_OPT_IGNORE).field(OC_FORM_OPT_TEXT, "username");
+    QCOMPARE(fill(ignored), OC_FORM_RESULT_OK);
+    QCOMPARE(ignored.value("email"), QString());
 }
 
 void TestOpenConnectParts::repeatedFieldMeansRejected()

@@ -59,40 +59,23 @@ void TestOpenVpnParts::managementLine_data()
     QTest::addColumn<qint64>("down");
     QTest::addColumn<qint64>("up");
 
-    QTest::newRow("password request") << ">PASSWORD:Need 'Auth' username/password" << int(ManagementLine::PasswordRequest)
-                                      << qint64(0) << qint64(0);
-    QTest::newRow("other password request") << ">PASSWORD:Need 'Private Key' password" << int(ManagementLine::Other)
-                                            << qint64(0) << qint64(0);
-    QTest::newRow("verification failed") << ">PASSWORD:Verification Failed: 'Auth'"
-                                         << int(ManagementLine::VerificationFailed) << qint64(0) << qint64(0);
-    QTest::newRow("connected") << ">STATE:1700000000,CONNECTED,SUCCESS,10.8.0.2,10.0.0.1,1194,,"
-                               << int(ManagementLine::StateConnected) << qint64(0) << qint64(0);
-    QTest::newRow("connecting") << ">STATE:1700000000,CONNECTING,,,,,,"
-                                << int(ManagementLine::StateConnecting) << qint64(0) << qint64(0);
-    QTest::newRow("reconnecting") << ">STATE:1700000000,RECONNECTING,ping-restart,,,,,"
-                                  << int(ManagementLine::StateConnecting) << qint64(0) << qint64(0);
-    QTest::newRow("wait state") << ">STATE:1700000000,WAIT,,,,,," << int(ManagementLine::Other) << qint64(0)
-                                << qint64(0);
-    QTest::newRow("auth state") << ">STATE:1700000000,AUTH,,,,,," << int(ManagementLine::Other) << qint64(0)
-                                << qint64(0);
-    QTest::newRow("connected with an error") << ">STATE:1700000000,CONNECTED,ERROR,10.8.0.2,,,,"
-                                             << int(ManagementLine::Other) << qint64(0) << qint64(0);
-    QTest::newRow("byte count") << ">BYTECOUNT:1024,2048" << int(ManagementLine::ByteCount) << qint64(1024)
-                                << qint64(2048);
-    QTest::newRow("byte count beyond 32 bits") << ">BYTECOUNT:5000000000,7" << int(ManagementLine::ByteCount)
-                                               << qint64(5000000000) << qint64(7);
-    QTest::newRow("byte count with three numbers") << ">BYTECOUNT:1,2,3" << int(ManagementLine::Other) << qint64(0)
-                                                   << qint64(0);
-    QTest::newRow("byte count with one number") << ">BYTECOUNT:1" << int(ManagementLine::Other) << qint64(0)
-                                                << qint64(0);
-    QTest::newRow("byte count with a second colon") << ">BYTECOUNT:1:2,3" << int(ManagementLine::Other)
-                                                    << qint64(0) << qint64(0);
-    QTest::newRow("non-numeric counts as 0") << ">BYTECOUNT:x,5" << int(ManagementLine::ByteCount) << qint64(0)
-                                             << qint64(5);
-    QTest::newRow("command reply") << "SUCCESS: hold release succeeded" << int(ManagementLine::Other) << qint64(0)
-                                   << qint64(0);
-    QTest::newRow("state reply without prefix") << "1700000000,CONNECTED,SUCCESS,10.8.0.2,,,,"
-                                                << int(ManagementLine::Other) << qint64(0) << qint64(0);
+    const auto row = [](const char *name, const char *line, ManagementLine::Kind kind, qint64 down = 0,
+                        qint64 up = 0) { QTest::newRow(name) << QString::fromLatin1(line) << int(kind) << down << up; };
+    row("password request", ">PASSWORD:Need 'Auth' username/password", ManagementLine::PasswordRequest);
+    row("other password request", ">PASSWORD:Need 'Private Key' password", ManagementLine::Other);
+    row("verification failed", ">PASSWORD:Verification Failed: 'Auth'", ManagementLine::VerificationFailed);
+    row("connected", ">STATE:1700000000,CONNECTED,SUCCESS,10.8.0.2,10.0.0.1,1194,,", ManagementLine::StateConnected);
+    row("connecting", ">STATE:1700000000,CONNECTING,,,,,,", ManagementLine::StateConnecting);
+    row("reconnecting", ">STATE:1700000000,RECONNECTING,ping-restart,,,,,", ManagementLine::StateConnecting);
+    row("wait state", ">STATE:1700000000,WAIT,,,,,,", ManagementLine::Other);
+    row("connected with an error", ">STATE:1700000000,CONNECTED,ERROR,10.8.0.2,,,,", ManagementLine::Other);
+    row("byte count", ">BYTECOUNT:1024,2048", ManagementLine::ByteCount, 1024, 2048);
+    row("byte count beyond 32 bits", ">BYTECOUNT:5000000000,7", ManagementLine::ByteCount, 5000000000, 7);
+    row("byte count with three numbers", ">BYTECOUNT:1,2,3", ManagementLine::Other);
+    row("byte count with one number", ">BYTECOUNT:1", ManagementLine::Other);
+    row("byte count with a second colon", ">BYTECOUNT:1:2,3", ManagementLine::Other);
+    row("non-numeric counts as 0", ">BYTECOUNT:x,5", ManagementLine::ByteCount, 0, 5);
+    row("state reply without prefix", "1700000000,CONNECTED,SUCCESS,10.8.0.2,,,,", ManagementLine::Other);
 }
 
 void TestOpenVpnParts::managementLine()

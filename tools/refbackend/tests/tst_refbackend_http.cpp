@@ -1,8 +1,10 @@
 // The reference backend as the client meets it: real HTTPS on 127.0.0.1, the shipped demo data.
+// Each operation's answers are checked through the client by the backend integration tests.
 
 #include "dataset.h"
 
 #include "common/crypto.h"
+#include "testtoken.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -86,15 +88,6 @@ std::string loginForm(const QString &user, const QString &password)
 
 const httplib::Headers kLoginHeaders{{"countryCode", "44"}, {"model", "Box 9000"}, {"osPlatform", "windows"}};
 
-QString tokenFor(const QString &user, const QString &password, qint64 ttl,
-                 const QString &udid = QStringLiteral("machine-1"))
-{
-    const QJsonObject o{{QStringLiteral("password"), password}, {QStringLiteral("ttl"), QString::number(ttl)},
-                        {QStringLiteral("udid"), udid}, {QStringLiteral("username"), user}};
-    return Varnel::encipher(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)),
-                            QLatin1String(Varnel::kAuthTokenKey));
-}
-
 } // namespace
 
 class TestRefBackendHttp : public QObject
@@ -108,8 +101,6 @@ private slots:
     void remoteDocumentPointsAtTheOperations();
     void loginRepliesEncipheredPerPlan();
     void formsKeepPlusSignsAndAreLogged();
-    void operationsAnswerInTheirShapes();
-    void redemptionsChangeTheState();
     void faultsAndCounts();
     void webPagesCheckTheToken();
 
@@ -304,77 +295,6 @@ void TestRefBackendHttp::formsKeepPlusSignsAndAreLogged()
 
     const auto account = client()->Get("/_control/account?username=plus");
     QCOMPARE(jsonOf(account->body).value(QStringLiteral("timezone")).toString(), QStringLiteral("+05:30"));
-}
-
-void TestRefBackendHttp::operationsAnswerInTheirShapes()
-{
-    // Password recovery: JSON for known users, a bare 422 text for unknown ones.
-    QCOMPARE(post("/api/forgot_password.php", "username=demo", 200).value(QStringLiteral("response_code")).toInt(), 1);
-    const auto unknown = client()->Post("/api/forgot_password.php", "username=ghost", kForm);
-    QVERIFY(unknown && unknown->status == 422);
-    QVERIFY(QJsonDocument::fromJson(QByteArray::fromStdString(unknown->body)).isNull());
-    QVERIFY(!unknown->body.empty());
-    QVERIFY(post("/api/forgot_password.php", "username=blocked", 403).contains(QStringLiteral("message")));
-
-    // Sign-up: input errors are 422 with JSON, a taken name is a 200 refusal.
-    QVERIFY(post("/api/signup.php", "username=x1&password=12345", 422).contains(QStringLiteral("message")));
-    QCOMPARE(post("/api/signup.php", "username=demo&password=123456", 200).value(QStringLiteral("response_code")).toInt(),
-             2);
-
-    // Refer info: 200 only for a real answer, since the client stores any 200 body.
-    const QJsonObject info = post("/api/refer_info.php", "username=demo&password=demo123&udid=m", 200);
-    QCOMPARE(info.value(QStringLiteral("referral_code")).toString(), QStringLiteral("VRNDEMO01"));
-    for (const char *member : {"title", "message", "pageContent"})
-        QVERIFY(!info.value(QLatin1String(member)).toString().isEmpty());
-    QVERIFY(post("/api/refer_info.php", "username=demo&password=nope&udid=m", 403).contains(QStringLiteral("message")));
-
-    // Logged devices: enciphered, with the five members per device.
-    const auto devices = client()->Post("/api/logged_devices.php", "username=demo&pass=demo123&udid=m", kForm);
-    QVERIFY(devices);
-    const QJsonObject list = deciphered(devices->body);
-    QCOMPARE(list.value(QStringLiteral("response_code")).toInt(), 1);
-    const QJsonArray data = list.value(QStringLiteral("data")).toArray();
-    QCOMPARE(data.size(), 3);
-    QCOMPARE(data.at(0).toObject().keys(),
-             (QStringList{QStringLiteral("brand"), QStringLiteral("model"), QStringLiteral("os_name"),
-                          QStringLiteral("os_version"), QStringLiteral("vpn_app_version")}));
-    const auto refused = client()->Post("/api/logged_devices.php", "username=demo&pass=x&udid=m", kForm);
-    QVERIFY(deciphered(refused->body).value(QStringLiteral("response_code")).toInt() > 1);
-
-    // Newsletter: the address travels as item and header.
-    httplib::Headers mail{{"email", "reader@example.org"}};
-    const auto subscribed = client()->Post("/api/subscribe.php", mail, "email=reader@example.org", kForm);
-    QVERIFY(subscribed && subscribed->status == 200);
-    QCOMPARE(jsonOf(subscribed->body).value(QStringLiteral("response_code")).toInt(), 1);
-    const auto again = client()->Post("/api/subscribe.php", mail, "email=reader@example.org", kForm);
-    QCOMPARE(jsonOf(again->body).value(QStringLiteral("response_code")).toInt(), 2);
-    QVERIFY(post("/api/subscribe.php", "email=reader@example.org", 403).contains(QStringLiteral("message")));
-}
-
-void TestRefBackendHttp::redemptionsChangeTheState()
-{
-    const std::string voucher = "username=free&password=free123&udid=m&subscription_code=PREMIUM-30-A&noEncrypted=1";
-    QCOMPARE(post("/api/redeem_voucher.php", voucher, 200).value(QStringLiteral("response_code")).toInt(), 1);
-    QCOMPARE(post("/api/redeem_voucher.php", voucher, 200).value(QStringLiteral("response_code")).toInt(), 2);
-    QCOMPARE(loginAs(QStringLiteral("free"), QStringLiteral("free123")).value(QStringLiteral("user_type")).toInt(), 2);
-    // Without "noEncrypted" the answer is enciphered like the login reply.
-    const auto hidden = client()->Post("/api/redeem_voucher.php",
-                                       "username=card&password=card123&udid=m&subscription_code=PREMIUM-30-B", kForm);
-    QVERIFY(hidden && jsonOf(hidden->body).isEmpty());
-    QCOMPARE(deciphered(hidden->body).value(QStringLiteral("response_code")).toInt(), 1);
-
-    const std::string refer = "username=friend&pass=friend123&udid=m&referral_code=VRNDEMO01";
-    QCOMPARE(post("/api/refer.php", refer, 200).value(QStringLiteral("response_code")).toInt(), 1);
-    QCOMPARE(post("/api/refer.php", refer, 200).value(QStringLiteral("response_code")).toInt(), 2);
-    QCOMPARE(post("/api/refer_info.php", "username=demo&password=demo123&udid=m", 200)
-                 .value(QStringLiteral("referrals"))
-                 .toInt(),
-             1);
-
-    // A reset of the state brings the data file back.
-    QVERIFY(client()->Post("/_control/reset", "scope=state", kForm)->status == 200);
-    QCOMPARE(loginAs(QStringLiteral("free"), QStringLiteral("free123")).value(QStringLiteral("user_type")).toInt(), 0);
-    QCOMPARE(post("/api/redeem_voucher.php", voucher, 200).value(QStringLiteral("response_code")).toInt(), 1);
 }
 
 void TestRefBackendHttp::faultsAndCounts()

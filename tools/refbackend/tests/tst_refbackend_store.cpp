@@ -5,6 +5,7 @@
 #include "servergenerator.h"
 
 #include "common/crypto.h"
+#include "testtoken.h"
 
 #include <QJsonDocument>
 #include <QSet>
@@ -88,14 +89,6 @@ QDate validUntil(const AccountStore &store, const QString &name)
 {
     Account a;
     return store.find(name, &a) ? a.validUntil : QDate();
-}
-
-QString tokenFor(const QString &user, const QString &password, qint64 ttl)
-{
-    const QJsonObject o{{QStringLiteral("password"), password}, {QStringLiteral("ttl"), QString::number(ttl)},
-                        {QStringLiteral("udid"), QStringLiteral("m1")}, {QStringLiteral("username"), user}};
-    return Varnel::encipher(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)),
-                            QLatin1String(Varnel::kAuthTokenKey));
 }
 
 } // namespace
