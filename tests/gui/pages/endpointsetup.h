@@ -3,6 +3,8 @@
 #include "integration/backend/backendtest.h"
 #include "tools/refbackend/routes.h"
 
+#include <QTest>
+
 // The pages use the process-wide backend client, which keeps the endpoint
 // table it has seen when a key is missing from the settings. Each test
 // therefore writes the whole table into its fresh settings store.
@@ -30,4 +32,15 @@ inline bool breakBackend(const QString &setup, RefBackendProcess &backend)
         return true;
     forgetEndpoints();
     return backend.setFault(QLatin1String(Varnel::RefBackend::Routes::kRemoteData), QStringLiteral("status500"));
+}
+
+// The failure rows both login pages share: the breakBackend set-up and the
+// text the page shows.
+inline void addLoginFailureRows()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("refused: server's text") << "" << "Invalid username or password.";
+    QTest::newRow("backend down") << "down" << "Could not connect to server!";
+    QTest::newRow("no endpoint table") << "no endpoints" << "Could not connect to login server!";
 }

@@ -134,12 +134,8 @@ private slots:
 
     void failuresTellAndGiveUp_data()
     {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("password changed elsewhere") << "" << "Invalid username or password.";
+        addLoginFailureRows();
         QTest::newRow("cached refusal") << "cache" << "cached refusal";
-        QTest::newRow("backend down") << "down" << "Could not connect to server!";
-        QTest::newRow("no endpoint table") << "no endpoints" << "Could not connect to login server!";
     }
     void failuresTellAndGiveUp()
     {

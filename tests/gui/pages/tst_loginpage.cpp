@@ -231,14 +231,7 @@ private slots:
         QCOMPARE(LoginCache::read().object().value("response_code").toInt(), 1);
     }
 
-    void loginFailuresShowTheirText_data()
-    {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("refused: server's text") << "" << "Invalid username or password.";
-        QTest::newRow("backend down") << "down" << "Could not connect to server!";
-        QTest::newRow("no endpoint table") << "no endpoints" << "Could not connect to login server!";
-    }
+    void loginFailuresShowTheirText_data() { addLoginFailureRows(); }
     void loginFailuresShowTheirText()
     {
         QFETCH(QString, setup);
