@@ -119,7 +119,9 @@ bool OpenVpnRunner::writeConfigFile(const QString &config)
 bool OpenVpnRunner::startListener()
 {
     m_managementServer->setMaxPendingConnections(1);
-    m_managementServer->setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: the socket lives in our private (0700) directory,
+    // and with options Qt binds it in a further temporary directory first,
+    // which costs the connect half a millisecond.
     QObject::connect(m_managementServer, &QLocalServer::newConnection, this,
                      &OpenVpnRunner::acceptManagementConnection);
     if (!m_managementServer->listen(m_privateDir->filePath(QStringLiteral("management")))) {
@@ -160,8 +162,12 @@ void OpenVpnRunner::acceptManagementConnection()
 
 void OpenVpnRunner::sendCommand(const QString &command)
 {
-    if (m_managementSocket && m_managementSocket->isOpen())
+    if (m_managementSocket && m_managementSocket->isOpen()) {
         m_managementSocket->write((command + QLatin1Char('\n')).toLocal8Bit());
+        // OpenVPN waits for these answers (hold release, credentials): send
+        // now rather than on the next pass of the event loop.
+        m_managementSocket->flush();
+    }
 }
 
 void OpenVpnRunner::managmentReadLine()
