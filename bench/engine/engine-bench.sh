@@ -106,10 +106,11 @@ stamp_lines() {
 
 # Starts client $1 in the background; the output that carries its
 # "connected" report, time-stamped as it arrives, goes to $work/out (every
-# client flushes each line it writes, so no stdbuf is put in between). The time-stamping shell competes for the CPUs with the client
-# and the servers, so it reads only that output: the command-line clients
-# report on the output they log to, our probe on its own standard output
-# (its log, some 80 lines for an OpenConnect connect, goes to $work/log).
+# client flushes each line it writes, so no stdbuf is put in between). The
+# time-stamping shell competes for the CPUs with the client and the servers,
+# so it reads only that output: the command-line clients report on the
+# output they log to, our probe on its own standard output (its log, some 80
+# lines for an OpenConnect connect, goes to $work/log).
 start_client() {
   : >"$work/out"
   case $1 in
