@@ -7,19 +7,14 @@
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/pageindex.h"
+#include "common/gui/showrefresh.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QPixmap>
-#include <QTimer>
 
 namespace Varnel {
-
-namespace {
-
-enum RootPage { AutoLoginIndex = 0, LoginIndex = 2, ServerIndex = 3 };
-
-} // namespace
 
 RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     : QDialog(parent)
@@ -36,6 +31,8 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     setWindowModality(Qt::WindowModal);
     setWindowTitle(applicationName());
     changeBackground(OpenConnectConnection::Disconnected);
+    // Every (re)show, also from the tray, starts over at the right page.
+    refreshOnShow(this, [this] { chooseStartPage(); });
 
     m_tray = new TrayIcon(this);
     connect(m_tray, &TrayIcon::connectTriggered, this, &RootWindow::connectClick);
@@ -45,6 +42,8 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     connect(ui->autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
     connect(ui->autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
     connect(ui->loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+    connect(ui->serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
+    connect(this, &RootWindow::connectClick, ui->serverPage, &ServerPage::connectButtonClick);
 
     const auto engine = OpenConnectConnection::instance();
     connect(engine.get(), &OpenConnectConnection::statusChanged, this, &RootWindow::onStatusChanged,
@@ -80,13 +79,14 @@ void RootWindow::onStatusChanged(int state)
 
 void RootWindow::onLoginSuccessfull()
 {
-    ui->stackedWidget->setCurrentIndex(ServerIndex);
+    ui->serverPage->restorePages();
+    showRootPage(RootPage::Server);
     m_tray->setConnectEnabled(true);
 }
 
 void RootWindow::onLoginFailed()
 {
-    ui->stackedWidget->setCurrentIndex(LoginIndex);
+    showRootPage(RootPage::Login);
 }
 
 void RootWindow::refresh()
@@ -112,13 +112,6 @@ void RootWindow::changeBackground(OpenConnectConnection::Status status)
     paintBackground();
 }
 
-void RootWindow::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    // Every (re)show, also from the tray, starts over at the right page.
-    QTimer::singleShot(0, this, &RootWindow::chooseStartPage);
-}
-
 void RootWindow::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
@@ -128,7 +121,12 @@ void RootWindow::resizeEvent(QResizeEvent *event)
 
 void RootWindow::chooseStartPage()
 {
-    ui->stackedWidget->setCurrentIndex(Config::instance()->autoLogin() ? AutoLoginIndex : LoginIndex);
+    showRootPage(Config::instance()->autoLogin() ? RootPage::AutoLogin : RootPage::Login);
+}
+
+void RootWindow::showRootPage(RootPage page)
+{
+    ui->stackedWidget->setCurrentIndex(int(page));
 }
 
 void RootWindow::paintBackground()

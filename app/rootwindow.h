@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/gui/pageindex.h"
 #include "vpn/openconnectconnection.h"
 
 #include <QDialog>
@@ -48,11 +49,11 @@ public slots:
     void requestQuit();
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     void chooseStartPage();
+    void showRootPage(RootPage page);
     void paintBackground();
 
     std::unique_ptr<Ui::RootWindow> ui;

@@ -1,6 +1,7 @@
 #include "widgets/busystate.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QPixmap>
 
 namespace Varnel {
@@ -25,6 +26,26 @@ BusyState::BusyState(QAbstractButton *button, QObject *parent)
     m_movie.setScaledSize(QSize(kSpinnerSize, kSpinnerSize));
     m_movie.setCacheMode(QMovie::CacheAll);
     connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
+}
+
+BusyState::BusyState(QLabel *spinner, QObject *parent)
+    : QObject(parent)
+    , m_spinner(spinner)
+    , m_movie(spinnerResource())
+{
+    m_movie.setScaledSize(spinner->minimumSize());
+    m_movie.setCacheMode(QMovie::CacheAll);
+    spinner->setMovie(&m_movie);
+    spinner->hide();
+}
+
+bool BusyState::run(const std::function<void()> &request)
+{
+    if (m_busy)
+        return false;
+    BusyScope scope(*this);
+    request();
+    return true;
 }
 
 void BusyState::setWidgets(const QList<QWidget *> &widgets)
@@ -58,6 +79,8 @@ void BusyState::start()
         m_button->setText(QString());
         m_button->setIconSize(QSize(kSpinnerSize, kSpinnerSize));
     }
+    if (m_spinner)
+        m_spinner->show();
     m_movie.start();
     showFrame();
 }
@@ -68,6 +91,8 @@ void BusyState::stop()
         return;
     m_busy = false;
     m_movie.stop();
+    if (m_spinner)
+        m_spinner->hide();
 
     if (m_button) {
         m_button->setIcon(m_icon);

@@ -8,7 +8,10 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 class QAbstractButton;
+class QLabel;
 class QWidget;
 
 namespace Varnel {
@@ -17,17 +20,25 @@ namespace Varnel {
 QString spinnerResource();
 
 // What a page shows while one of its blocking requests runs: the spinner
-// turns on the pressed button in place of its text, and the button and the
-// page's inputs are disabled, because the request's nested event loop keeps
-// delivering input. stop() puts texts, icons and enabled states back.
+// turns on the pressed button in place of its text (or in a label of its
+// own), and the button and the page's inputs are disabled, because the
+// request's nested event loop keeps delivering input. stop() puts texts,
+// icons and enabled states back.
 class BusyState : public QObject
 {
     Q_OBJECT
 public:
     explicit BusyState(QAbstractButton *button, QObject *parent = nullptr);
+    // The spinner turns in the label, shown only while busy.
+    explicit BusyState(QLabel *spinner, QObject *parent = nullptr);
 
     // Widgets to disable while busy, besides the button itself.
     void setWidgets(const QList<QWidget *> &widgets);
+
+    // Runs the request busy. A request that starts while one runs (a second
+    // press or show delivered by the first one's nested event loop) is
+    // refused: false, and nothing is run.
+    bool run(const std::function<void()> &request);
 
     void start();
     void stop();
@@ -37,6 +48,7 @@ private:
     void showFrame();
 
     QPointer<QAbstractButton> m_button;
+    QPointer<QLabel> m_spinner;
     QList<QPointer<QWidget>> m_widgets;
     // Only what start() disabled is enabled again: a widget disabled on
     // purpose before stays disabled.

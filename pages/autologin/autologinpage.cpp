@@ -5,12 +5,10 @@
 #include "backend/vpncredentials.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/outcometext.h"
 #include "common/gui/showmessage.h"
-#include "pages/login/loginoutcome.h"
+#include "common/gui/showrefresh.h"
 #include "widgets/busystate.h"
-
-#include <QMovie>
-#include <QTimer>
 
 namespace Varnel {
 
@@ -22,42 +20,27 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     ui->lblTitle->setText(applicationName());
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 
-    m_movie = new QMovie(spinnerResource(), QByteArray(), this);
-    m_movie->setScaledSize(ui->lblBusy->minimumSize());
-    ui->lblBusy->setMovie(m_movie);
-    ui->lblBusy->hide();
+    m_busy = new BusyState(ui->lblBusy, this);
+    refreshOnShow(this, [this] { attemptLogin(); });
 }
 
 AutoLoginPage::~AutoLoginPage() = default;
 
-void AutoLoginPage::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    QTimer::singleShot(0, this, &AutoLoginPage::attemptLogin);
-}
-
-void AutoLoginPage::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    m_movie->stop();
-}
-
 void AutoLoginPage::attemptLogin()
 {
-    ui->lblBusy->show();
-    m_movie->start();
-    if (m_attempting)
-        return;
-    m_attempting = true;
-
     const auto config = Config::instance();
-    config->load();
-    const QString username = config->serverHash();
-    const QString password = config->connectionHash();
-
     const auto api = ApiRequest::instance();
-    const int result = api->login(username, password);
-    m_attempting = false;
+    QString username;
+    QString password;
+    int result = 0;
+    const bool ran = m_busy->run([&] {
+        config->load();
+        username = config->serverHash();
+        password = config->connectionHash();
+        result = api->login(username, password);
+    });
+    if (!ran)
+        return;
 
     if (result == 0) {
         setVpnCredentials(username, password);
@@ -65,8 +48,7 @@ void AutoLoginPage::attemptLogin()
         emit loginSuccessfull();
         return;
     }
-    showMessage(loginFailureText(result, api->message()), QMessageBox::Ok);
-    m_movie->stop();
+    showMessage(Outcomes::login().text(result, api->message()), QMessageBox::Ok);
     emit loginFailed();
 }
 

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-class QMovie;
-
 namespace Varnel {
+
+class BusyState;
 
 namespace Ui {
 class AutoLoginPage;
@@ -25,19 +25,13 @@ signals:
     void loginSuccessfull();
     void loginFailed();
 
-protected:
-    void showEvent(QShowEvent *event) override;
-    // A successful login leaves the page; the spinner need not turn unseen.
-    void hideEvent(QHideEvent *event) override;
-
 private:
     void attemptLogin();
 
     std::unique_ptr<Ui::AutoLoginPage> ui;
-    QMovie *m_movie = nullptr;
     // The request's nested event loop may deliver another show (the window
-    // brought back from the tray); one attempt at a time.
-    bool m_attempting = false;
+    // brought back from the tray): one attempt at a time.
+    BusyState *m_busy = nullptr;
 };
 
 } // namespace Varnel

@@ -6,8 +6,8 @@
 #include "backend/vpncredentials.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/outcometext.h"
 #include "common/gui/showmessage.h"
-#include "pages/login/loginoutcome.h"
 #include "widgets/busystate.h"
 #include "widgets/placeholdertint.h"
 
@@ -17,7 +17,6 @@ namespace Varnel {
 
 namespace {
 
-enum RequestResult { Accepted = 0, Refused = 3 };
 constexpr int kMinimumPasswordLength = 6;
 
 // Credentials are never meant to hold blanks; typing or pasting adds them.
@@ -135,15 +134,16 @@ void LoginPage::goToLogin()
 
     const auto api = ApiRequest::instance();
     int result = 0;
-    {
-        BusyScope busy(*m_busy);
+    const bool ran = m_busy->run([&] {
         // An empty cache sends this login to the network, never to an old reply.
         LoginCache::write(QJsonDocument());
         result = api->login(username, password);
-    }
+    });
+    if (!ran)
+        return;
 
     if (result != 0) {
-        inform(loginFailureText(result, api->message()));
+        inform(Outcomes::login().text(result, api->message()));
         return;
     }
     setVpnCredentials(username, password);
@@ -179,12 +179,8 @@ void LoginPage::signUp()
 
     const auto api = ApiRequest::instance();
     int result = 0;
-    {
-        BusyScope busy(*m_busy);
-        result = api->signUp(username, password, promotion, subscription);
-    }
-
-    finishAccountRequest(result, tr("Signup successfull. Login to continue"));
+    if (m_busy->run([&] { result = api->signUp(username, password, promotion, subscription); }))
+        finishAccountRequest(result, Outcomes::signUp());
 }
 
 void LoginPage::recoverPassword()
@@ -197,24 +193,15 @@ void LoginPage::recoverPassword()
 
     const auto api = ApiRequest::instance();
     int result = 0;
-    {
-        BusyScope busy(*m_busy);
-        result = api->forgotPassword(username);
-    }
-
-    finishAccountRequest(result, api->message());
+    if (m_busy->run([&] { result = api->forgotPassword(username); }))
+        finishAccountRequest(result, Outcomes::passwordRecovery());
 }
 
-void LoginPage::finishAccountRequest(int result, const QString &acceptedText)
+void LoginPage::finishAccountRequest(int result, const OutcomeTable &outcomes)
 {
-    if (result == Accepted) {
+    if (result == 0)
         setMode(LogInMode);
-        inform(acceptedText);
-    } else if (result == Refused) {
-        inform(ApiRequest::instance()->message());
-    } else {
-        inform(tr("Could not connect to server"));
-    }
+    inform(outcomes.text(result, ApiRequest::instance()->message()));
 }
 
 } // namespace Varnel

@@ -11,6 +11,7 @@ class LoginPage;
 }
 
 class BusyState;
+class OutcomeTable;
 
 // The page of a logged-out user, in one of three modes: log-in, sign-up and
 // forgot-password. The main button runs the action of the mode; the
@@ -43,7 +44,7 @@ private:
     void signUp();
     void recoverPassword();
     // Shared ending of sign-up and recovery: back to log-in on success.
-    void finishAccountRequest(int result, const QString &acceptedText);
+    void finishAccountRequest(int result, const OutcomeTable &outcomes);
 
     std::unique_ptr<Ui::LoginPage> ui;
     BusyState *m_busy = nullptr;

@@ -31,6 +31,7 @@ private slots:
     void background();
     void closingAndEscapeOnlyHide();
     void startPageFollowsLoggedInFlag();
+    void loginResultsSwitchPages_data();
     void loginResultsSwitchPages();
     void otherWindowsStayUsable();
     void quitWaitsForTheTunnelToGoDown();
@@ -63,6 +64,22 @@ void TestRootWindow::form()
         names << pages->widget(i)->objectName();
     QCOMPARE(names, expected);
     QCOMPARE(pages->currentIndex(), 2);
+
+    // The logged-in area's stacks: the record of the page pair holds these indexes.
+    const auto childNames = [](const QStackedWidget *stack) {
+        QStringList names;
+        for (int i = 0; stack && i < stack->count(); ++i)
+            names << stack->widget(i)->objectName();
+        return names;
+    };
+    QWidget *area = pages->widget(3);
+    QCOMPARE(area->objectName(), QStringLiteral("serverPage"));
+    QCOMPARE(childNames(area->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))),
+             (QStringList{"serverSelectionPage", "menuPage", "myAccountPage", "supportPage", "toolsPage",
+                          "referralRedeem", "varnelMorePage", "aboutUsPage", "referFriendPage", "settingPage",
+                          "devicesPage", "redeemVoucherPage"}));
+    QCOMPARE(childNames(area->findChild<QStackedWidget *>(QStringLiteral("stackedWidget_2"))),
+             (QStringList{"connectPage", "purchasePage"}));
 }
 
 void TestRootWindow::launchMode_data()
@@ -204,14 +221,49 @@ void TestRootWindow::otherWindowsStayUsable()
     QVERIFY(window.isModal());
 }
 
+void TestRootWindow::loginResultsSwitchPages_data()
+{
+    QTest::addColumn<int>("firstState");
+    QTest::addColumn<int>("secoundState");
+    QTest::addColumn<bool>("autoConnect");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("right");
+    QTest::newRow("recorded pair") << 9 << 1 << false << 9 << 1;
+    QTest::newRow("auto-connect: list and connect page") << 9 << 1 << true << 0 << 0;
+    QTest::newRow("index without a page") << 12 << 2 << false << 4 << 1;
+    QTest::newRow("negative index") << -1 << -1 << false << 4 << 1;
+}
+
 void TestRootWindow::loginResultsSwitchPages()
 {
+    QFETCH(int, firstState);
+    QFETCH(int, secoundState);
+    QFETCH(bool, autoConnect);
+    QFETCH(int, left);
+    QFETCH(int, right);
+    auto config = Varnel::Config::instance();
+    config->setAutoConnect(autoConnect);
+    config->save();
+
     RootWindow window(QStringLiteral("not"));
     QStackedWidget *pages = stack(window);
+    auto *leftStack = pages->widget(3)->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    auto *rightStack = pages->widget(3)->findChild<QStackedWidget *>(QStringLiteral("stackedWidget_2"));
+    // Where the user was before: a bad record leaves the area there.
+    leftStack->setCurrentIndex(4);
+    rightStack->setCurrentIndex(1);
+    config->saveState(firstState, secoundState);
+
     window.onLoginSuccessfull();
     QCOMPARE(pages->currentIndex(), 3);
+    QCOMPARE(leftStack->currentIndex(), left);
+    QCOMPARE(rightStack->currentIndex(), right);
     window.onLoginFailed();
     QCOMPARE(pages->currentIndex(), 2);
+
+    config->setAutoConnect(false);
+    config->save();
+    config->saveState(0, 0);
 }
 
 // Runs the event loop until the application is told to quit (0) or the

@@ -2,12 +2,12 @@
 #include "ui_settingkillswitch.h"
 
 #include "common/config.h"
+#include "common/gui/showrefresh.h"
 #include "vpn/killswitch.h"
 
 #include <QDebug>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QTimer>
 
 namespace Varnel {
 
@@ -16,6 +16,7 @@ SettingKillSwitch::SettingKillSwitch(QWidget *parent)
     , ui(std::make_unique<Ui::SettingKillSwitch>())
 {
     ui->setupUi(this);
+    refreshOnShow(this, [this] { refresh(); });
 }
 
 SettingKillSwitch::~SettingKillSwitch() = default;
@@ -27,12 +28,6 @@ void SettingKillSwitch::mousePressEvent(QMouseEvent *event)
     showSwitch(!Config::instance()->killSwitch());
     KillSwitch::toggle();
     emit clicked();
-}
-
-void SettingKillSwitch::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    QTimer::singleShot(0, this, &SettingKillSwitch::refresh);
 }
 
 void SettingKillSwitch::refresh()

@@ -25,7 +25,6 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
 
 private:
     void refresh();

@@ -1,11 +1,19 @@
-// The helpers pages share: the busy state of a request and the placeholder tint.
+// The helpers pages share: the busy state of a request, the page base with
+// its record, refresh and back button, the result-code texts and the
+// placeholder tint.
 #include "startuplook.h"
 
+#include "common/config.h"
+#include "common/gui/outcometext.h"
+#include "common/gui/page.h"
 #include "widgets/busystate.h"
 #include "widgets/placeholdertint.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -41,8 +49,119 @@ class PageWidgetsTest : public QObject
         return button->icon().pixmap(button->iconSize(), QIcon::Disabled).cacheKey();
     }
 
+    // A side-menu page as the pages build on the base.
+    class SamplePage : public Page
+    {
+    public:
+        explicit SamplePage(LeftPage index)
+        {
+            recordWhenShown(index);
+            setBackButton(back);
+        }
+        QPushButton *back = new QPushButton(this);
+        QList<QPair<int, int>> seenAtRefresh;
+
+    protected:
+        void refresh() override { seenAtRefresh << Config::instance()->loadState(); }
+    };
+
+    QTemporaryDir m_settings;
+
 private slots:
-    void initTestCase() { applyStartupLook(); }
+    void initTestCase()
+    {
+        QVERIFY(m_settings.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        applyStartupLook();
+    }
+
+    void pageRecordsAndRefreshesAfterEveryShow()
+    {
+        Config::instance()->saveState(0, 1);
+        SamplePage page(LeftPage::Setting);
+        QSignalSpy back(&page, &Page::clickBack);
+        QCOMPARE(page.seenAtRefresh.size(), 0);
+
+        page.show();
+        QCOMPARE(page.seenAtRefresh.size(), 0);   // not inside the show event
+        QTRY_COMPARE(page.seenAtRefresh.size(), 1);
+        // Recorded before the refresh ran, beside the connect page.
+        QCOMPARE(page.seenAtRefresh.constFirst(), qMakePair(9, 0));
+
+        Config::instance()->saveState(2, 1);
+        page.hide();
+        page.show();
+        QTRY_COMPARE(page.seenAtRefresh.size(), 2);
+        QCOMPARE(page.seenAtRefresh.constLast(), qMakePair(9, 0));
+
+        page.back->click();
+        QCOMPARE(back.size(), 1);
+        QCOMPARE(page.seenAtRefresh.size(), 2);
+    }
+
+    void runRefusesARequestWhileOneRuns()
+    {
+        Form form;
+        BusyState busy(form.button);
+        QStringList ran;
+        bool nested = true;
+        const bool first = busy.run([&] {
+            ran << QStringLiteral("first");
+            QVERIFY(!form.button->isEnabled());
+            // What a second press, delivered by the request's own event loop, does.
+            nested = busy.run([&] { ran << QStringLiteral("second"); });
+        });
+        QVERIFY(first);
+        QVERIFY(!nested);
+        QCOMPARE(ran, QStringList{QStringLiteral("first")});
+        QVERIFY(!busy.isBusy());
+        QVERIFY(form.button->isEnabled());
+        QVERIFY(busy.run([&] { ran << QStringLiteral("third"); }));
+        QCOMPARE(ran.size(), 2);
+    }
+
+    void spinnerLabelShowsOnlyWhileBusy()
+    {
+        QWidget window;
+        auto *label = new QLabel(&window);
+        label->setMinimumSize(40, 40);
+        window.show();
+        BusyState busy(label);
+        QVERIFY(label->isHidden());
+        QVERIFY(label->movie());
+        busy.run([&] {
+            QVERIFY(label->isVisible());
+            QCOMPARE(label->movie()->state(), QMovie::Running);
+            QCOMPARE(label->movie()->scaledSize(), QSize(40, 40));
+        });
+        QVERIFY(label->isHidden());
+        QCOMPARE(label->movie()->state(), QMovie::NotRunning);
+    }
+
+    void outcomeTexts_data()
+    {
+        QTest::addColumn<int>("table");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        const QString refused = QStringLiteral("Invalid username or password.");
+        QTest::newRow("login refused: server's text") << 0 << 1 << refused;
+        QTest::newRow("login without endpoints") << 0 << 3 << "Could not connect to login server!";
+        QTest::newRow("login, network down") << 0 << 2 << "Could not connect to server!";
+        QTest::newRow("login, unknown code") << 0 << -7 << "Could not connect to server!";
+        QTest::newRow("sign-up accepted") << 1 << 0 << "Signup successfull. Login to continue";
+        QTest::newRow("sign-up refused") << 1 << 3 << refused;
+        QTest::newRow("sign-up failed") << 1 << 1 << "Could not connect to server";
+        QTest::newRow("recovery accepted: server's text") << 2 << 0 << refused;
+        QTest::newRow("recovery failed") << 2 << 2 << "Could not connect to server";
+    }
+    void outcomeTexts()
+    {
+        QFETCH(int, table);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        const OutcomeTable *tables[] = {&Outcomes::login(), &Outcomes::signUp(), &Outcomes::passwordRecovery()};
+        QCOMPARE(tables[table]->text(code, QStringLiteral("Invalid username or password.")), text);
+    }
 
     void busyDisablesAnimatesAndRestores()
     {
@@ -76,7 +195,8 @@ private slots:
         QVERIFY(form.edit->isEnabled());
         QVERIFY(!form.lockedEdit->isEnabled());
 
-        // Stopped means stopped: no late frame puts the spinner back.
+        // Stopped means stopped: no late frame puts the spinner back (the
+        // movie turns a frame every 50 ms).
         QTest::qWait(150);
         QCOMPARE(form.button->icon().cacheKey(), idleIcon);
     }
