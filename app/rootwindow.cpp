@@ -8,13 +8,23 @@
 #include "common/appinfo.h"
 #include "common/config.h"
 #include "common/gui/pageindex.h"
+#include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
+#include "vpn/killswitch.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QPixmap>
+#include <QTimer>
 
 namespace Varnel {
+
+namespace {
+
+// How long the end of the program waits for the tunnel to go down.
+constexpr int kShutdownBoundMs = 5000;
+
+} // namespace
 
 RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     : QDialog(parent)
@@ -43,6 +53,7 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     connect(ui->autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
     connect(ui->loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
     connect(ui->serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
+    connect(ui->serverPage, &ServerPage::logout, this, &RootWindow::onLogout);
     connect(this, &RootWindow::connectClick, ui->serverPage, &ServerPage::connectButtonClick);
 
     const auto engine = OpenConnectConnection::instance();
@@ -95,14 +106,50 @@ void RootWindow::refresh()
     chooseStartPage();
 }
 
+void RootWindow::onLogout()
+{
+    const auto engine = OpenConnectConnection::instance();
+    const QString question = engine->status() != OpenConnectConnection::Disconnected
+        ? tr("Are you sure you want to disconnect and log out?")
+        : tr("Do you want to log out?");
+    if (showMessage(question, QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+        return;
+
+    engine->disconnect();
+    const auto config = Config::instance();
+    config->setAutoLogin(false);   // keeps the account's favourites
+    m_tray->setConnectEnabled(false);
+    config->save();
+    showRootPage(RootPage::Login);
+    LoginCache::write(QJsonDocument());
+    recordPages(LeftPage::ServerList, RightPage::Connect);
+    config->load();
+    KillSwitch::liftOnLogout();
+}
+
 void RootWindow::requestQuit()
 {
-    // A tunnel that is up is brought down first; the program ends with it.
+    // A tunnel that is up stays up until the user brings it down; the
+    // program ends with it.
     if (m_lastStatus == OpenConnectConnection::Connected) {
         connect(this, &RootWindow::readyToShutdown, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
+        m_tray->notify(tr("%1 will quit as soon as you disconnect.").arg(applicationName()));
         return;
     }
     QCoreApplication::quit();
+}
+
+void RootWindow::endProgram()
+{
+    const auto engine = OpenConnectConnection::instance();
+    if (engine->status() == OpenConnectConnection::Disconnected) {
+        QCoreApplication::quit();
+        return;
+    }
+    connect(this, &RootWindow::readyToShutdown, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
+    // A tunnel that does not come down in time must not keep the program.
+    QTimer::singleShot(kShutdownBoundMs, qApp, &QCoreApplication::quit);
+    engine->disconnect();
 }
 
 void RootWindow::changeBackground(OpenConnectConnection::Status status)

@@ -45,8 +45,13 @@ public slots:
     void onLoginFailed();
     // After a referral code was redeemed: log in again from the network.
     void refresh();
+    // Asks, disconnects, forgets the login, lifts the kill switch.
+    void onLogout();
     // The tray's "Quit": at once, or after the tunnel is down when it is up.
     void requestQuit();
+    // The system asks the program to end: the tunnel goes down without
+    // asking anyone, then the program quits (bounded).
+    void endProgram();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -31,6 +31,7 @@ signals:
     void refreshLogin();
 
 private:
+    void wire();
     void showPages(LeftPage left, RightPage right);
     void showLeft(LeftPage left);
     void showRight(RightPage right);

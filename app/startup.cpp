@@ -9,6 +9,8 @@
 #include "common/gui/showmessage.h"
 #include "common/logger.h"
 #include "common/stylefonts.h"
+#include "pages/connect/connectpage.h"
+#include "platform/terminationrequest.h"
 #include "platform/urlscheme.h"
 #include "vpn/openconnectconnection.h"
 
@@ -95,7 +97,13 @@ int runApplication(int argc, char *argv[])
                              QStringLiteral("Message \"%1\" from another instance: window shown").arg(message), 1, 4);
                      });
 
-    // The hidden connect page (an application event filter) is created here.
+    // A connect page that is never shown: it follows the tunnel like every
+    // connect page does.
+    auto hiddenConnectPage = std::make_unique<ConnectPage>();
+    app.installEventFilter(hiddenConnectPage.get());
+
+    TerminationRequest termination;
+    QObject::connect(&termination, &TerminationRequest::requested, root.get(), &RootWindow::endProgram);
 
     root->show();
 
@@ -103,8 +111,9 @@ int runApplication(int argc, char *argv[])
 
     Config::instance()->save();
 
-    // Locals go in reverse order: style file, fonts, root window, the
-    // single-instance object, then the application.
+    // Locals go in reverse order: the hidden connect page, style file,
+    // fonts, root window, the single-instance object, then the application.
+    hiddenConnectPage.reset();
     return exitCode;
 }
 

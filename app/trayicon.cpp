@@ -60,8 +60,13 @@ void TrayIcon::showConnected(const QString &serverName)
     m_connect->setText(tr("Disconnect"));
     setIcon(QStringLiteral(":/img/connected.png"));
     // Two blanks before the name, as the product has always shown it.
-    m_icon->showMessage(applicationName(), tr("You are connected to ") + QLatin1Char(' ') + serverName,
-                        QSystemTrayIcon::Information, kNotificationMs);
+    notify(tr("You are connected to ") + QLatin1Char(' ') + serverName);
+}
+
+void TrayIcon::notify(const QString &text)
+{
+    if (m_icon)
+        m_icon->showMessage(applicationName(), text, QSystemTrayIcon::Information, kNotificationMs);
 }
 
 void TrayIcon::showDisconnected(bool loggedIn)

@@ -27,6 +27,8 @@ public:
     void showConnected(const QString &serverName);
     void showDisconnected(bool loggedIn);
     void setConnectEnabled(bool enabled);
+    // A notice from the program, shown for a moment.
+    void notify(const QString &text);
 
     // For checks of what the tray shows.
     QString iconPath() const { return m_iconPath; }

@@ -27,7 +27,7 @@ void Page::shown()
 {
     if (m_records)
         recordPages(m_index);
-    refresh();
+    reload();
 }
 
 } // namespace Varnel

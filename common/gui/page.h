@@ -25,7 +25,7 @@ protected:
     void recordWhenShown(LeftPage index);
     void setBackButton(QAbstractButton *button);
     // Reads what the page shows from the settings and the account record.
-    virtual void refresh() {}
+    virtual void reload() {}
 
 private:
     void shown();

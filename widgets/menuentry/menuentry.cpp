@@ -3,11 +3,10 @@
 
 #include "common/config.h"
 #include "common/gui/showmessage.h"
+#include "common/gui/stylesheetbackground.h"
 
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPixmap>
-#include <QStyleOption>
 
 namespace Varnel {
 
@@ -46,11 +45,7 @@ void MenuEntry::mousePressEvent(QMouseEvent *event)
 
 void MenuEntry::paintEvent(QPaintEvent *)
 {
-    // Draws the style sheet's background and hover colour.
-    QStyleOption option;
-    option.initFrom(this);
-    QPainter painter(this);
-    style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+    paintStyleSheetBackground(this);
 }
 
 MyAccout::MyAccout(QWidget *parent) : MenuEntry(QStringLiteral(":/img/menu account.png"), tr("My Account"), false, parent) {}

@@ -62,7 +62,7 @@ class PageWidgetsTest : public QObject
         QList<QPair<int, int>> seenAtRefresh;
 
     protected:
-        void refresh() override { seenAtRefresh << Config::instance()->loadState(); }
+        void reload() override { seenAtRefresh << Config::instance()->loadState(); }
     };
 
     QTemporaryDir m_settings;

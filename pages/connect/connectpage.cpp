@@ -1,0 +1,276 @@
+#include "pages/connect/connectpage.h"
+#include "ui_connectpage.h"
+
+#include "backend/user.h"
+#include "common/appinfo.h"
+#include "common/config.h"
+#include "common/gui/showmessage.h"
+#include "common/gui/showrefresh.h"
+#include "common/netinfo.h"
+#include "vpn/openconnectserver.h"
+#include "widgets/settingkillswitch/networkinterfacestate.h"
+
+#include <QConicalGradient>
+#include <QDebug>
+#include <QPainter>
+
+namespace Varnel {
+
+namespace {
+
+constexpr int kStatsIntervalMs = 10000;
+constexpr int kAnimationIntervalMs = 10;
+constexpr int kStateIconHeight = 30;
+const char kLockedAddress[] = "8.8.8.8";
+
+QPixmap stateIcon(const QString &path)
+{
+    return QPixmap(path).scaledToHeight(kStateIconHeight, Qt::SmoothTransformation);
+}
+
+QString stateStyle(bool connected, int pixelSize)
+{
+    return QStringLiteral("font-size:%1px;font-weight: 500;color:%2;font-family: 'Montserrat';")
+        .arg(pixelSize)
+        .arg(connected ? QStringLiteral("white") : QStringLiteral("#434343"));
+}
+
+} // namespace
+
+ConnectPage::ConnectPage(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::ConnectPage>())
+{
+    ui->setupUi(this);
+    const auto engine = OpenConnectConnection::instance();
+    connect(engine.get(), &OpenConnectConnection::statusChanged, this, &ConnectPage::onStatusChanged,
+            Qt::QueuedConnection);
+    connect(&m_statsTimer, &QTimer::timeout, this, &ConnectPage::onStatsTimeout);
+    connect(&m_animationTimer, &QTimer::timeout, this, &ConnectPage::onAnimationTimeout);
+
+    connect(ui->serverSelectWidget, &ServerButton::clicked, this, &ConnectPage::requestServerSelection);
+    connect(ui->stremmingServer, &StreamingServerButton::StreamingServerButtonClicked, this,
+            &ConnectPage::connectToStreamingServer);
+    connect(ui->gammingServer, &GammingServerButton::GammingServerClicked, this,
+            &ConnectPage::connectToGammingServer);
+    connect(ui->fastServer, &FastestServerButton::fastestServerClicked, this, &ConnectPage::ConnectToFastestServer);
+    connect(ui->BuyPremiumWidget, &BuyPremiumButton::clicked, this, &ConnectPage::clickBuyPremiumButton);
+    // On press, not on release: the button answers at once.
+    connect(ui->btnConnect, &QPushButton::pressed, this, &ConnectPage::btnConnect_clicked);
+
+    ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
+    QSizePolicy keepPlace = ui->statsWidget->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    ui->statsWidget->setSizePolicy(keepPlace);
+    ui->statsWidget->hide();
+
+    setServerButton();
+    refreshOnShow(this, [this] { refresh(); });
+}
+
+ConnectPage::~ConnectPage() = default;
+
+void ConnectPage::on_btnLogout_clicked()
+{
+    emit logout();
+}
+
+void ConnectPage::btnConnect_clicked()
+{
+    const auto engine = OpenConnectConnection::instance();
+    // Connecting, connected or going down: the button stops it.
+    if (m_pageStatus != OpenConnectConnection::Disconnected) {
+        engine->disconnect();
+        return;
+    }
+
+    const auto bundle = User::instance()->activeBundle();
+    if (!bundle)
+        return;
+    const QString address = bundle->ip();
+    const QString config = bundle->config();
+    const int type = bundle->type();
+    qDebug() << "server:::" << address;
+    if (address.isEmpty() || (type == OpenConnectConnection::kOpenVpn && config.isEmpty()))
+        return;
+    if (address == QLatin1String(kLockedAddress)) {
+        if (showMessage(tr("You are using free version of Varnel VPN.Buy now to unlock all server?"),
+                        QMessageBox::Yes | QMessageBox::No)
+            == QMessageBox::Yes)
+            emit paymentPageRequest();
+        return;
+    }
+    qDebug() << "bundle-> ipId::::::::" << bundle->ipId();
+
+    const auto settings = Config::instance();
+    settings->setActiveServer(bundle->ipId());
+    engine->setProtocol(type);
+    engine->setOpenVpnConfig(config, address);
+    settings->save();
+    if (const auto profile = engine->server()) {
+        profile->gateway = address;
+        qDebug() << "server:::" << profile->gateway;
+    } else {
+        engine->setServer(std::make_shared<OpenConnectServer>(address));
+    }
+
+    settings->load();
+    if (settings->killSwitch())
+        setNetworkInterfaceState(false);
+
+    switch (engine->connect()) {
+    case OpenConnectConnection::AlreadyActive:
+        showMessage(tr("Connection already active"), QMessageBox::Ok);
+        break;
+    case OpenConnectConnection::AlreadyRunning:
+        showMessage(tr("VPN already running"), QMessageBox::Ok);
+        break;
+    case OpenConnectConnection::InvalidCredentials:
+        showMessage(tr("Invalid credentials"), QMessageBox::Ok);
+        break;
+    case OpenConnectConnection::InvalidServer:
+        showMessage(tr("Invalid server"), QMessageBox::Ok);
+        break;
+    default:
+        break;
+    }
+}
+
+void ConnectPage::reconnect(bool force)
+{
+    qDebug() << "reconncet request click";
+    if (force && m_pageStatus != OpenConnectConnection::Disconnected) {
+        btnConnect_clicked();
+        m_reconnectPending = true;
+        return;
+    }
+    btnConnect_clicked();
+}
+
+void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
+{
+    switch (status) {
+    case OpenConnectConnection::Connecting:
+        m_pageStatus = status;
+        ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
+        m_animationTimer.start(kAnimationIntervalMs);
+        update();
+        break;
+    case OpenConnectConnection::Disconnected:
+        m_pageStatus = status;
+        ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
+        ui->statsWidget->hide();
+        m_statsTimer.stop();
+        m_animationTimer.stop();
+        qDebug() << "fire net update";
+        if (Config::instance()->killSwitch())
+            setNetworkInterfaceState(true);
+        update();
+        if (m_reconnectPending) {
+            m_reconnectPending = false;
+            QTimer::singleShot(0, this, &ConnectPage::btnConnect_clicked);
+        }
+        break;
+    case OpenConnectConnection::Connected:
+        m_pageStatus = status;
+        ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/connected.png")));
+        ui->statsWidget->show();
+        m_statsTimer.start(kStatsIntervalMs);
+        m_animationTimer.stop();
+        update();
+        break;
+    default:
+        break;
+    }
+    showProtection();
+}
+
+void ConnectPage::onStatsTimeout()
+{
+    OpenConnectConnection::instance()->update_stats();
+}
+
+void ConnectPage::onAnimationTimeout()
+{
+    m_ringAngle -= 3.0;
+    if (m_ringAngle < 0)
+        m_ringAngle = 360.0;
+    repaint();
+}
+
+void ConnectPage::setNetworkInterfaceState(bool enable)
+{
+    applyNetworkInterfaceState(this, enable);
+}
+
+void ConnectPage::setServerButton()
+{
+    const auto config = Config::instance();
+    config->load();
+    ui->serverButton->setVisible(config->serverButton());
+}
+
+void ConnectPage::refresh()
+{
+    showProtection();
+    ui->lblVersion->setText(tr("Version: ") + applicationVersion());
+    ui->BuyPremiumWidget->setVisible(User::instance()->planName() == QLatin1String("Free"));
+}
+
+void ConnectPage::showProtection()
+{
+    const auto bundle = User::instance()->activeBundle();
+    const bool connected = m_pageStatus == OpenConnectConnection::Connected;
+    const auto config = Config::instance();
+    if (connected) {
+        ui->lblSelectionIp->setText(bundle ? bundle->ip().section(QLatin1Char(':'), 0, 0) : QString());
+        ui->lblProtectedLogo->setPixmap(stateIcon(QStringLiteral(":/img/protected.png")));
+        ui->lblProtectedText->setText(tr("Protected Now"));
+        ui->lblIPLogo->setPixmap(stateIcon(QStringLiteral(":/img/ip.png")));
+    } else {
+        ui->lblSelectionIp->setText(localIpv4());
+        ui->lblProtectedLogo->setPixmap(stateIcon(QStringLiteral(":/img/not-protected.png")));
+        ui->lblProtectedText->setText(tr("Not Protected"));
+        ui->lblIPLogo->setPixmap(stateIcon(QStringLiteral(":/img/ip-icon.png")));
+    }
+    ui->lblSelectionIp->setStyleSheet(stateStyle(connected, 16));
+    ui->lblProtectedText->setStyleSheet(stateStyle(connected, 16));
+    ui->lblVersion->setStyleSheet(stateStyle(connected, 14));
+    config->setConnectionState(connected);
+    config->save();
+}
+
+void ConnectPage::paintEvent(QPaintEvent *)
+{
+    if (m_pageStatus != OpenConnectConnection::Connecting && m_pageStatus != OpenConnectConnection::Connected)
+        return;
+    const QRect button = ui->btnConnect->geometry();
+    const int x = button.x();
+    const int y = button.y();
+    const int w = button.width();
+
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (m_pageStatus == OpenConnectConnection::Connecting) {
+        const QRectF square(x - 2, y - 4, w + 8, w + 8);
+        QConicalGradient gradient(square.center(), m_ringAngle);
+        gradient.setColorAt(0.0, QColor(191, 30, 46));
+        gradient.setColorAt(0.6, Qt::transparent);
+        gradient.setColorAt(1.0, Qt::transparent);
+        QPen pen(QBrush(gradient), 3.0);
+        pen.setCapStyle(Qt::RoundCap);
+        painter.setPen(pen);
+        painter.drawArc(square, -90 * 16, 360 * 16);
+    } else {
+        const QRectF square(x, y - 2, w + 4, w + 4);
+        QConicalGradient gradient(square.center(), 0);
+        gradient.setColorAt(0.0, QColor(0, 128, 0));
+        gradient.setColorAt(1.0, QColor(0, 128, 0));
+        QPen pen(QBrush(gradient), 4.0);
+        pen.setCapStyle(Qt::RoundCap);
+        painter.setPen(pen);
+        painter.drawArc(square, 1435, -360 * 16);
+    }
+}
+
+} // namespace Varnel

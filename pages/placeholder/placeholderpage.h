@@ -1,0 +1,116 @@
+#pragma once
+
+#include "common/gui/page.h"
+
+#include <memory>
+
+namespace Varnel {
+
+namespace Ui {
+class PlaceholderPage;
+}
+
+// A page of the logged-in area whose content comes later: its title, its
+// back button and its record, so that the navigation around it works.
+class PlaceholderPage : public Page
+{
+    Q_OBJECT
+public:
+    ~PlaceholderPage() override;
+
+protected:
+    PlaceholderPage(const QString &title, QWidget *parent);
+
+private:
+    std::unique_ptr<Ui::PlaceholderPage> ui;
+};
+
+class MyAccountPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit MyAccountPage(QWidget *parent = nullptr);
+signals:
+    void byNowButtonClick();
+};
+
+class SupportPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit SupportPage(QWidget *parent = nullptr);
+};
+
+class VarnelMorePage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit VarnelMorePage(QWidget *parent = nullptr);
+};
+
+class AboutUsPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit AboutUsPage(QWidget *parent = nullptr);
+};
+
+class ToolsPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit ToolsPage(QWidget *parent = nullptr);
+};
+
+class ReferralRedeem : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit ReferralRedeem(QWidget *parent = nullptr);
+signals:
+    // A referral code was redeemed: the account is logged in again.
+    void refresh();
+};
+
+class ReferFriendPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit ReferFriendPage(QWidget *parent = nullptr);
+signals:
+    void redeemReferalClick();
+};
+
+class SettingPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit SettingPage(QWidget *parent = nullptr);
+signals:
+    void autoConnectClicked();
+    void clickedGeneralButton();
+    void clickNetworkProtecton();
+};
+
+class DevicesPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit DevicesPage(QWidget *parent = nullptr);
+};
+
+class RedeemVoucherPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit RedeemVoucherPage(QWidget *parent = nullptr);
+};
+
+class PaymentPage : public PlaceholderPage
+{
+    Q_OBJECT
+public:
+    explicit PaymentPage(QWidget *parent = nullptr);
+};
+
+} // namespace Varnel
