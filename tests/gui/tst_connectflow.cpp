@@ -1,0 +1,492 @@
+// The logged-in area without a network: the connect page against a stand-in
+// OpenVPN program, the quick-connect buttons over a server list made here,
+// and every route of the area's navigation.
+#include "killswitchsandbox.h"
+#include "messagecatcher.h"
+
+#include "app/serverpage.h"
+#include "backend/user.h"
+#include "common/config.h"
+#include "pages/connect/connectpage.h"
+#include "pages/menu/menupage.h"
+#include "pages/placeholder/placeholderpage.h"
+#include "platform/datadir.h"
+#include "vpn/openvpnrunner.h"
+#include "widgets/menuentry/menuentry.h"
+#include "widgets/quickconnect/fastestserverbutton.h"
+#include "widgets/quickconnect/recommendedserverbutton.h"
+#include "widgets/quickconnect/serverbutton.h"
+
+#include <QApplication>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Varnel;
+using Status = OpenConnectConnection::Status;
+
+namespace {
+
+enum Feature { Plain = 0, Fast = 1, Gaming = 2, Streaming = 4 };
+
+std::shared_ptr<IPBundle> server(int id, const QString &country, int code, const QString &ip, int features = Plain)
+{
+    return IPBundle::fromJson(QJsonObject{
+        {"ip_id", id}, {"ipName", QStringLiteral("%1 %2").arg(country).arg(id)}, {"countryName", country},
+        {"countryCode", QString::number(code)}, {"ip", ip}, {"type", 1}, {"connection_type", 1},
+        {"config", QString::fromLatin1(QByteArray("remote remoteIP remotePort\n").toBase64())},
+        {"is_fast_server", (features & Fast) ? 1 : 0}, {"is_gaming", (features & Gaming) ? 1 : 0},
+        {"is_online_stream", (features & Streaming) ? 1 : 0}});
+}
+
+const char kConnects[] = "connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\nwait-close";
+const char kHangs[] = "connect\nexpect hold release\nwait-close";
+
+} // namespace
+
+class TestConnectFlow : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TestConnectFlow(const KillSwitchSandbox &sandbox) : m_sandbox(sandbox) {}
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectAndDisconnect();
+    void pressWhileConnectingCancels();
+    void killSwitchAroundTheTunnel();
+    void reconnectGoesToTheNewServer();
+    void resultCodesAreTold_data();
+    void resultCodesAreTold();
+    void ringWrapsToFullCircle();
+
+    void fastestWalksRoundRobin();
+    void fastestTitle_data();
+    void fastestTitle();
+    void autoConnectOncePerShow();
+    void gamingAndStreamingChoice();
+    void selectedLocationFallsBackToFirst();
+
+    void navigation_data();
+    void navigation();
+    void killSwitchGatesMenuEntries_data();
+    void killSwitchGatesMenuEntries();
+
+private:
+    void useServers(const IPBundleList &servers, int active);
+    void settle();
+    QStringList openVpnRemotes() const;
+
+    const KillSwitchSandbox &m_sandbox;
+    std::shared_ptr<OpenConnectConnection> m_engine;
+};
+
+void TestConnectFlow::initTestCase()
+{
+    QVERIFY(m_sandbox.isolated());
+    QVERIFY(OpenConnectConnection::initTls());
+    m_engine = OpenConnectConnection::instance();
+    qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
+    // The stand-in program records next to the scripts, so the order of the
+    // two shows.
+    qputenv("FAKE_OPENVPN_RECORD", QFile::encodeName(m_sandbox.configHome() + QStringLiteral("/started.txt")));
+}
+
+void TestConnectFlow::init()
+{
+    m_engine->setUsername(QStringLiteral("user"));
+    m_engine->setPassword(QStringLiteral("pass"));
+    qputenv("FAKE_OPENVPN_STEPS", kConnects);
+    m_sandbox.clearStarted();
+    const auto config = Config::instance();
+    config->setKillSwitch(false);
+    config->setAutoConnect(false);
+    config->setConnectionState(false);
+    config->setServerButton(true);
+    config->save();
+    useServers({server(1, "Germany", 276, "127.0.1.1:1194", Fast), server(2, "France", 250, "127.0.1.2:1194"),
+                server(3, "Japan", 392, "127.0.1.3", Fast | Gaming)},
+               1);
+}
+
+void TestConnectFlow::cleanup()
+{
+    m_engine->disconnect();
+    settle();
+}
+
+void TestConnectFlow::settle()
+{
+    QTRY_COMPARE_WITH_TIMEOUT(m_engine->status(), OpenConnectConnection::Disconnected, 10000);
+    QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+    QCoreApplication::processEvents();
+}
+
+void TestConnectFlow::useServers(const IPBundleList &servers, int active)
+{
+    User::instance()->setBundles(servers);
+    Config::instance()->setActiveServer(active);
+    Config::instance()->save();
+}
+
+QStringList TestConnectFlow::openVpnRemotes() const
+{
+    return m_sandbox.started().filter(QStringLiteral("config remote "));
+}
+
+void TestConnectFlow::connectAndDisconnect()
+{
+    ConnectPage page;
+    page.show();
+    auto *text = page.findChild<QLabel *>("lblProtectedText");
+    auto *address = page.findChild<QLabel *>("lblSelectionIp");
+    auto *stats = page.findChild<QWidget *>("statsWidget");
+    QTRY_COMPARE(text->text(), QStringLiteral("Not Protected"));
+    QVERIFY(!stats->isVisible());
+
+    QTest::mousePress(page.findChild<QPushButton *>("btnConnect"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
+    QCOMPARE(text->text(), QStringLiteral("Protected Now"));
+    QCOMPARE(address->text(), QStringLiteral("127.0.1.1"));
+    QVERIFY(stats->isVisible());
+    QVERIFY(Config::instance()->connectionState());
+    QCOMPARE(openVpnRemotes(), QStringList{QStringLiteral("config remote 127.0.1.1 1194")});
+
+    // An address without a port is shown whole.
+    useServers({server(3, "Japan", 392, "127.0.1.3")}, 3);
+    page.onStatusChanged(OpenConnectConnection::Connected);
+    QCOMPARE(address->text(), QStringLiteral("127.0.1.3"));
+
+    QTest::mousePress(page.findChild<QPushButton *>("btnConnect"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Disconnected), 10000);
+    QCOMPARE(text->text(), QStringLiteral("Not Protected"));
+    QVERIFY(!stats->isVisible());
+    QVERIFY(!Config::instance()->connectionState());
+}
+
+void TestConnectFlow::pressWhileConnectingCancels()
+{
+    qputenv("FAKE_OPENVPN_STEPS", kHangs);
+    ConnectPage page;
+    QList<Status> seen;
+    connect(m_engine.get(), &OpenConnectConnection::statusChanged, &page, [&](Status s) { seen << s; },
+            Qt::QueuedConnection);
+    page.btnConnect_clicked();
+    QTRY_COMPARE(page.pageStatus(), int(OpenConnectConnection::Connecting));
+    // The program is up and waiting for a state that never comes.
+    QTRY_VERIFY_WITH_TIMEOUT(m_sandbox.started().contains(QStringLiteral("got hold release")), 10000);
+    page.btnConnect_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Disconnected), 10000);
+    QVERIFY(!seen.contains(OpenConnectConnection::Connected));
+    // One program was started, not a second one.
+    QCOMPARE(m_sandbox.started().filter(QStringLiteral("config remote ")).size(), 1);
+}
+
+void TestConnectFlow::killSwitchAroundTheTunnel()
+{
+    QVERIFY(m_sandbox.writeRecordingScripts());
+    Config::instance()->setKillSwitch(true);
+    Config::instance()->save();
+    ConnectPage page;
+    page.btnConnect_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
+    const auto scripts = [this] {
+        QStringList names;
+        for (const QString &line : m_sandbox.started()) {
+            if (line.endsWith(QLatin1String(".sh")))
+                names << QFileInfo(line).fileName();
+            else if (line.startsWith(QLatin1String("config remote ")))
+                names << QStringLiteral("openvpn");
+        }
+        return names;
+    };
+    QCOMPARE(scripts(), (QStringList{resetScriptName(), QStringLiteral("openvpn")}));
+    page.btnConnect_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Disconnected), 10000);
+    QCOMPARE(scripts(), (QStringList{resetScriptName(), QStringLiteral("openvpn"), blockScriptName()}));
+    m_sandbox.removeScripts();
+}
+
+void TestConnectFlow::reconnectGoesToTheNewServer()
+{
+    ConnectPage page;
+    page.reconnect(true);   // disconnected: a plain connect
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
+    Config::instance()->setActiveServer(2);
+    page.reconnect(true);
+    QTRY_COMPARE_WITH_TIMEOUT(openVpnRemotes().size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
+    QCOMPARE(openVpnRemotes(), (QStringList{QStringLiteral("config remote 127.0.1.1 1194"),
+                                            QStringLiteral("config remote 127.0.1.2 1194")}));
+}
+
+void TestConnectFlow::resultCodesAreTold_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("invalid credentials") << "" << "127.0.1.1:1194" << QStringList{"Invalid credentials"};
+    QTest::newRow("no address: nothing happens") << "pass" << "" << QStringList{};
+}
+
+void TestConnectFlow::resultCodesAreTold()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, ip);
+    QFETCH(QStringList, messages);
+    m_engine->setPassword(password);
+    useServers({server(5, "Spain", 724, ip)}, 5);
+    MessageCatcher boxes;
+    ConnectPage page;
+    page.btnConnect_clicked();
+    QTRY_COMPARE(boxes.texts(), messages);
+    QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+    QCOMPARE(page.pageStatus(), int(OpenConnectConnection::Disconnected));
+}
+
+void TestConnectFlow::ringWrapsToFullCircle()
+{
+    ConnectPage page;
+    for (int i = 0; i < 120; ++i)
+        page.onAnimationTimeout();
+    QCOMPARE(page.ringAngle(), 0.0);
+    page.onAnimationTimeout();
+    QCOMPARE(page.ringAngle(), 360.0);
+}
+
+void TestConnectFlow::fastestWalksRoundRobin()
+{
+    FastestServerButton button;
+    QSignalSpy clicked(&button, &FastestServerButton::fastestServerClicked);
+    useServers({server(1, "A", 276, "127.0.1.1:1194", Fast), server(2, "B", 250, "127.0.1.2:1194"),
+                server(3, "C", 392, "127.0.1.3:1194", Fast), server(4, "D", 724, "127.0.1.4:1194", Fast)},
+               2);
+    QList<int> chosen;
+    for (int i = 0; i < 5; ++i) {
+        QTest::mousePress(&button, Qt::LeftButton);
+        chosen << Config::instance()->activeServer();
+    }
+    QCOMPARE(chosen, (QList<int>{1, 3, 4, 1, 3}));
+    QCOMPARE(clicked.size(), 5);
+
+    // No high-speed server: nothing happens, but the press still counts.
+    useServers({server(2, "B", 250, "127.0.1.2:1194")}, 2);
+    QTest::mousePress(&button, Qt::LeftButton);
+    QCOMPARE(clicked.size(), 5);
+    QCOMPARE(Config::instance()->activeServer(), 2);
+    useServers({server(1, "A", 276, "127.0.1.1:1194", Fast), server(3, "C", 392, "127.0.1.3:1194", Fast),
+                server(4, "D", 724, "127.0.1.4:1194", Fast), server(6, "E", 40, "127.0.1.6:1194", Fast)},
+               2);
+    QTest::mousePress(&button, Qt::LeftButton);   // the seventh press: 6 % 4
+    QCOMPARE(Config::instance()->activeServer(), 4);
+}
+
+void TestConnectFlow::fastestTitle_data()
+{
+    QTest::addColumn<QString>("country");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("nine letters whole") << "Australia" << "Australia";
+    QTest::newRow("ten letters cut, no ellipsis") << "Bangladesh" << "Bangl";
+    QTest::newRow("short") << "Peru" << "Peru";
+}
+
+void TestConnectFlow::fastestTitle()
+{
+    QFETCH(QString, country);
+    QFETCH(QString, title);
+    FastestServerButton button;
+    useServers({server(9, country, 36, "127.0.1.9:1194", Fast)}, 9);
+    QTest::mousePress(&button, Qt::LeftButton);
+    QCOMPARE(button.findChild<QLabel *>("lblTitle")->text(), title);
+    QCOMPARE(button.findChild<QLabel *>("lblName")->text(), QStringLiteral("Fastest Server"));
+    QVERIFY(!button.findChild<QLabel *>("lblLogo")->pixmap(Qt::ReturnByValue).isNull());
+
+    // Shown, it names what the server list recorded, by the same rule.
+    Config::instance()->setFastestServer(country);
+    Config::instance()->setFastestCountryCode(36);
+    Config::instance()->save();
+    button.findChild<QLabel *>("lblTitle")->clear();
+    button.show();
+    QTRY_COMPARE(button.findChild<QLabel *>("lblTitle")->text(), title);
+}
+
+void TestConnectFlow::autoConnectOncePerShow()
+{
+    FastestServerButton button;
+    QSignalSpy clicked(&button, &FastestServerButton::fastestServerClicked);
+    const auto config = Config::instance();
+    config->setAutoConnect(true);
+    config->save();
+    for (int show = 1; show <= 2; ++show) {
+        button.show();
+        QTRY_COMPARE(clicked.size(), show);
+        button.hide();
+    }
+    // With a tunnel up (as the settings say), no connect of its own.
+    config->setConnectionState(true);
+    config->save();
+    button.show();
+    QTest::qWait(50);   // the zero-delay refresh has run
+    QCOMPARE(clicked.size(), 2);
+    QCOMPARE(config->activeServer(), 1);   // auto-connect picks nothing itself
+}
+
+void TestConnectFlow::gamingAndStreamingChoice()
+{
+    GammingServerButton gaming;
+    StreamingServerButton streaming;
+    QSignalSpy gamingClicked(&gaming, &GammingServerButton::GammingServerClicked);
+    QSignalSpy streamingClicked(&streaming, &StreamingServerButton::StreamingServerButtonClicked);
+
+    useServers({server(1, "A", 276, "127.0.1.1:1194"), server(2, "B", 250, "127.0.1.2:1194")}, 2);
+    QTest::mousePress(&gaming, Qt::LeftButton);
+    QTest::mousePress(&streaming, Qt::LeftButton);
+    QCOMPARE(gamingClicked.size(), 0);
+    QCOMPARE(streamingClicked.size(), 1);
+    QCOMPARE(Config::instance()->activeServer(), 2);
+
+    useServers({server(1, "A", 276, "127.0.1.1:1194", Gaming), server(2, "B", 250, "127.0.1.2:1194"),
+                server(3, "C", 392, "127.0.1.3:1194", Gaming | Streaming)},
+               2);
+    QSet<int> gamingPicks;
+    for (int i = 0; i < 40; ++i) {
+        QTest::mousePress(&gaming, Qt::LeftButton);
+        gamingPicks << Config::instance()->activeServer();
+        QTest::mousePress(&streaming, Qt::LeftButton);
+        QCOMPARE(Config::instance()->activeServer(), 3);
+    }
+    QCOMPARE(gamingPicks, (QSet<int>{1, 3}));
+    QCOMPARE(gamingClicked.size(), 40);
+}
+
+void TestConnectFlow::selectedLocationFallsBackToFirst()
+{
+    ServerButton button;
+    useServers({server(7, "Norway", 578, "127.0.1.7:1194"), server(8, "Chile", 152, "127.0.1.8:1194")}, 42);
+    button.show();
+    QTRY_COMPARE(button.findChild<QLabel *>("lblCountry")->text(), QStringLiteral("Norway"));
+    QCOMPARE(button.findChild<QLabel *>("lblCity")->text(), QStringLiteral("Norway 7"));
+    QCOMPARE(button.findChild<QLabel *>("lblChangeLocation")->text(), QStringLiteral("Selected Location"));
+    QSignalSpy clicked(&button, &ServerButton::clicked);
+    QTest::mousePress(&button, Qt::LeftButton);
+    QCOMPARE(clicked.size(), 1);
+}
+
+// Each route of the logged-in area: what starts it and both stack indices
+// after it (-1: that stack keeps the index it had, 4 on the left and 1 on
+// the right before every route).
+void TestConnectFlow::navigation_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("right");
+    const auto press = [](const char *menuEntry, int left, int right) {
+        QTest::newRow(menuEntry) << "menuPage" << QString::fromLatin1(menuEntry) << left << right;
+    };
+    press("myaccountButton", 2, 0);
+    press("premimumButton", -1, 1);
+    press("supportButton", 3, 0);
+    press("settingButton", 9, 0);
+    press("toolButton", 4, 0);
+    press("deviceButton", 10, 0);
+    press("aboutUsButton", 7, 0);
+    press("varnelMoreButton", 6, 0);
+    press("referButton", 8, 0);
+    press("redeemVoucherButton", 11, -1);
+    QTest::newRow("menu back") << "menuPage" << "btnBack" << 0 << 0;
+    QTest::newRow("account back") << "myAccountPage" << "btnBack" << 1 << 0;
+    QTest::newRow("tools back") << "toolsPage" << "btnBack" << 9 << 0;
+    for (const char *page : {"supportPage", "varnelMorePage", "aboutUsPage", "referFriendPage", "settingPage",
+                             "devicesPage", "redeemVoucherPage"})
+        QTest::newRow(page) << page << "btnBack" << 1 << -1;
+    QTest::newRow("purchase back") << "purchasePage" << "btnBack" << -1 << 0;
+    QTest::newRow("referral redeem back") << "referralRedeem" << "btnBack" << 8 << 0;
+    QTest::newRow("account buy now") << "myAccountPage" << "byNowButtonClick()" << -1 << 1;
+    QTest::newRow("redeem a referral") << "referFriendPage" << "redeemReferalClick()" << 5 << 0;
+    QTest::newRow("network protection") << "settingPage" << "clickNetworkProtecton()" << 4 << 0;
+    QTest::newRow("buy premium") << "connectPage" << "clickBuyPremiumButton()" << -1 << 1;
+    QTest::newRow("locked server") << "connectPage" << "paymentPageRequest()" << -1 << 1;
+    QTest::newRow("streaming") << "connectPage" << "connectToStreamingServer()" << -1 << 0;
+}
+
+void TestConnectFlow::navigation()
+{
+    QFETCH(QString, sender);
+    QFETCH(QString, action);
+    QFETCH(int, left);
+    QFETCH(int, right);
+    qputenv("FAKE_OPENVPN_STEPS", kHangs);
+    ServerPage area;
+    auto *leftStack = area.findChild<QStackedWidget *>("stackedWidget");
+    auto *rightStack = area.findChild<QStackedWidget *>("stackedWidget_2");
+    leftStack->setCurrentIndex(4);
+    rightStack->setCurrentIndex(1);
+
+    QWidget *source = area.findChild<QWidget *>(sender);
+    QVERIFY(source);
+    if (action.endsWith(QLatin1String("()"))) {
+        QVERIFY(QMetaObject::invokeMethod(source, qPrintable(action.chopped(2))));
+    } else if (auto *button = source->findChild<QPushButton *>(action)) {
+        button->click();
+    } else {
+        auto *entry = source->findChild<MenuEntry *>(action);
+        QVERIFY(entry);
+        QTest::mousePress(entry, Qt::LeftButton);
+    }
+    QCOMPARE(leftStack->currentIndex(), left < 0 ? 4 : left);
+    QCOMPARE(rightStack->currentIndex(), right < 0 ? 1 : right);
+}
+
+void TestConnectFlow::killSwitchGatesMenuEntries_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("killSwitch");
+    QTest::addColumn<bool>("tunnelUp");
+    QTest::addColumn<bool>("gated");
+    for (const char *entry : {"deviceButton", "referButton", "redeemVoucherButton"}) {
+        QTest::addRow("%s, blocked without tunnel", entry) << entry << true << false << true;
+        QTest::addRow("%s, tunnel up", entry) << entry << true << true << false;
+        QTest::addRow("%s, kill switch off", entry) << entry << false << false << false;
+    }
+    QTest::newRow("settings are never gated") << "settingButton" << true << false << false;
+}
+
+void TestConnectFlow::killSwitchGatesMenuEntries()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, killSwitch);
+    QFETCH(bool, tunnelUp);
+    QFETCH(bool, gated);
+    const auto config = Config::instance();
+    config->setKillSwitch(killSwitch);
+    config->setConnectionState(tunnelUp);
+    MenuPage menu;
+    auto *button = menu.findChild<MenuEntry *>(entry);
+    QSignalSpy clicked(button, &MenuEntry::clicked);
+    MessageCatcher boxes;
+    QTest::mousePress(button, Qt::LeftButton);
+    QCOMPARE(clicked.size(), gated ? 0 : 1);
+    QCOMPARE(boxes.texts(),
+             gated ? QStringList{QStringLiteral("Please Connect the VPN to Proceed Further.")} : QStringList{});
+    config->setKillSwitch(false);
+    config->setConnectionState(false);
+}
+
+int main(int argc, char *argv[])
+{
+    KillSwitchSandbox sandbox;   // before anything reads the settings
+    QApplication app(argc, argv);
+    TestConnectFlow test(sandbox);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_connectflow.moc"
