@@ -2,9 +2,12 @@
 #include "ui_serverpage.h"
 
 #include "common/config.h"
+#include "pages/about/aboutuspage.h"
 #include "pages/connect/connectpage.h"
 #include "pages/menu/menupage.h"
+#include "pages/more/varnelmorepage.h"
 #include "pages/placeholder/placeholderpage.h"
+#include "pages/support/supportpage.h"
 
 namespace Varnel {
 

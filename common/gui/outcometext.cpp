@@ -17,7 +17,7 @@ QString OutcomeTable::text(int code, const QString &serverMessage) const
         if (row.code == code)
             return row.text ? QCoreApplication::translate(m_context, row.text) : serverMessage;
     }
-    return QCoreApplication::translate(m_context, m_fallback);
+    return m_fallback ? QCoreApplication::translate(m_context, m_fallback) : serverMessage;
 }
 
 namespace Outcomes {
@@ -52,6 +52,14 @@ const OutcomeTable &passwordRecovery()
 {
     static const OutcomeTable table(kLoginContext, {{0, nullptr}, {3, nullptr}},
                                     QT_TRANSLATE_NOOP("Varnel::LoginPage", "Could not connect to server"));
+    return table;
+}
+
+// Subscribed (0); every failure is worded by the client's backend layer.
+const OutcomeTable &subscribe()
+{
+    static const OutcomeTable table("Varnel::AboutUsPage",
+                                    {{0, QT_TRANSLATE_NOOP("Varnel::AboutUsPage", "You are subscribed now!")}}, nullptr);
     return table;
 }
 

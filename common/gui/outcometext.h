@@ -19,7 +19,7 @@ public:
     };
 
     // Texts are translated in the given context; codes without a row get
-    // the fallback text.
+    // the fallback text (nullptr: the backend's own text).
     OutcomeTable(const char *context, std::initializer_list<Row> rows, const char *fallback);
 
     QString text(int code, const QString &serverMessage = QString()) const;
@@ -35,6 +35,7 @@ namespace Outcomes {
 const OutcomeTable &login();
 const OutcomeTable &signUp();
 const OutcomeTable &passwordRecovery();
+const OutcomeTable &subscribe();
 } // namespace Outcomes
 
 } // namespace Varnel

@@ -19,16 +19,6 @@ MyAccountPage::MyAccountPage(QWidget *parent) : PlaceholderPage(tr("My Account")
     recordWhenShown(LeftPage::MyAccount);
 }
 
-SupportPage::SupportPage(QWidget *parent) : PlaceholderPage(tr("Support"), parent)
-{
-    recordWhenShown(LeftPage::Support);
-}
-
-// The more and about pages leave the record as it was.
-VarnelMorePage::VarnelMorePage(QWidget *parent) : PlaceholderPage(tr("More from Varnel"), parent) {}
-
-AboutUsPage::AboutUsPage(QWidget *parent) : PlaceholderPage(tr("About Us"), parent) {}
-
 ToolsPage::ToolsPage(QWidget *parent) : PlaceholderPage(tr("Network Tools"), parent)
 {
     recordWhenShown(LeftPage::Tools);

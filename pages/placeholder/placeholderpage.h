@@ -34,27 +34,6 @@ signals:
     void byNowButtonClick();
 };
 
-class SupportPage : public PlaceholderPage
-{
-    Q_OBJECT
-public:
-    explicit SupportPage(QWidget *parent = nullptr);
-};
-
-class VarnelMorePage : public PlaceholderPage
-{
-    Q_OBJECT
-public:
-    explicit VarnelMorePage(QWidget *parent = nullptr);
-};
-
-class AboutUsPage : public PlaceholderPage
-{
-    Q_OBJECT
-public:
-    explicit AboutUsPage(QWidget *parent = nullptr);
-};
-
 class ToolsPage : public PlaceholderPage
 {
     Q_OBJECT

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace Varnel {
+
+// Every web address the information pages and share panels open, in one
+// place. The provider's web site is VARNELVPN_WEB_BASE when set (a staging
+// or local site), else the provider's own; the social networks' share
+// addresses are theirs.
+namespace WebLinks {
+
+QString webBase();
+
+// Support: e-mail (the backend's contact address when it sent one), chat
+// and the help centre.
+QUrl supportMail(const QString &contactEmail);
+QUrl liveChat();
+QUrl helpCenter();
+
+// About: the review page, the download page with the newest version, and
+// the provider's pages on the social networks.
+QUrl review();
+QUrl updates();
+enum class Network { Facebook, X, Instagram, WhatsApp, Telegram };
+QUrl socialPage(Network network);
+
+// The provider's other products, by their short name ("browser", ...).
+QUrl product(const QString &name);
+
+// Sharing a referral code: the page a friend signs up on, and the share
+// address of each way of sending it.
+QUrl referralPage(const QString &referCode);
+QUrl shareByMail(const QString &referCode);
+QUrl shareOn(Network network, const QString &referCode);
+
+} // namespace WebLinks
+} // namespace Varnel
