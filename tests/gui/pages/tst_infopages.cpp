@@ -1,0 +1,187 @@
+// The information pages and the share panel: every link they open (caught
+// before any browser starts) and the newsletter subscription against the
+// reference backend over HTTPS on loopback.
+#include "messagecatcher.h"
+#include "startuplook.h"
+
+#include "endpointsetup.h"
+#include "integration/backend/backendtest.h"
+
+#include "backend/apirequest.h"
+#include "backend/user.h"
+#include "pages/about/aboutuspage.h"
+#include "pages/more/varnelmorepage.h"
+#include "pages/support/supportpage.h"
+#include "tools/refbackend/routes.h"
+#include "widgets/sharepanel/sharepanel.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrlQuery>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Varnel;
+namespace Routes = Varnel::RefBackend::Routes;
+
+// Receives what the pages open instead of the system browser.
+class OpenedLinks : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class InfoPagesTest : public QObject
+{
+    Q_OBJECT
+
+    ClientSandbox m_sandbox;
+    RefBackendProcess m_backend;
+    OpenedLinks m_links;
+
+    static QString query(const QUrl &url, const QString &item)
+    {
+        return QUrlQuery(url).queryItemValue(item, QUrl::FullyDecoded);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("VARNELVPN_WEB_BASE", "https://127.0.0.1:9/");
+        for (const char *scheme : {"http", "https", "mailto"})
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_links, "open");
+        QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
+        applyStartupLook();
+    }
+    void init()
+    {
+        QVERIFY(m_backend.reset());
+        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+        useEndpointsAt(m_backend.baseUrl());
+        m_links.urls.clear();
+    }
+    void cleanup() { m_sandbox.leave(); }
+
+    void links_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("mail, the backend's address") << "support" << "btnMail"
+                                                     << "mailto:help@varnel.test?subject=VarnelVPN desktop support";
+        QTest::newRow("chat") << "support" << "btnChat" << "https://127.0.0.1:9/support/chat";
+        QTest::newRow("help") << "support" << "btnHelp" << "https://127.0.0.1:9/help";
+        QTest::newRow("browser") << "more" << "btnBrowser" << "https://127.0.0.1:9/products/browser";
+        QTest::newRow("passwords") << "more" << "btnPasswords" << "https://127.0.0.1:9/products/passwords";
+        QTest::newRow("phones") << "more" << "btnMobile" << "https://127.0.0.1:9/products/mobile";
+        QTest::newRow("review") << "about" << "btnReview" << "https://127.0.0.1:9/review";
+        QTest::newRow("updates") << "about" << "btnUpdate" << "https://127.0.0.1:9/download";
+        QTest::newRow("facebook page") << "about" << "btnFacebook" << "https://www.facebook.com/varnelvpn";
+        QTest::newRow("x page") << "about" << "btnX" << "https://x.com/varnelvpn";
+        QTest::newRow("instagram page") << "about" << "btnInstagram" << "https://www.instagram.com/varnelvpn";
+    }
+    void links()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, button);
+        QFETCH(QString, url);
+        User::instance()->setContactEmail(QStringLiteral("help@varnel.test"));
+        std::unique_ptr<QWidget> widget;
+        if (page == QLatin1String("support"))
+            widget = std::make_unique<SupportPage>();
+        else if (page == QLatin1String("more"))
+            widget = std::make_unique<VarnelMorePage>();
+        else
+            widget = std::make_unique<AboutUsPage>();
+        widget->findChild<QPushButton *>(button)->click();
+        QCOMPARE(m_links.urls.size(), 1);
+        QCOMPARE(m_links.urls.constFirst().toString(QUrl::FullyDecoded), url);
+    }
+
+    void supportMailWithoutBackendAddress()
+    {
+        User::instance()->setContactEmail(QString());
+        SupportPage page;
+        page.findChild<QPushButton *>("btnMail")->click();
+        QCOMPARE(m_links.urls.value(0).path(), QStringLiteral("support@varnelvpn.com"));
+    }
+
+    // Every way of sharing carries the code (and codes with characters that
+    // mean something in an address arrive whole).
+    void shareLinksCarryTheCode_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("item");
+        QTest::newRow("mail") << "btnMail" << "" << "body";
+        QTest::newRow("facebook") << "btnFacebook" << "www.facebook.com" << "u";
+        QTest::newRow("x") << "btnX" << "x.com" << "text";
+        QTest::newRow("whatsapp") << "btnWhatsApp" << "wa.me" << "text";
+        QTest::newRow("telegram") << "btnTelegram" << "t.me" << "url";
+    }
+    void shareLinksCarryTheCode()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, host);
+        QFETCH(QString, item);
+        const QString code = QStringLiteral("VRN+A&B=1");
+        SharePanel panel(code);
+        QCOMPARE(panel.findChild<QLabel *>("lblCode")->text(), code);
+        panel.findChild<QPushButton *>(button)->click();
+        QCOMPARE(m_links.urls.size(), 1);
+        const QUrl url = m_links.urls.constFirst();
+        QCOMPARE(url.host(), host);
+        const QString value = query(url, item);
+        const QString signup = QStringLiteral("https://127.0.0.1:9/signup?ref=VRN%2BA%26B%3D1");
+        QVERIFY2(value.contains(signup) || QUrl(value).toString(QUrl::FullyEncoded) == signup, qPrintable(value));
+    }
+
+    void subscribe_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("subscribed") << "reader@varnel.test" << "" << "You are subscribed now!" << 1;
+        QTest::newRow("empty: nothing sent") << "  " << "" << "Invalid Email!" << 0;
+        QTest::newRow("refused: the backend's words") << "not-an-address" << "" << "" << 1;
+        QTest::newRow("backend closes") << "reader@varnel.test" << "close" << "Network request error" << 1;
+    }
+    void subscribe()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        QFETCH(int, requests);
+        // A logged-in client knows its endpoints; the subscription fetches none.
+        QCOMPARE(ApiRequest::instance()->login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
+        if (!fault.isEmpty())
+            QVERIFY(m_backend.setFault(QLatin1String(Routes::kSubscribe), fault));
+        AboutUsPage page;
+        page.show();
+        MessageCatcher boxes;
+        auto *edit = page.findChild<QLineEdit *>("editEmail");
+        auto *button = page.findChild<QPushButton *>("btnSubscribe");
+        edit->setText(address);
+        button->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, 15000);
+        if (message.isEmpty())
+            QVERIFY(!boxes.texts().constFirst().isEmpty());
+        else
+            QCOMPARE(boxes.texts().constFirst(), message);
+        // (Qt's network layer may send a request again on a closed connection.)
+        QCOMPARE(m_backend.count(QLatin1String(Routes::kSubscribe)) > 0, requests > 0);
+        QCOMPARE(button->text(), QStringLiteral("Subscribe"));
+        QVERIFY(button->isEnabled() && edit->isEnabled());
+        QCOMPARE(edit->text().isEmpty(), message == QLatin1String("You are subscribed now!"));
+    }
+};
+
+QTEST_MAIN(InfoPagesTest)
+#include "tst_infopages.moc"
