@@ -16,7 +16,7 @@ int emptyFormSeen = 0;
 void logIfPresent(const char *text)
 {
     if (text)
-        engineLog(QString::fromLatin1(text));
+        engineLog(QString::fromUtf8(text));
 }
 
 // Chooses the authentication group; false when the wanted one is not offered.
@@ -24,14 +24,14 @@ bool chooseGroup(oc_form_opt_select *groups, const QString &groupName)
 {
     QStringList names;
     for (int i = 0; i < groups->nr_choices; ++i)
-        names << QString::fromLatin1(groups->choices[i]->name);
+        names << QString::fromUtf8(groups->choices[i]->name);
     if (names.size() == 1) {
         openconnect_set_option_value(&groups->form, groups->choices[0]->name);
         return true;
     }
     if (groupName.isEmpty() || !names.contains(groupName))
         return false;
-    openconnect_set_option_value(&groups->form, groupName.toLatin1().constData());
+    openconnect_set_option_value(&groups->form, groupName.toUtf8().constData());
     return true;
 }
 
@@ -57,7 +57,7 @@ int fillAuthForm(oc_auth_form *form, AuthFormState &state, const AuthFormInput &
     for (oc_form_opt *option = form->opts; option; option = option->next) {
         if (option->flags & OC_FORM_OPT_IGNORE)
             continue;
-        const QString name = QString::fromLatin1(option->name);
+        const QString name = QString::fromUtf8(option->name);
         switch (option->type) {
         case OC_FORM_OPT_SELECT:
             engineLog(QStringLiteral("Select form: ") + name);
@@ -69,7 +69,7 @@ int fillAuthForm(oc_auth_form *form, AuthFormState &state, const AuthFormInput &
             if (state.formAttempt != 0 || input.username.isEmpty()
                 || name.compare(QLatin1String("username"), Qt::CaseInsensitive) != 0)
                 return OC_FORM_RESULT_CANCELLED;
-            openconnect_set_option_value(option, input.username.toLatin1().constData());
+            openconnect_set_option_value(option, input.username.toUtf8().constData());
             ++state.formAttempt;
             filled = true;
             break;
@@ -78,7 +78,7 @@ int fillAuthForm(oc_auth_form *form, AuthFormState &state, const AuthFormInput &
             if (state.formPasswordAttempt != 0 || input.password.isEmpty()
                 || name.compare(QLatin1String("password"), Qt::CaseInsensitive) != 0)
                 return OC_FORM_RESULT_CANCELLED;
-            openconnect_set_option_value(option, input.password.toLatin1().constData());
+            openconnect_set_option_value(option, input.password.toUtf8().constData());
             ++state.formPasswordAttempt;
             filled = true;
             break;

@@ -73,7 +73,7 @@ public:
     {
         for (oc_form_opt *option = m_form.opts; option; option = option->next) {
             if (qstrcmp(option->name, name) == 0)
-                return QString::fromLatin1(option->_value);
+                return QString::fromUtf8(option->_value);
         }
         return QStringLiteral("<no such field>");
     }
@@ -151,6 +151,7 @@ class TestOpenConnectParts : public QObject
 private slots:
     void initTestCase();
     void singleGroupFetchedThenFilled();
+    void credentialsGoOutAsUtf8();
     void severalGroups();
     void fieldNames();
     void repeatedFieldMeansRejected();
@@ -185,6 +186,18 @@ void TestOpenConnectParts::singleGroupFetchedThenFilled()
     QCOMPARE(second.value("group_list"), QStringLiteral("staff"));
     QCOMPARE(second.value("username"), QStringLiteral("alice"));
     QCOMPARE(second.value("password"), QStringLiteral("secret"));
+}
+
+// The server compares the bytes the user typed: UTF-8, as OpenVPN sends them.
+void TestOpenConnectParts::credentialsGoOutAsUtf8()
+{
+    AuthFormState state;
+    Form form;
+    form.field(OC_FORM_OPT_TEXT, "username").field(OC_FORM_OPT_PASSWORD, "password");
+    const AuthFormInput input {QStringLiteral("jörg"), QStringLiteral("pässwörd€"), QString()};
+    QCOMPARE(fillAuthForm(form.get(), state, input), OC_FORM_RESULT_OK);
+    QCOMPARE(form.value("username"), input.username);
+    QCOMPARE(form.value("password"), input.password);
 }
 
 void TestOpenConnectParts::severalGroups()
