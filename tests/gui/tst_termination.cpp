@@ -1,0 +1,154 @@
+// The program as a desktop session sees it: a logged-in user with
+// auto-connect on is connected at start without a click, and SIGTERM (or
+// SIGINT) brings the tunnel down and ends the program with exit code 0.
+// The backend is the reference backend on loopback; OpenVPN is the
+// stand-in program, so no tunnel is made.
+#include "integration/backend/backendtest.h"
+
+#include "app/singleinstance.h"
+#include "common/config.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace Varnel;
+
+class TestTermination : public QObject
+{
+    Q_OBJECT
+
+    ClientSandbox m_sandbox;
+    RefBackendProcess m_backend;
+    QTemporaryDir m_files;
+
+    QString file(const char *name) const { return m_files.filePath(QLatin1String(name)); }
+    QString configHome() const { return QDir(m_sandbox.workPath(QStringLiteral(".."))).absoluteFilePath("config"); }
+
+    // The backend's test data with one OpenVPN server on loopback.
+    bool writeData()
+    {
+        QFile base(QStringLiteral(VARNEL_BACKEND_TEST_DATA));
+        if (!base.open(QIODevice::ReadOnly))
+            return false;
+        QJsonObject data = QJsonDocument::fromJson(base.readAll()).object();
+        data[QStringLiteral("servers")] = QJsonArray{QJsonObject{
+            {"ip_id", 7}, {"bundleName", "Germany"}, {"ipName", "Frankfurt"}, {"countryName", "Germany"},
+            {"countryCode", "276"}, {"ip", "127.0.1.7"}, {"type", 1}, {"typeTxt", "openvpn"},
+            {"connection_type", 1}, {"is_fast_server", 1}}};
+        QFile out(file("data.json"));
+        return out.open(QIODevice::WriteOnly) && out.write(QJsonDocument(data).toJson()) > 0;
+    }
+
+    // What a user who logged in and turned auto-connect on leaves behind.
+    void storeLoggedInUser()
+    {
+        useEndpoints();
+        const auto config = Config::instance();
+        config->setServerHash(QStringLiteral("premium.user"));
+        config->setConnectionHash(QStringLiteral("premium-pass"));
+        config->setAutoLogin(true);
+        config->setAutoConnect(true);
+        config->setActiveServer(7);
+        config->save();
+    }
+    void useEndpoints() { ClientSandbox::storeEndpoints(ClientSandbox::endpointsAt(m_backend.baseUrl())); }
+
+    bool storedConnectionState() const
+    {
+        QSettings stored(configHome() + QStringLiteral("/Morvanta/VarnelVPN.conf"), QSettings::IniFormat);
+        return stored.value(QStringLiteral("ConnectionState")).toBool();
+    }
+
+    void startClient(QProcess &client)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *sub : {"home", "data", "runtime", "killswitch"})
+            QDir(m_files.path()).mkpath(QLatin1String(sub));
+        QFile::setPermissions(file("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QStringLiteral("HOME"), file("home"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), file("data"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), file("runtime"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("VARNELVPN_DATA_DIR"), file("killswitch"));
+        env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
+        env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
+        env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
+                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\nwait-close"));
+        client.setProcessEnvironment(env);
+        client.setWorkingDirectory(m_sandbox.workPath(QString()));
+        client.setProcessChannelMode(QProcess::MergedChannels);
+        client.setStandardOutputFile(file("client.log"));
+        client.start(QStringLiteral(VARNELVPN_EXECUTABLE), QStringList());
+        QVERIFY(client.waitForStarted(10000));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(writeData());
+        QVERIFY2(m_backend.start({QStringLiteral("--data"), file("data.json")}), qPrintable(m_backend.errorText()));
+    }
+    void init()
+    {
+        QVERIFY(m_backend.reset());
+        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+        QFile::remove(file("openvpn.txt"));
+    }
+    void cleanup() { m_sandbox.leave(); }
+
+    void endsWithTheTunnel_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void endsWithTheTunnel()
+    {
+        QFETCH(int, signal);
+        storeLoggedInUser();
+        QProcess client;
+        startClient(client);
+        // Logged in and connected without a click: the connect page says so.
+        QTRY_VERIFY_WITH_TIMEOUT(storedConnectionState(), 20000);
+        QCOMPARE(m_backend.count(QStringLiteral("/api/login.php")), 1);
+        QVERIFY(QFile(file("openvpn.txt")).exists());
+
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(client.processId()), signal);
+        QVERIFY(client.waitForFinished(10000));
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        // The tunnel went down before the end, and the settings were saved.
+        QVERIFY(!storedConnectionState());
+    }
+
+    void endsAtOnceWhenDisconnected()
+    {
+        QProcess client;
+        startClient(client);
+        // Logged out: the login page, no request. The instance answers from
+        // its event loop, so start-up is complete.
+        QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
+        ::kill(pid_t(client.processId()), SIGTERM);
+        QVERIFY(client.waitForFinished(5000));
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+        QCOMPARE(m_backend.count(QStringLiteral("/api/login.php")), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTermination)
+#include "tst_termination.moc"
