@@ -4,7 +4,9 @@
 #include "killswitchsandbox.h"
 #include "messagecatcher.h"
 
+#include "app/rootwindow.h"
 #include "app/serverpage.h"
+#include "backend/logincache.h"
 #include "backend/user.h"
 #include "common/config.h"
 #include "pages/connect/connectpage.h"
@@ -23,6 +25,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -67,6 +70,10 @@ private slots:
     void resultCodesAreTold_data();
     void resultCodesAreTold();
     void ringWrapsToFullCircle();
+    void lockedServerAsksToBuy_data();
+    void lockedServerAsksToBuy();
+    void logout_data();
+    void logout();
 
     void fastestWalksRoundRobin();
     void fastestTitle_data();
@@ -260,6 +267,91 @@ void TestConnectFlow::ringWrapsToFullCircle()
     QCOMPARE(page.ringAngle(), 0.0);
     page.onAnimationTimeout();
     QCOMPARE(page.ringAngle(), 360.0);
+}
+
+void TestConnectFlow::lockedServerAsksToBuy_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::newRow("no: nothing changes") << int(QMessageBox::No);
+    QTest::newRow("yes: the purchase page only") << int(QMessageBox::Yes);
+}
+
+void TestConnectFlow::lockedServerAsksToBuy()
+{
+    QFETCH(int, answer);
+    useServers({server(1, "Germany", 276, "127.0.1.1:1194"), server(4, "Japan", 392, "8.8.8.8")}, 4);
+    ConnectPage page;
+    QSignalSpy purchase(&page, &ConnectPage::paymentPageRequest);
+    MessageCatcher boxes;
+    boxes.setAnswer(QMessageBox::StandardButton(answer));
+    page.btnConnect_clicked();
+    QCOMPARE(boxes.texts(),
+             QStringList{QStringLiteral("You are using free version of Varnel VPN.Buy now to unlock all server?")});
+    QCOMPARE(purchase.size(), answer == QMessageBox::Yes ? 1 : 0);
+    QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+    QCOMPARE(Config::instance()->activeServer(), 4);
+    QCOMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
+}
+
+void TestConnectFlow::logout_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("killSwitch");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("disconnected, kill switch off") << false << false << int(QMessageBox::Yes);
+    QTest::newRow("connected, kill switch on") << true << true << int(QMessageBox::Yes);
+    QTest::newRow("connected, declined") << true << false << int(QMessageBox::No);
+    QTest::newRow("disconnected, declined") << false << true << int(QMessageBox::No);
+}
+
+void TestConnectFlow::logout()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, killSwitch);
+    QFETCH(int, answer);
+    QVERIFY(m_sandbox.writeRecordingScripts());
+    const auto config = Config::instance();
+    config->setKillSwitch(killSwitch);
+    config->setAutoLogin(true);
+    config->save();
+    LoginCache::write(QJsonDocument(QJsonObject{{"response_code", 1}}));
+
+    RootWindow window(QStringLiteral("not"));
+    auto *rootStack = window.findChild<QStackedWidget *>("stackedWidget");
+    window.onLoginSuccessfull();
+    auto *area = window.findChild<ServerPage *>("serverPage");
+    area->findChild<QStackedWidget *>("stackedWidget")->setCurrentIndex(9);
+    config->saveState(9, 1);
+    if (connected) {
+        area->findChild<ConnectPage *>("connectPage")->btnConnect_clicked();
+        QTRY_COMPARE_WITH_TIMEOUT(m_engine->status(), OpenConnectConnection::Connected, 10000);
+    }
+    m_sandbox.clearStarted();
+
+    MessageCatcher boxes;
+    boxes.setAnswer(QMessageBox::StandardButton(answer));
+    QMetaObject::invokeMethod(area->findChild<MenuPage *>("menuPage"), "logoutButtonClick");
+    QCOMPARE(boxes.texts(), QStringList{connected ? QStringLiteral("Are you sure you want to disconnect and log out?")
+                                                  : QStringLiteral("Do you want to log out?")});
+    if (answer == QMessageBox::No) {
+        QCOMPARE(rootStack->currentIndex(), 3);
+        QVERIFY(config->autoLogin());
+        QCOMPARE(config->killSwitch(), killSwitch);
+        QCOMPARE(m_engine->status(), connected ? OpenConnectConnection::Connected : OpenConnectConnection::Disconnected);
+        QVERIFY(m_sandbox.started().filter(QStringLiteral(".sh")).isEmpty());
+        return;
+    }
+    QCOMPARE(rootStack->currentIndex(), 2);
+    QVERIFY(!config->autoLogin());
+    QVERIFY(!config->killSwitch());
+    QVERIFY(!m_sandbox.storedKillSwitch());
+    QCOMPARE(config->loadState(), qMakePair(0, 0));
+    QCOMPARE(KillSwitchSandbox::readFile(QStringLiteral("bundile")), QByteArray());
+    settle();
+    // The block is lifted only when there was one.
+    const QStringList scripts = m_sandbox.started().filter(QStringLiteral(".sh"));
+    QCOMPARE(scripts.filter(resetScriptName()).size(), killSwitch ? 1 : 0);
+    m_sandbox.removeScripts();
 }
 
 void TestConnectFlow::fastestWalksRoundRobin()
@@ -484,6 +576,8 @@ void TestConnectFlow::killSwitchGatesMenuEntries()
 int main(int argc, char *argv[])
 {
     KillSwitchSandbox sandbox;   // before anything reads the settings
+    QTemporaryDir work;          // the login cache lives in the working directory
+    QDir::setCurrent(work.path());
     QApplication app(argc, argv);
     TestConnectFlow test(sandbox);
     return QTest::qExec(&test, argc, argv);

@@ -50,6 +50,9 @@ LAB_IPERF_PORT=5201
 LAB_USER=varnel-lab
 LAB_PASSWORD='Lab pass "7\x'
 LAB_BAD_PASSWORD='wrong-password'
+# A second account whose password is not Latin-1: clients must send UTF-8.
+LAB_UTF8_USER=varnel-utf8
+LAB_UTF8_PASSWORD='pässwörd€'
 
 LAB_SERVERS="ocserv openvpn iperf3"
 LAB_CREATED=
@@ -262,6 +265,7 @@ lab_configure_ocserv() {
   # Workers run as nobody: the directory must be traversable, the password file readable.
   mkdir -m 0711 "$d"
   printf '%s\n' "$LAB_PASSWORD" | ocpasswd -c "$d/passwd" "$LAB_USER"
+  printf '%s\n' "$LAB_UTF8_PASSWORD" | ocpasswd -c "$d/passwd" "$LAB_UTF8_USER"
   chmod 0644 "$d/passwd"
   cat >"$d/ocserv.conf" <<EOF
 auth = "plain[passwd=$d/passwd]"
@@ -309,9 +313,11 @@ lab_configure_openvpn() {
   mkdir -m 0700 "$d" "$d/tmp"
   # OpenVPN hands the verifier a file with the user name and the password on two lines.
   printf '%s\n%s\n' "$LAB_USER" "$LAB_PASSWORD" >"$d/credentials"
+  printf '%s\n%s\n' "$LAB_UTF8_USER" "$LAB_UTF8_PASSWORD" >"$d/credentials-utf8"
   cat >"$d/verify.sh" <<'EOF'
 #!/bin/sh
-exec cmp -s "$1" "$(dirname "$0")/credentials"
+here=$(dirname "$0")
+cmp -s "$1" "$here/credentials" || cmp -s "$1" "$here/credentials-utf8"
 EOF
   chmod 0700 "$d/verify.sh"
   cat >"$d/server.conf" <<EOF
@@ -471,6 +477,8 @@ lab_write_env() {
     lab_env_line VARNEL_LAB_USER "$LAB_USER"
     lab_env_line VARNEL_LAB_PASSWORD "$LAB_PASSWORD"
     lab_env_line VARNEL_LAB_BAD_PASSWORD "$LAB_BAD_PASSWORD"
+    lab_env_line VARNEL_LAB_UTF8_USER "$LAB_UTF8_USER"
+    lab_env_line VARNEL_LAB_UTF8_PASSWORD "$LAB_UTF8_PASSWORD"
     lab_env_line VARNEL_LAB_OCSERV_GATEWAY "$LAB_SERVER_ADDR"
     lab_env_line VARNEL_LAB_OCSERV_PORT "$LAB_OCSERV_PORT"
     lab_env_line VARNEL_LAB_OCSERV_URL "https://$LAB_SERVER_ADDR:$LAB_OCSERV_PORT/"
