@@ -12,7 +12,7 @@ namespace Varnel {
 
 namespace {
 
-QPointer<QWidget> &mainWindow()
+QPointer<QWidget> &mainWindowSlot()
 {
     static QPointer<QWidget> window;
     return window;
@@ -22,7 +22,12 @@ QPointer<QWidget> &mainWindow()
 
 void setMainWindow(QWidget *window)
 {
-    mainWindow() = window;
+    mainWindowSlot() = window;
+}
+
+QWidget *mainWindow()
+{
+    return mainWindowSlot();
 }
 
 QMessageBox::StandardButton showMessage(const QString &text, QMessageBox::StandardButtons buttons,

@@ -10,6 +10,8 @@ namespace Varnel {
 // The window that parents every message box (the root window, set once at
 // start-up). Held weakly: a destroyed window simply stops being the parent.
 void setMainWindow(QWidget *window);
+// That window, or null when none was set or it is gone.
+QWidget *mainWindow();
 
 // Modal message box titled with the application name. With a detail text,
 // the detail is the main text and text the informative one. Returns the

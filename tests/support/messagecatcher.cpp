@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
 
 MessageCatcher::MessageCatcher(QObject *parent)
     : QObject(parent)
@@ -17,5 +16,6 @@ void MessageCatcher::answerOpenBox()
     if (!box || !box->isVisible() || box->buttons().isEmpty())
         return;
     m_texts << box->text();
-    box->buttons().constFirst()->click();
+    QAbstractButton *chosen = m_answer != QMessageBox::NoButton ? box->button(m_answer) : nullptr;
+    (chosen ? chosen : box->buttons().constFirst())->click();
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 // Answers the program's modal message boxes while a test drives a page: it
-// records the text of each box that opens and presses the box's first
-// button. It polls, so it also works for boxes opened inside nested event
+// records the text of each box that opens and presses the chosen button
+// (the box's first button unless another one was chosen and the box has it). It polls, so it also works for boxes opened inside nested event
 // loops (a request's wait or another box).
 class MessageCatcher : public QObject
 {
@@ -16,10 +17,13 @@ public:
 
     QStringList texts() const { return m_texts; }
     void clear() { m_texts.clear(); }
+    // The button to press from now on; NoButton presses the first one.
+    void setAnswer(QMessageBox::StandardButton button) { m_answer = button; }
 
 private:
     void answerOpenBox();
 
     QTimer m_poll;
     QStringList m_texts;
+    QMessageBox::StandardButton m_answer = QMessageBox::NoButton;
 };

@@ -1,0 +1,44 @@
+#include "common/gui/iconcache.h"
+
+#include <QPixmapCache>
+#include <QTransform>
+
+namespace Varnel {
+
+namespace {
+
+template<typename Scale>
+QPixmap cached(const QString &key, const QString &path, Scale scale)
+{
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap))
+        return pixmap;
+    pixmap = QPixmap(path);
+    if (!pixmap.isNull())
+        pixmap = scale(pixmap);
+    QPixmapCache::insert(key, pixmap);
+    return pixmap;
+}
+
+} // namespace
+
+QPixmap cachedPicture(const QString &path, const QSize &box, int rotation)
+{
+    const QString key = QStringLiteral("varnel:%1@%2x%3r%4").arg(path).arg(box.width()).arg(box.height()).arg(rotation);
+    return cached(key, path, [&](const QPixmap &picture) {
+        QPixmap scaled = picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        if (rotation != 0)
+            scaled = scaled.transformed(QTransform().rotate(rotation), Qt::FastTransformation);
+        return scaled;
+    });
+}
+
+QPixmap cachedPictureOfHeight(const QString &path, int height)
+{
+    const QString key = QStringLiteral("varnel:%1@h%2").arg(path).arg(height);
+    return cached(key, path, [&](const QPixmap &picture) {
+        return picture.scaledToHeight(height, Qt::SmoothTransformation);
+    });
+}
+
+} // namespace Varnel

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QPixmap>
+#include <QSize>
+#include <QString>
+
+namespace Varnel {
+
+// A resource picture scaled smoothly into box keeping its aspect ratio (and
+// turned by rotation degrees after scaling, fast), decoded and scaled once per
+// process: a long list shows the same flags and icons on many rows.
+QPixmap cachedPicture(const QString &path, const QSize &box, int rotation = 0);
+
+// The same, scaled smoothly to a height.
+QPixmap cachedPictureOfHeight(const QString &path, int height);
+
+} // namespace Varnel

@@ -1,0 +1,291 @@
+#include "pages/serverselection/serverselectionpage.h"
+#include "ui_serverselectionpage.h"
+
+#include "backend/user.h"
+#include "common/config.h"
+#include "common/gui/iconcache.h"
+#include "common/gui/pageindex.h"
+#include "common/gui/showmessage.h"
+#include "common/gui/showrefresh.h"
+#include "common/iconnames.h"
+#include "widgets/treeitems/treechilditem.h"
+#include "widgets/treeitems/treeparentitem.h"
+
+#include <QDebug>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace Varnel {
+
+namespace {
+
+constexpr int kKindRole = Qt::UserRole + 1;   // 0 category row, 1 server row
+constexpr int kRowRole = Qt::UserRole + 2;    // index into the build's rows
+constexpr int kCategoryRow = 0;
+constexpr int kServerRow = 1;
+constexpr int kDebounceMs = 100;
+
+} // namespace
+
+ServerSelectionPage::ServerSelectionPage(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::ServerSelectionPage>())
+{
+    ui->setupUi(this);
+
+    m_rebuildTimer = new QTimer(this);
+    m_rebuildTimer->setSingleShot(true);
+    connect(m_rebuildTimer, &QTimer::timeout, this, &ServerSelectionPage::onFilter);
+
+    ui->searchBar->setMaximumHeight(45);
+    ui->lblSearchIcon->setPixmap(cachedPicture(QStringLiteral(":/img/search.png"), QSize(16, 16)));
+    ui->editSearch->setAttribute(Qt::WA_MacShowFocusRect, false);
+    connect(ui->editSearch, &QLineEdit::textChanged, this, &ServerSelectionPage::onFilterChanged);
+
+    ServerTree *tree = ui->treeServerList;
+    tree->setCursor(Qt::PointingHandCursor);
+    connect(tree, &QTreeWidget::pressed, this, &ServerSelectionPage::onExpandItem);
+    tree->verticalScrollBar()->setSingleStep(7);
+    tree->setSelectionMode(QAbstractItemView::NoSelection);
+    tree->setMouseTracking(true);
+    tree->setRowFactory([this](QTreeWidgetItem *item) { return makeRowWidget(item); });
+
+    connect(ui->btnManu, &QPushButton::clicked, this, &ServerSelectionPage::btnManu_clicked);
+
+    refreshOnShow(this, [this] { onFilter(); });
+}
+
+ServerSelectionPage::~ServerSelectionPage() = default;
+
+void ServerSelectionPage::onFilterChanged(QString filterText)
+{
+    m_filterText = filterText;
+    m_rebuildTimer->start(kDebounceMs);
+}
+
+void ServerSelectionPage::favoriteButtonChange()
+{
+    m_rebuildTimer->start(kDebounceMs);
+}
+
+void ServerSelectionPage::onFavouriteFilterChanged(bool)
+{
+    onFilter();
+}
+
+void ServerSelectionPage::btnManu_clicked()
+{
+    emit menueButtonClick();
+}
+
+void ServerSelectionPage::on_btnManu_pressed()
+{
+    emit menueButtonClick();
+}
+
+void ServerSelectionPage::onFilter()
+{
+    ServerTree *tree = ui->treeServerList;
+    tree->clear();
+    m_rows.clear();
+    m_categories.clear();
+
+    const auto config = Config::instance();
+    m_bundles = User::instance()->bundles();
+    const int count = m_bundles.size();
+    const int protocol = config->protocol();
+    const QList<int> favourites = config->favourites();
+
+    // One pass decides the search match and the protocol rule of every entry.
+    m_matches.fill(false, count);
+    m_shown.fill(false, count);
+    QVector<int> fast, adBlocking, favourite, gaming, streaming;
+    for (int i = 0; i < count; ++i) {
+        const IPBundle &bundle = *m_bundles.at(i);
+        const bool matches = m_filterText.isEmpty()
+                             || bundle.countryName().contains(m_filterText, Qt::CaseInsensitive)
+                             || bundle.ipName().contains(m_filterText, Qt::CaseInsensitive);
+        m_matches[i] = matches;
+        m_shown[i] = matches && (protocol == 0 || bundle.type() == protocol);
+        if (!matches)
+            continue;
+        if (bundle.fastServer())
+            fast << i;
+        if (bundle.adblockerServer())
+            adBlocking << i;
+        if (favourites.contains(bundle.ipId()))
+            favourite << i;
+        if (bundle.gamingServer())
+            gaming << i;
+        if (bundle.streamingServer())
+            streaming << i;
+    }
+
+    if (!fast.isEmpty()) {
+        addCategory(tr("High Speed Server"), HighSpeedCategory, fast);
+        const IPBundle &fastest = *m_bundles.at(fast.constFirst());
+        config->setFastestServer(fastest.countryName());
+        config->setFastestCountryCode(fastest.countryCode());
+        config->save();
+        emit updateHighspeedButton();
+    }
+    if (!adBlocking.isEmpty())
+        addCategory(tr("Ad Blocking Server"), AdBlockingCategory, adBlocking);
+    if (!favourite.isEmpty())
+        addCategory(tr("Favorite Server"), FavouriteCategory, favourite);
+    if (!gaming.isEmpty())
+        addCategory(tr("Gaming Server"), GamingCategory, gaming);
+    if (!streaming.isEmpty())
+        addCategory(tr("Streaming Server"), StreamingCategory, streaming);
+
+    // Countries by name in code-unit order; inside a country the entry that
+    // comes last in the list comes first.
+    QVector<QString> names(count);
+    QVector<int> byCountry(count);
+    for (int i = 0; i < count; ++i) {
+        names[i] = m_bundles.at(i)->countryName();
+        byCountry[i] = i;
+    }
+    std::sort(byCountry.begin(), byCountry.end(), [&names](int a, int b) {
+        const int order = QString::compare(names.at(a), names.at(b), Qt::CaseSensitive);
+        return order != 0 ? order < 0 : a > b;
+    });
+    QVector<int> group;
+    for (int start = 0; start < count;) {
+        int end = start;
+        while (end < count && names.at(byCountry.at(end)) == names.at(byCountry.at(start)))
+            ++end;
+        group = byCountry.mid(start, end - start);
+        addCategory(names.at(byCountry.at(start)), m_bundles.at(group.constFirst())->countryCode(), group);
+        start = end;
+    }
+
+    tree->addTopLevelItems(m_categories);
+    tree->refreshRows();
+    update();
+
+    recordPages(LeftPage::ServerList);
+    config->save();
+}
+
+void ServerSelectionPage::addCategory(const QString &title, int code, const QVector<int> &members)
+{
+    const bool anyShown = std::any_of(members.cbegin(), members.cend(), [this](int i) { return m_shown.at(i); });
+    if (!anyShown)
+        return;
+    if (!m_serverSize.isValid())
+        measureRows();
+
+    auto *category = new QTreeWidgetItem;
+    category->setData(0, kKindRole, kCategoryRow);
+    category->setData(0, kRowRole, m_rows.size());
+    category->setData(0, Qt::SizeHintRole, m_categorySize);
+    Row categoryRow;
+    categoryRow.title = title;
+    categoryRow.code = code;
+    m_rows << categoryRow;
+
+    QList<QTreeWidgetItem *> children;
+    const int last = members.size() - 1;
+    for (int position = 0; position <= last; ++position) {
+        const int i = members.at(position);
+        if (!m_shown.at(i))
+            continue;
+        auto *child = new QTreeWidgetItem;
+        child->setData(0, kKindRole, kServerRow);
+        child->setData(0, kRowRole, m_rows.size());
+        child->setData(0, Qt::SizeHintRole, m_serverSize);
+        Row row;
+        row.bundle = m_bundles.at(i);
+        row.first = position == 0;
+        row.last = position == last;
+        m_rows << row;
+        children << child;
+    }
+    category->addChildren(children);
+    m_categories << category;
+}
+
+// Row heights are known before any row widget exists: one sample of each
+// row form, made inside the tree so the same style sheets apply.
+void ServerSelectionPage::measureRows()
+{
+    QWidget *viewport = ui->treeServerList->viewport();
+    TreeParentItem category(QStringLiteral("Sample"), FavouriteCategory, viewport);
+    category.ensurePolished();
+    m_categorySize = QSize(0, category.sizeHint().height());
+    TreeChildItem server(true, true, nullptr, viewport);
+    server.ensurePolished();
+    m_serverSize = QSize(0, server.sizeHint().height());
+}
+
+QWidget *ServerSelectionPage::makeRowWidget(QTreeWidgetItem *item)
+{
+    const int index = item->data(0, kRowRole).toInt();
+    if (index < 0 || index >= m_rows.size())
+        return nullptr;
+    const Row &row = m_rows.at(index);
+    if (item->data(0, kKindRole).toInt() == kCategoryRow) {
+        auto *widget = new TreeParentItem(row.title, row.code);
+        if (item->isExpanded())
+            widget->setArrowExpanded(true);
+        return widget;
+    }
+    auto *widget = new TreeChildItem(row.first, row.last, row.bundle);
+    connect(widget, &TreeChildItem::favoriteButtonClick, this, [this] {
+        qDebug() << "TreeChild item chiled:::";
+        onFilter();
+    });
+    return widget;
+}
+
+void ServerSelectionPage::setArrow(QTreeWidgetItem *item, bool expanded)
+{
+    if (auto *widget = qobject_cast<TreeParentItem *>(ui->treeServerList->itemWidget(item, 0)))
+        widget->setArrowExpanded(expanded);
+}
+
+void ServerSelectionPage::onExpandItem(QModelIndex index)
+{
+    ServerTree *tree = ui->treeServerList;
+    QTreeWidgetItem *item = tree->itemOf(index);
+    const int rowIndex = index.data(kRowRole).toInt();
+    if (!item || rowIndex < 0 || rowIndex >= m_rows.size())
+        return;
+
+    if (index.data(kKindRole).toInt() == kServerRow) {
+        // The row's own record, not its widget: the build may change under
+        // the message box's event loop.
+        const std::shared_ptr<IPBundle> bundle = m_rows.at(rowIndex).bundle;
+        if (bundle->isLocked()) {
+            if (showMessage(tr("You are using free version of Varnel VPN.Buy now to unlock all server?"),
+                            QMessageBox::Yes | QMessageBox::No)
+                == QMessageBox::Yes)
+                emit paymentPageRequest();
+            return;
+        }
+        const auto config = Config::instance();
+        config->setActiveServer(bundle->ipId());
+        config->save();
+        emit connectUiAndConnect();
+        return;
+    }
+
+    if (item->isExpanded()) {
+        setArrow(item, false);
+        tree->collapseItem(item);
+    } else if (m_filterText.isEmpty()) {
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            setArrow(tree->topLevelItem(i), false);
+        tree->collapseAll();
+        tree->expandItem(item);
+        setArrow(item, true);
+    } else {
+        tree->expandItem(item);
+        setArrow(item, true);
+    }
+}
+
+} // namespace Varnel

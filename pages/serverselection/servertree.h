@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QSet>
+#include <QTreeWidget>
+
+#include <functional>
+
+namespace Varnel {
+
+// The server tree: every row is a tree item, but only the rows in view (and
+// a few beyond) carry their row widget. Widgets are made before the view
+// paints (after a scroll, a resize, an expand or collapse, a rebuild) and
+// released when their row is far out of view, so a list of thousands of
+// servers costs no more widgets than fit on the screen.
+class ServerTree : public QTreeWidget
+{
+    Q_OBJECT
+public:
+    // Makes the row widget of an item; the tree owns what it returns.
+    using RowFactory = std::function<QWidget *(QTreeWidgetItem *)>;
+
+    explicit ServerTree(QWidget *parent = nullptr);
+    ~ServerTree() override;
+
+    void setRowFactory(RowFactory factory) { m_factory = std::move(factory); }
+
+    // Lays the rows out now and gives the rows in view their widgets; for
+    // use right after the items were added.
+    void refreshRows();
+
+    QTreeWidgetItem *itemOf(const QModelIndex &index) const { return itemFromIndex(index); }
+    int rowWidgetCount() const { return m_withWidget.size(); }
+
+protected:
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void syncRowWidgets();
+    void releaseRowWidget(QTreeWidgetItem *item);
+
+    RowFactory m_factory;
+    QSet<QTreeWidgetItem *> m_withWidget;
+    bool m_syncing = false;
+};
+
+} // namespace Varnel

@@ -1,0 +1,546 @@
+// The server list page with its rows and the toast, over server lists that
+// come through the real login: the reference backend over HTTPS on loopback
+// (a data file of its own), and a generated 5,000-server reply.
+#include "messagecatcher.h"
+#include "startuplook.h"
+
+#include "endpointsetup.h"
+#include "integration/backend/backendtest.h"
+
+#include "backend/apirequest.h"
+#include "backend/user.h"
+#include "common/config.h"
+#include "common/gui/iconcache.h"
+#include "common/gui/showmessage.h"
+#include "common/iconnames.h"
+#include "common/settingsstore.h"
+#include "pages/serverselection/serverselectionpage.h"
+#include "pages/serverselection/servertree.h"
+#include "servergenerator.h"
+#include "widgets/toast/dialog.h"
+#include "widgets/treeitems/treechilditem.h"
+#include "widgets/treeitems/treeparentitem.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Varnel;
+
+namespace {
+
+const QString kCategories[] = {QStringLiteral("High Speed Server"), QStringLiteral("Ad Blocking Server"),
+                               QStringLiteral("Favorite Server"), QStringLiteral("Gaming Server"),
+                               QStringLiteral("Streaming Server")};
+const QString kUk = QStringLiteral("The United Kingdom of Great Britain and Northern Ireland");
+
+QImage imageOf(const QLabel *label)
+{
+    return label->pixmap(Qt::ReturnByValue).toImage();
+}
+
+// A key of the program's settings storage as it was written.
+QVariant stored(const QString &key)
+{
+    QVariant value;
+    readSettings([&](QSettings &settings) { value = settings.value(key); });
+    return value;
+}
+
+} // namespace
+
+class ServerSelectionTest : public QObject
+{
+    Q_OBJECT
+
+    ClientSandbox m_sandbox;
+    RefBackendProcess m_backend;
+    std::unique_ptr<QWidget> m_host;
+    ServerSelectionPage *m_page = nullptr;
+    MessageCatcher *m_messages = nullptr;
+
+    ServerTree *tree() const { return m_page->findChild<ServerTree *>(QStringLiteral("treeServerList")); }
+
+    void login(const QString &user)
+    {
+        const int code = ApiRequest::instance()->login(user, user == QLatin1String("free.user")
+                                                                 ? QStringLiteral("free-pass")
+                                                                 : QStringLiteral("premium-pass"));
+        QCOMPARE(code, 0);
+        QVERIFY(!User::instance()->bundles().isEmpty());
+    }
+    // The page as the server page holds it, shown; the first build follows the show.
+    void showPage()
+    {
+        m_page = new ServerSelectionPage;
+        m_messages = new MessageCatcher(m_page);
+        m_host.reset(hostInRootWindowFrame(m_page));
+        QTRY_VERIFY(tree()->topLevelItemCount() > 0);
+    }
+    void search(const QString &text)
+    {
+        auto *edit = m_page->findChild<QLineEdit *>(QStringLiteral("editSearch"));
+        edit->setText(text);
+        m_page->onFilter();   // the debounced build, without waiting for the pause
+    }
+
+    // A row scrolled into view, with its widget, as the user would reach it.
+    QWidget *rowWidget(QTreeWidgetItem *item)
+    {
+        tree()->scrollToItem(item);
+        tree()->refreshRows();
+        tree()->scrollToItem(item);
+        return tree()->itemWidget(item, 0);
+    }
+    TreeParentItem *category(int row) { return qobject_cast<TreeParentItem *>(rowWidget(tree()->topLevelItem(row))); }
+    QStringList titles()
+    {
+        QStringList result;
+        for (int i = 0; i < tree()->topLevelItemCount(); ++i)
+            result << category(i)->title();
+        return result;
+    }
+    QTreeWidgetItem *categoryItem(const QString &title)
+    {
+        for (int i = 0; i < tree()->topLevelItemCount(); ++i)
+            if (category(i)->title() == title)
+                return tree()->topLevelItem(i);
+        return nullptr;
+    }
+    QList<QTreeWidgetItem *> serverItems(const QString &title)
+    {
+        QList<QTreeWidgetItem *> result;
+        QTreeWidgetItem *parent = categoryItem(title);
+        for (int i = 0; parent && i < parent->childCount(); ++i)
+            result << parent->child(i);
+        return result;
+    }
+    TreeChildItem *server(QTreeWidgetItem *item) { return qobject_cast<TreeChildItem *>(rowWidget(item)); }
+    // For short categories, whose rows all stay in view together.
+    QList<TreeChildItem *> servers(const QString &title)
+    {
+        QList<TreeChildItem *> result;
+        for (QTreeWidgetItem *item : serverItems(title))
+            result << server(item);
+        return result;
+    }
+    QStringList serverNames(const QString &title)
+    {
+        QStringList names;
+        for (TreeChildItem *row : servers(title))
+            names << row->bundle()->ipName();
+        return names;
+    }
+    static void press(QWidget *row) { QTest::mousePress(row, Qt::LeftButton, {}, QPoint(8, row->height() / 2)); }
+    static QImage arrow(bool expanded)
+    {
+        return cachedPicture(QStringLiteral(":/img/arrow.png"), QSize(14, 14), expanded ? 90 : 0).toImage();
+    }
+    static QPushButton *star(QWidget *row) { return row->findChild<QPushButton *>(QStringLiteral("btnFavorite")); }
+    static int liveRowWidgets(QWidget *page)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return page->findChildren<TreeChildItem *>().size();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The backend takes the last data file it is given.
+        QVERIFY2(m_backend.start({QStringLiteral("--data"), QStringLiteral(SERVERLIST_DATA)}),
+                 qPrintable(m_backend.errorText()));
+        applyStartupLook();
+    }
+    void init()
+    {
+        QVERIFY(m_backend.reset());
+        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+        useEndpointsAt(m_backend.baseUrl());
+        const auto config = Config::instance();
+        config->load();
+        for (int id : config->favourites())
+            config->removeFavourite(id);
+    }
+    void cleanup()
+    {
+        m_host.reset();
+        setMainWindow(nullptr);
+        m_sandbox.leave();
+    }
+
+    void categoriesAndCountriesFollowTheirOrders_data()
+    {
+        QTest::addColumn<QString>("searchText");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QStringList>("expected");
+        // Code-unit order: a prefix first, blank before hyphen, every
+        // upper-case initial before a lower-case one, Å after them all.
+        QTest::newRow("everything") << "" << 0
+                                    << QStringList{kCategories[0], kCategories[1], kCategories[3], kCategories[4],
+                                                   "Bangladesh", "Germany", "Guinea", "Guinea Ecuatorial",
+                                                   "Guinea-Bissau", "Niger", "Nigeria", kUk, "Zambia", "eSwatini",
+                                                   "Åland Islands"};
+        QTest::newRow("protocol 2 hides the all-OpenVPN ones")
+            << "" << 2
+            << QStringList{kCategories[0], kCategories[1], kCategories[4], "Bangladesh", "Germany",
+                           "Guinea Ecuatorial", "Nigeria", kUk, "eSwatini", "Åland Islands"};
+        QTest::newRow("protocol 1") << "" << 1
+                                    << QStringList{kCategories[0], kCategories[3], kCategories[4], "Bangladesh",
+                                                   "Germany", "Guinea", "Guinea-Bissau", "Niger", "Zambia"};
+        for (const char *text : {"ger", "GER", "gEr"})
+            QTest::newRow(qPrintable(QStringLiteral("search %1").arg(text)))
+                << text << 0
+                << QStringList{kCategories[0], kCategories[1], kCategories[3], kCategories[4], "Bangladesh",
+                               "Germany", "Niger", "Nigeria"};
+        QTest::newRow("search with protocol 2") << "ger" << 2
+                                                << QStringList{kCategories[1], kCategories[4], "Bangladesh",
+                                                               "Germany", "Nigeria"};
+        QTest::newRow("nothing matches") << "zzz" << 0 << QStringList{};
+    }
+    void categoriesAndCountriesFollowTheirOrders()
+    {
+        QFETCH(QString, searchText);
+        QFETCH(int, protocol);
+        QFETCH(QStringList, expected);
+        login(QStringLiteral("premium.user"));
+        Config::instance()->setProtocol(protocol);
+        showPage();
+        search(searchText);
+        QCOMPARE(titles(), expected);
+        for (const QString &title : expected) {
+            for (TreeChildItem *row : servers(title)) {
+                QVERIFY(row);
+                const auto bundle = row->bundle();
+                QVERIFY(protocol == 0 || bundle->type() == protocol);
+                QVERIFY(bundle->countryName().contains(searchText, Qt::CaseInsensitive)
+                        || bundle->ipName().contains(searchText, Qt::CaseInsensitive));
+            }
+        }
+        QCOMPARE(Config::instance()->loadState(), qMakePair(0, 0));
+    }
+
+    void rowsOfACategoryAndTheirCorners_data()
+    {
+        QTest::addColumn<QString>("searchText");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("corners");   // t top, b bottom, a all, m middle
+        QTest::newRow("country in reverse list order")
+            << "" << 0 << "Bangladesh" << QStringList{"Dhaka", "Tiger Hill", "Sylhet"} << QStringList{"t", "m", "b"};
+        QTest::newRow("single row") << "" << 0 << "Zambia" << QStringList{"Lusaka"} << QStringList{"a"};
+        QTest::newRow("search hides the country's first row")
+            << "tiger" << 0 << "Bangladesh" << QStringList{"Tiger Hill"} << QStringList{"m"};
+        QTest::newRow("feature list in list order")
+            << "" << 0 << kCategories[0] << QStringList{"Sylhet", "Berlin", "London"} << QStringList{"t", "m", "b"};
+        QTest::newRow("protocol hides a feature list's first rows")
+            << "" << 2 << kCategories[0] << QStringList{"London"} << QStringList{"b"};
+        QTest::newRow("protocol 2 in a mixed country")
+            << "" << 2 << "Germany" << QStringList{"Vienna Gate", "Munich"} << QStringList{"t", "m"};
+        QTest::newRow("search narrows a feature list first")
+            << "ger" << 0 << kCategories[4] << QStringList{"Munich"} << QStringList{"a"};
+    }
+    void rowsOfACategoryAndTheirCorners()
+    {
+        QFETCH(QString, searchText);
+        QFETCH(int, protocol);
+        QFETCH(QString, category);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, corners);
+        login(QStringLiteral("premium.user"));
+        Config::instance()->setProtocol(protocol);
+        showPage();
+        search(searchText);
+        QCOMPARE(serverNames(category), names);
+
+        const QMap<QString, QString> radius{{"t", "border-top-left-radius"},
+                                            {"b", "border-bottom-left-radius"},
+                                            {"a", "border-radius:8px"}};
+        const QList<TreeChildItem *> rows = servers(category);
+        for (int i = 0; i < rows.size(); ++i) {
+            const QString expected = corners.at(i);
+            if (expected == QLatin1String("m")) {
+                QTRY_VERIFY(rows.at(i)->styleSheet().startsWith(QLatin1String("QWidget{\nborder:1px solid white;")));
+                continue;
+            }
+            QTRY_VERIFY2(rows.at(i)->styleSheet().contains(radius.value(expected)), qPrintable(rows.at(i)->styleSheet()));
+            QVERIFY(rows.at(i)->styleSheet().contains(QLatin1String("background:white}") + QString(28, ' ')
+                                                      + QLatin1String("QWidget::hover{background:#F5F5F5;}")));
+        }
+    }
+
+    void categoryRowsShowTheirPictures()
+    {
+        login(QStringLiteral("free.user"));
+        showPage();
+        // The country's icon is that of the bundle listed last.
+        const QImage austria = cachedPicture(iconPath(40), QSize(30, 30)).toImage();
+        QVERIFY(!austria.isNull());
+        auto *germany = qobject_cast<TreeParentItem *>(rowWidget(categoryItem("Germany")));
+        QCOMPARE(imageOf(germany->findChild<QLabel *>("lblCountryIcon")), austria);
+        auto *fast = qobject_cast<TreeParentItem *>(rowWidget(categoryItem(kCategories[0])));
+        QCOMPARE(imageOf(fast->findChild<QLabel *>("lblCountryIcon")),
+                 cachedPicture(QStringLiteral(":/img/high-speed-server.png"), QSize(30, 30)).toImage());
+
+        // A long title is cut to 200 px with an ellipsis.
+        auto *uk = qobject_cast<TreeParentItem *>(rowWidget(categoryItem(kUk)));
+        const QLabel *ukTitle = uk->findChild<QLabel *>("lblCountryName");
+        QVERIFY(ukTitle->text().endsWith(QChar(0x2026)));
+        QVERIFY(ukTitle->fontMetrics().horizontalAdvance(ukTitle->text()) <= 200);
+        QCOMPARE(uk->title(), kUk);
+        QCOMPARE(category(tree()->indexOfTopLevelItem(categoryItem("Zambia")))
+                     ->findChild<QLabel *>("lblCountryName")->text(), QStringLiteral("Zambia"));
+
+        // Locks on the servers the free plan does not cover, and no gap elsewhere.
+        for (TreeChildItem *row : servers("Germany")) {
+            const QLabel *lock = row->findChild<QLabel *>("lblLock");
+            QCOMPARE(lock->isVisible(), row->bundle()->ipName() == QLatin1String("Berlin"));
+        }
+    }
+
+    void pressingAServerRow_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("connects");
+        QTest::addColumn<int>("payments");
+        QTest::newRow("unlocked") << "premium.user" << int(QMessageBox::NoButton) << 1 << 0;
+        QTest::newRow("locked, No") << "free.user" << int(QMessageBox::No) << 0 << 0;
+        QTest::newRow("locked, Yes") << "free.user" << int(QMessageBox::Yes) << 0 << 1;
+    }
+    void pressingAServerRow()
+    {
+        QFETCH(QString, user);
+        QFETCH(int, answer);
+        QFETCH(int, connects);
+        QFETCH(int, payments);
+        login(user);
+        showPage();
+        m_messages->setAnswer(QMessageBox::StandardButton(answer));
+        const auto config = Config::instance();
+        config->setActiveServer(203);
+        config->save();
+        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
+        QSignalSpy payment(m_page, &ServerSelectionPage::paymentPageRequest);
+        QSignalSpy menu(m_page, &ServerSelectionPage::menueButtonClick);
+
+        press(servers("Germany").at(2));   // Berlin
+        QCOMPARE(connect.count(), connects);
+        QCOMPARE(payment.count(), payments);
+        QCOMPARE(menu.count(), 0);
+        QCOMPARE(m_messages->texts().size(), connects ? 0 : 1);
+        if (!connects)
+            QCOMPARE(m_messages->texts().constFirst(),
+                     QStringLiteral("You are using free version of Varnel VPN.Buy now to unlock all server?"));
+        const int active = connects ? 301 : 203;
+        QCOMPARE(config->activeServer(), active);
+        QCOMPARE(stored(QStringLiteral("ActiveServer")).toInt(), active);
+    }
+
+    void categoriesOpenAsAnAccordionWithoutSearchText_data()
+    {
+        QTest::addColumn<QString>("searchText");
+        QTest::newRow("no search text") << "";
+        QTest::newRow("search text") << "a";
+    }
+    void categoriesOpenAsAnAccordionWithoutSearchText()
+    {
+        QFETCH(QString, searchText);
+        login(QStringLiteral("premium.user"));
+        showPage();
+        search(searchText);
+        QTreeWidgetItem *first = categoryItem("Bangladesh");
+        QTreeWidgetItem *second = categoryItem("Germany");
+        auto arrowOf = [&](QTreeWidgetItem *item) {
+            return imageOf(rowWidget(item)->findChild<QLabel *>("lblArrow"));
+        };
+        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
+
+        press(rowWidget(first));
+        QVERIFY(first->isExpanded());
+        QCOMPARE(arrowOf(first), arrow(true));
+        press(rowWidget(second));
+        QVERIFY(second->isExpanded());
+        QCOMPARE(arrowOf(second), arrow(true));
+        const bool accordion = searchText.isEmpty();
+        QCOMPARE(first->isExpanded(), !accordion);
+        QCOMPARE(arrowOf(first), arrow(!accordion));
+        press(rowWidget(second));
+        QVERIFY(!second->isExpanded());
+        QCOMPARE(arrowOf(second), arrow(false));
+        QCOMPARE(connect.count(), 0);
+
+        // Every build brings the categories back closed.
+        m_page->onFilter();
+        for (int i = 0; i < tree()->topLevelItemCount(); ++i)
+            QVERIFY(!tree()->topLevelItem(i)->isExpanded());
+    }
+
+    void theStarTogglesTheFavouriteEverywhere_data()
+    {
+        QTest::addColumn<bool>("mainWindowSet");
+        QTest::newRow("toast at the main window") << true;
+        QTest::newRow("toast at the row's window") << false;
+    }
+    void theStarTogglesTheFavouriteEverywhere()
+    {
+        QFETCH(bool, mainWindowSet);
+        login(QStringLiteral("premium.user"));
+        showPage();
+        auto mainWindow = std::make_unique<QWidget>();
+        mainWindow->setGeometry(300, 200, 400, 700);
+        if (mainWindowSet)
+            setMainWindow(mainWindow.get());
+        QWidget *anchor = mainWindowSet ? mainWindow.get() : m_host.get();
+        QSettings("Varnel", "Morvanta Limited").remove("FAVORITE");
+
+        QPushButton *sylhetStar = star(servers("Bangladesh").at(2));
+        QElapsedTimer shown;
+        shown.start();
+        QTest::mouseClick(sylhetStar, Qt::LeftButton);
+
+        QCOMPARE(Config::instance()->favourites(), QList<int>{201});
+        QVERIFY(QSettings("Varnel", "Morvanta Limited").value("FAVORITE").toBool());
+        // Shown four times: high speed, favourite, streaming and its country.
+        QCOMPARE(titles().mid(0, 5), (QStringList{kCategories[0], kCategories[1], kCategories[2], kCategories[3],
+                                                   kCategories[4]}));
+        QCOMPARE(serverNames(kCategories[2]), QStringList{"Sylhet"});
+        const QImage starred = cachedPictureOfHeight(":/img/Star.png", 15).toImage();
+        for (const QString &title : {kCategories[0], kCategories[2], kCategories[4], QStringLiteral("Bangladesh")}) {
+            for (QTreeWidgetItem *item : serverItems(title)) {
+                const bool favourite = server(item)->bundle()->ipId() == 201;
+                QTRY_COMPARE(star(server(item))->icon().pixmap(QSize(15, 15)).toImage() == starred, favourite);
+            }
+        }
+
+        // The toast outlived the row that raised it.
+        const QList<Dialog *> toasts = anchor->findChildren<Dialog *>();
+        QCOMPARE(toasts.size(), 1);
+        QPointer<Dialog> toast = toasts.constFirst();
+        QVERIFY(toast->isVisible());
+        QCOMPARE(toast->findChild<QLabel *>("lblText")->text(), QStringLiteral("added to favorite locations"));
+        QCOMPARE(toast->frameGeometry().center(), anchor->mapToGlobal(QPoint(170, 590)));
+
+        // Removing the last favourite removes its category at once.
+        QTest::mouseClick(star(servers(kCategories[2]).at(0)), Qt::LeftButton);
+        QVERIFY(Config::instance()->favourites().isEmpty());
+        QVERIFY(!titles().contains(kCategories[2]));
+        QTRY_COMPARE(star(servers("Bangladesh").at(2))->icon().pixmap(QSize(15, 15)).toImage()
+                         == cachedPictureOfHeight(":/img/favourit.png", 15).toImage(), true);
+        const QList<Dialog *> both = anchor->findChildren<Dialog *>();
+        QCOMPARE(both.size(), 2);
+        QVERIFY(both.at(0)->findChild<QLabel *>("lblText")->text() == QStringLiteral("Removed from favorite locations")
+                || both.at(1)->findChild<QLabel *>("lblText")->text() == QStringLiteral("Removed from favorite locations"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), 7000);
+        QVERIFY2(shown.elapsed() >= 4750, qPrintable(QString::number(shown.elapsed())));   // a coarse timer
+    }
+
+    void theFastestServerFollowsTheSearch_data()
+    {
+        QTest::addColumn<bool>("emptyList");
+        QTest::addColumn<QString>("searchText");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("updates");
+        QTest::newRow("first high-speed entry") << false << "" << "Bangladesh" << 50 << 1;
+        QTest::newRow("first one matching the search") << false << "ger" << "Germany" << 276 << 1;
+        QTest::newRow("no match keeps the old values") << false << "zzz" << "Old" << 9 << 0;
+        QTest::newRow("empty list keeps the old values") << true << "" << "Old" << 9 << 0;
+    }
+    void theFastestServerFollowsTheSearch()
+    {
+        QFETCH(bool, emptyList);
+        QFETCH(QString, searchText);
+        QFETCH(QString, name);
+        QFETCH(int, code);
+        QFETCH(int, updates);
+        login(QStringLiteral("premium.user"));
+        if (emptyList)
+            QCOMPARE(ApiRequest::instance()->applyLoginReply(QJsonDocument(QJsonObject{
+                         {"response_code", 1}, {"message", "ok"}, {"ip_bundle", QJsonArray()}})), 0);
+        const auto config = Config::instance();
+        config->setFastestServer("Old");
+        config->setFastestCountryCode(9);
+        config->save();
+        config->saveState(5, 5);
+        // Not shown: only the debounced build of the typed text runs.
+        std::unique_ptr<ServerSelectionPage> page(m_page = new ServerSelectionPage);
+        QSignalSpy updated(m_page, &ServerSelectionPage::updateHighspeedButton);
+        m_page->onFilterChanged(searchText);
+        QTRY_COMPARE(config->loadState(), qMakePair(0, 0));
+        QCOMPARE(updated.count(), updates);
+        QCOMPARE(config->fastestServer(), name);
+        QCOMPARE(config->fastestCountryCode(), code);
+        QCOMPARE(stored("FastestServer").toString(), name);
+        QCOMPARE(stored("FastestCountryCode").toInt(), code);
+        QCOMPARE(tree()->topLevelItemCount() > 0, !emptyList && searchText != QLatin1String("zzz"));
+        QCOMPARE(liveRowWidgets(m_page), 0);   // nothing made for a page nobody sees
+    }
+
+    void fiveThousandServersCostOnlyTheRowsInView()
+    {
+        const QJsonObject reply{{"response_code", 1}, {"message", "ok"}, {"user_type", 2},
+                                {"ip_bundle", RefBackend::ServerGenerator::generate(5000, 1)}};
+        QCOMPARE(ApiRequest::instance()->applyLoginReply(QJsonDocument(reply)), 0);
+        const IPBundleList bundles = User::instance()->bundles();
+        showPage();
+        const int rowHeight = tree()->visualItemRect(tree()->topLevelItem(0)).height();
+        QVERIFY(rowHeight > 20);
+        // What fits into the view and the spare rows around it.
+        const int bound = 3 * tree()->viewport()->height() / rowHeight + 12;
+        QVERIFY2(liveRowWidgets(m_page) <= bound, qPrintable(QString::number(liveRowWidgets(m_page))));
+
+        // The high-speed category lists every fast server of the list, in order.
+        QVector<int> fastIds;
+        for (const auto &bundle : bundles)
+            if (bundle->fastServer())
+                fastIds << bundle->ipId();
+        QTreeWidgetItem *fast = tree()->topLevelItem(0);
+        QCOMPARE(fast->childCount(), fastIds.size());
+        QVERIFY(fastIds.size() > 500);
+        press(rowWidget(fast));
+        QVERIFY(fast->isExpanded());
+        QVERIFY(liveRowWidgets(m_page) <= bound);
+        QVERIFY(liveRowWidgets(m_page) > 3);
+
+        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
+        for (int i : {fastIds.size() - 1, 0, fastIds.size() / 2, 7}) {
+            QTreeWidgetItem *item = fast->child(i);
+            auto *row = qobject_cast<TreeChildItem *>(rowWidget(item));
+            QVERIFY(row);
+            QCOMPARE(row->bundle()->ipId(), fastIds.at(i));
+            QVERIFY(tree()->visualItemRect(item).contains(row->geometry()));
+            QVERIFY(row->isVisible());
+            QVERIFY(liveRowWidgets(m_page) <= bound);
+        }
+
+        // Scrolling the bar by hand: every row in view has its widget.
+        QScrollBar *bar = tree()->verticalScrollBar();
+        for (int value : {bar->maximum() / 3, bar->maximum()}) {
+            bar->setValue(value);
+            for (int y = 0; y < tree()->viewport()->height(); y += rowHeight / 2) {
+                QTreeWidgetItem *item = tree()->itemAt(QPoint(40, y));
+                if (item)
+                    QVERIFY(tree()->itemWidget(item, 0));
+            }
+        }
+        int unlocked = fastIds.size() / 3;
+        while (server(fast->child(unlocked))->bundle()->isLocked())
+            ++unlocked;
+        press(server(fast->child(unlocked)));
+        QCOMPARE(connect.count(), 1);
+        QCOMPARE(Config::instance()->activeServer(), fastIds.at(unlocked));
+    }
+};
+
+QTEST_MAIN(ServerSelectionTest)
+#include "tst_serverselection.moc"

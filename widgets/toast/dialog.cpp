@@ -1,0 +1,57 @@
+#include "widgets/toast/dialog.h"
+#include "ui_dialog.h"
+
+#include "common/gui/shadow.h"
+#include "common/gui/showmessage.h"
+
+#include <QTimerEvent>
+
+namespace Varnel {
+
+namespace {
+
+constexpr int kShowMs = 5000;
+constexpr QPoint kCentre(170, 590);
+
+} // namespace
+
+Dialog::Dialog(const QString &text, QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::Dialog>())
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_closeTimer = startTimer(kShowMs, Qt::CoarseTimer);
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+
+    ui->lblText->setText(text);
+    ensurePolished();   // sized with the style sheet's font
+    adjustSize();
+    // The point is one of the main window (the window the user looks at),
+    // else of the window the toast was raised from.
+    QWidget *anchor = mainWindow() ? mainWindow() : (parent ? parent->window() : nullptr);
+    QRect frame = frameGeometry();
+    frame.moveCenter(anchor ? anchor->mapToGlobal(kCentre) : kCentre);
+    move(frame.topLeft());
+
+    setLargeShadow(this);
+}
+
+Dialog::~Dialog() = default;
+
+void Dialog::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_closeTimer)
+        return QDialog::timerEvent(event);
+    killTimer(m_closeTimer);
+    m_closeTimer = 0;
+    close();
+}
+
+void Dialog::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    setMask(rect());
+}
+
+} // namespace Varnel
