@@ -54,6 +54,10 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     connect(ui->loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
     connect(ui->serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
     connect(ui->serverPage, &ServerPage::logout, this, &RootWindow::onLogout);
+    // The form's own server list is never shown; its signals are wired all the same.
+    connect(ui->serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this,
+            [this] { showRootPage(RootPage::AutoLogin); });
+    connect(this, &RootWindow::favouriteClick, ui->serverSelectionPage, &ServerSelectionPage::filterChanged);
     connect(this, &RootWindow::connectClick, ui->serverPage, &ServerPage::connectButtonClick);
 
     const auto engine = OpenConnectConnection::instance();

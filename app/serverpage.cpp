@@ -7,6 +7,7 @@
 #include "pages/menu/menupage.h"
 #include "pages/more/varnelmorepage.h"
 #include "pages/placeholder/placeholderpage.h"
+#include "pages/serverselection/serverselectionpage.h"
 #include "pages/support/supportpage.h"
 
 namespace Varnel {
@@ -74,6 +75,13 @@ void ServerPage::wire()
         showRight(R::Connect);
         connectPage->reconnect(true);
     };
+    ServerSelectionPage *list = ui->serverSelectionPage;
+    connect(list, &ServerSelectionPage::menueButtonClick, this, left(L::Menu));
+    connect(list, &ServerSelectionPage::connectUiAndConnect, this, connectPicked);
+    connect(list, &ServerSelectionPage::paymentPageRequest, this, purchase);
+    connect(list, &ServerSelectionPage::autoConncet, this, &ServerPage::connectButtonClick);
+    // The selected location leads to the list of locations.
+    connect(connectPage, &ConnectPage::requestServerSelection, this, left(L::ServerList));
     connect(connectPage, &ConnectPage::connectToStreamingServer, this, connectPicked);
     connect(connectPage, &ConnectPage::connectToGammingServer, this, connectPicked);
     connect(connectPage, &ConnectPage::ConnectToFastestServer, this, connectPicked);

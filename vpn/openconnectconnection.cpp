@@ -202,6 +202,10 @@ OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenVpn()
         return InvalidServer;
     if (m_username.isEmpty() || m_password.isEmpty())
         return InvalidCredentials;
+    // A second start while one runs would leave a program (and its tunnel)
+    // that nothing stops any more; one that is only finishing may go on.
+    if (m_runner && !m_runner->hasEnded())
+        return AlreadyActive;
 
     auto *runner = new OpenVpnRunner(this);
     m_runner = runner;

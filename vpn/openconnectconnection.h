@@ -37,7 +37,7 @@ public:
 
     enum ConnectResult {
         Started = 0,
-        AlreadyActive = 1,      // OpenConnect: a command channel is still open
+        AlreadyActive = 1,      // a command channel is still open, or an OpenVPN runs
         AlreadyRunning = 2,     // OpenConnect: the previous session is finishing
         InvalidCredentials = 3, // empty user name or password
         InvalidServer = 4,      // empty gateway (OpenConnect) or configuration (OpenVPN)

@@ -84,6 +84,7 @@ private slots:
 
     void navigation_data();
     void navigation();
+    void relayedSignals();
     void killSwitchGatesMenuEntries_data();
     void killSwitchGatesMenuEntries();
 
@@ -508,6 +509,12 @@ void TestConnectFlow::navigation_data()
     QTest::newRow("buy premium") << "connectPage" << "clickBuyPremiumButton()" << -1 << 1;
     QTest::newRow("locked server") << "connectPage" << "paymentPageRequest()" << -1 << 1;
     QTest::newRow("streaming") << "connectPage" << "connectToStreamingServer()" << -1 << 0;
+    QTest::newRow("gaming") << "connectPage" << "connectToGammingServer()" << -1 << 0;
+    QTest::newRow("fastest") << "connectPage" << "ConnectToFastestServer()" << -1 << 0;
+    QTest::newRow("selected location") << "connectPage" << "requestServerSelection()" << 0 << -1;
+    QTest::newRow("list: menu") << "serverSelectionPage" << "btnManu" << 1 << -1;
+    QTest::newRow("list: server picked") << "serverSelectionPage" << "connectUiAndConnect()" << -1 << 0;
+    QTest::newRow("list: locked server bought") << "serverSelectionPage" << "paymentPageRequest()" << -1 << 1;
 }
 
 void TestConnectFlow::navigation()
@@ -536,6 +543,44 @@ void TestConnectFlow::navigation()
     }
     QCOMPARE(leftStack->currentIndex(), left < 0 ? 4 : left);
     QCOMPARE(rightStack->currentIndex(), right < 0 ? 1 : right);
+}
+
+// The routes that do not switch pages.
+void TestConnectFlow::relayedSignals()
+{
+    qputenv("FAKE_OPENVPN_STEPS", kHangs);
+    MessageCatcher boxes;
+    ServerPage area;
+    QSignalSpy connectClicks(&area, &ServerPage::connectButtonClick);
+    QSignalSpy refreshes(&area, &ServerPage::refreshLogin);
+    QSignalSpy logouts(&area, &ServerPage::logout);
+    QVERIFY(QMetaObject::invokeMethod(area.findChild<QWidget *>("serverSelectionPage"), "autoConncet"));
+    QVERIFY(QMetaObject::invokeMethod(area.findChild<QWidget *>("settingPage"), "autoConnectClicked"));
+    QCOMPARE(connectClicks.size(), 2);
+    // Both reached the connect page within one turn: the second is refused,
+    // so exactly one program runs.
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Connection already active")});
+    QCOMPARE(m_engine->findChildren<OpenVpnRunner *>().size(), 1);
+    m_engine->disconnect();
+    settle();
+    QVERIFY(QMetaObject::invokeMethod(area.findChild<QWidget *>("referralRedeem"), "refresh"));
+    QCOMPARE(refreshes.size(), 1);
+    QTest::mousePress(area.findChild<MenuEntry *>("logoutButton"), Qt::LeftButton);
+    QCOMPARE(logouts.size(), 1);
+
+    // The quick-access choice of the settings reaches the connect page.
+    area.findChild<QStackedWidget *>("stackedWidget_2")->setCurrentIndex(0);
+    area.show();
+    auto *quick = area.findChild<QWidget *>("serverButton");
+    QTRY_VERIFY(quick->isVisible());
+    Config::instance()->setServerButton(false);
+    Config::instance()->save();
+    QVERIFY(QMetaObject::invokeMethod(area.findChild<QWidget *>("settingPage"), "clickedGeneralButton"));
+    QVERIFY(!quick->isVisible());
+
+    // The tray's connect reaches the connect page's button.
+    emit area.connectButtonClick();
+    QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Connecting);
 }
 
 void TestConnectFlow::killSwitchGatesMenuEntries_data()
