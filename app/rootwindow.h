@@ -27,8 +27,6 @@ public:
     explicit RootWindow(const QString &launchMode, QWidget *parent = nullptr);
     ~RootWindow() override;
 
-    TrayIcon *trayIcon() const { return m_tray; }
-
 signals:
     // The tunnel went down; a quit asked for while connected happens now.
     void readyToShutdown();

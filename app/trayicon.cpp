@@ -16,6 +16,12 @@ constexpr int kNotificationMs = 5000;
 
 } // namespace
 
+QString connectedNotice(const QString &serverName)
+{
+    // Two blanks before the name, as the product has always shown it.
+    return TrayIcon::tr("You are connected to ") + QLatin1Char(' ') + serverName;
+}
+
 TrayIcon::TrayIcon(QObject *parent)
     : QObject(parent)
 {
@@ -59,8 +65,7 @@ void TrayIcon::showConnected(const QString &serverName)
     m_connect->setEnabled(true);
     m_connect->setText(tr("Disconnect"));
     setIcon(QStringLiteral(":/img/connected.png"));
-    // Two blanks before the name, as the product has always shown it.
-    notify(tr("You are connected to ") + QLatin1Char(' ') + serverName);
+    notify(connectedNotice(serverName));
 }
 
 void TrayIcon::notify(const QString &text)
@@ -89,7 +94,6 @@ void TrayIcon::setIcon(const QString &path)
     QIcon icon(path);
     icon.setIsMask(true);
     m_icon->setIcon(icon);
-    m_iconPath = path;
 }
 
 } // namespace Varnel

@@ -12,6 +12,9 @@ namespace Varnel {
 // The tray icon with its "Connect"/"Disconnect" and "Quit" menu. Where the
 // platform has no tray it exists without icon or menu, and every update is
 // skipped; the window's own behaviour does not depend on it.
+// The notice shown when the tunnel is up.
+QString connectedNotice(const QString &serverName);
+
 class TrayIcon : public QObject
 {
     Q_OBJECT
@@ -30,10 +33,6 @@ public:
     // A notice from the program, shown for a moment.
     void notify(const QString &text);
 
-    // For checks of what the tray shows.
-    QString iconPath() const { return m_iconPath; }
-    QAction *connectAction() const { return m_connect; }
-    QAction *quitAction() const { return m_quit; }
 
 signals:
     void connectTriggered();
@@ -47,7 +46,6 @@ private:
     QMenu *m_menu = nullptr;
     QAction *m_connect = nullptr;
     QAction *m_quit = nullptr;
-    QString m_iconPath;
 };
 
 } // namespace Varnel

@@ -1,0 +1,138 @@
+// The tray icon and its menu as the window system shows them: a display of
+// the test's own (Xvfb) with a system tray (trayer), both ended by the test.
+#include "app/rootwindow.h"
+#include "app/trayicon.h"
+#include "common/config.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Varnel;
+using Status = OpenConnectConnection::Status;
+
+class TestTray : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QSystemTrayIcon::isSystemTrayAvailable());
+    }
+
+    void followsTheTunnel_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("icon");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("connecting") << int(OpenConnectConnection::Connecting) << true << ":/img/connecting.png"
+                                    << "Connect" << false;
+        QTest::newRow("connected") << int(OpenConnectConnection::Connected) << true << ":/img/connected.png"
+                                   << "Disconnect" << true;
+        QTest::newRow("disconnected, logged in") << int(OpenConnectConnection::Disconnected) << true
+                                                 << ":/img/200.png" << "Connect" << true;
+        QTest::newRow("disconnected, logged out") << int(OpenConnectConnection::Disconnected) << false
+                                                  << ":/img/200.png" << "Connect" << false;
+    }
+    void followsTheTunnel()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, icon);
+        QFETCH(QString, text);
+        QFETCH(bool, enabled);
+        Config::instance()->setAutoLogin(loggedIn);
+        Config::instance()->save();
+        RootWindow window(QStringLiteral("not"));
+        auto *tray = window.findChild<QSystemTrayIcon *>();
+        QVERIFY(tray && tray->isVisible());
+        const QList<QAction *> actions = tray->contextMenu()->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.at(1)->text(), QStringLiteral("Quit"));
+        QCOMPARE(actions.at(0)->text(), QStringLiteral("Connect"));
+        QVERIFY(tray->icon().isMask());
+
+        window.onStatusChanged(status);
+        QCOMPARE(actions.at(0)->text(), text);
+        QCOMPARE(actions.at(0)->isEnabled(), enabled);
+        QVERIFY(tray->icon().isMask());
+        const QSize size(32, 32);
+        QCOMPARE(tray->icon().pixmap(size).toImage(), QIcon(icon).pixmap(size).toImage());
+    }
+
+    void connectedNoticeNamesTheServer()
+    {
+        QCOMPARE(connectedNotice(QStringLiteral("Frankfurt")), QStringLiteral("You are connected to  Frankfurt"));
+    }
+
+    void connectActionReachesTheWindow()
+    {
+        RootWindow window(QStringLiteral("not"));
+        QSignalSpy clicks(&window, &RootWindow::connectClick);
+        window.findChild<QSystemTrayIcon *>()->contextMenu()->actions().at(0)->trigger();
+        QCOMPARE(clicks.size(), 1);
+    }
+};
+
+namespace {
+
+// A display with a tray for this process; ended with it.
+class TrayDisplay
+{
+public:
+    bool start()
+    {
+        m_xvfb.setProgram(QStringLiteral("Xvfb"));
+        m_xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                             QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                             QStringLiteral("tcp")});
+        m_xvfb.start();
+        if (!m_xvfb.waitForStarted(5000) || !m_xvfb.waitForReadyRead(10000))
+            return false;
+        const QByteArray display = ":" + m_xvfb.readAllStandardOutput().trimmed();
+        qputenv("DISPLAY", display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        m_trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
+        return m_trayer.waitForStarted(5000);
+    }
+    ~TrayDisplay()
+    {
+        for (QProcess *process : {&m_trayer, &m_xvfb}) {
+            process->terminate();
+            if (!process->waitForFinished(3000))
+                process->kill();
+            process->waitForFinished(1000);
+        }
+    }
+
+private:
+    QProcess m_xvfb;
+    QProcess m_trayer;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir sandbox;
+    qputenv("XDG_CONFIG_HOME", (sandbox.path() + "/config").toLocal8Bit());
+    QDir::setCurrent(sandbox.path());
+    TrayDisplay display;
+    if (!display.start()) {
+        std::fprintf(stderr, "no Xvfb or trayer: tray checks skipped\n");
+        return 77;
+    }
+    QApplication app(argc, argv);
+    // The tray takes a moment to claim its selection on a fresh display.
+    QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
+    TestTray test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_tray.moc"
