@@ -127,7 +127,10 @@ bool TestKillSwitchLab::directProbesBlocked()
     const qint64 before = serverCount(QStringLiteral("probe"));
     const bool tcp = tcpConnects(serverAddress(), kTcpProbePort, 2000);
     sendDatagram(serverAddress(), kUdpProbePort);
-    QTest::qWait(500);
+    // Checks that nothing arrives: a datagram let through is counted by the
+    // server's nftables counter within microseconds over the lab's veth
+    // link, so a short bounded wait is enough.
+    QTest::qWait(100);
     const qint64 after = serverCount(QStringLiteral("probe"));
     qInfo("direct probes: tcp connected %d, server counted %lld -> %lld", tcp, before, after);
     return before >= 0 && after == before && !tcp;

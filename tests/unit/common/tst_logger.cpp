@@ -23,17 +23,44 @@ class TestLogger : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstRecordAndEcho();
+    void initTestCase();
+    void recordAndEcho();
     void boundKeepsNewest();
     void messagesSinceWindow();
     void threadsGetConsecutiveIdsAndOwnThreadId();
     void directReceiverMayReenter();
+
+private:
+    // Empties the log and returns the id its next record gets (ids never
+    // reset, so a test counts from here, whatever ran before it).
+    static int clearedNextId()
+    {
+        Logger &logger = Logger::instance();
+        const auto previous = qInstallMessageHandler(captureDebug);
+        logger.log(QStringLiteral("marker"), 1, 4);
+        qInstallMessageHandler(previous);
+        const int next = logger.messagesSince(-1).last().id + 1;
+        logger.clear();
+        return next;
+    }
 };
 
-// Must run first: the logger is process-wide and its ids never reset.
-void TestLogger::firstRecordAndEcho()
+// Runs before any test function: the process's first record has id 0.
+void TestLogger::initTestCase()
 {
     Logger &logger = Logger::instance();
+    QVERIFY(logger.messagesSince(-1).isEmpty());
+    const auto previous = qInstallMessageHandler(captureDebug);
+    logger.log(QStringLiteral("first"), 1, 4);
+    qInstallMessageHandler(previous);
+    QCOMPARE(logger.messagesSince(-1).size(), 1);
+    QCOMPARE(logger.messagesSince(-1).first().id, 0);
+}
+
+void TestLogger::recordAndEcho()
+{
+    Logger &logger = Logger::instance();
+    const int id = clearedNextId();
     QSignalSpy spy(&logger, &Logger::newLogMessage);
     g_debugLines.clear();
     const auto previous = qInstallMessageHandler(captureDebug);
@@ -44,7 +71,7 @@ void TestLogger::firstRecordAndEcho()
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), 1);
     const Logger::Message &m = records.first();
-    QCOMPARE(m.id, 0);
+    QCOMPARE(m.id, id);
     QCOMPARE(m.level, 1);
     QCOMPARE(m.category, 4);
     QCOMPARE(m.message, QStringLiteral("say \"hi\""));
@@ -52,7 +79,7 @@ void TestLogger::firstRecordAndEcho()
     QCOMPARE(m.threadId, QThread::currentThreadId());
 
     QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<Logger::Message>().id, 0);
+    QCOMPARE(spy.at(0).at(0).value<Logger::Message>().id, id);
     // The debug stream quotes and escapes the text.
     QCOMPARE(g_debugLines, QStringList{QStringLiteral("\"say \\\"hi\\\"\"")});
 }
@@ -60,29 +87,33 @@ void TestLogger::firstRecordAndEcho()
 void TestLogger::boundKeepsNewest()
 {
     Logger &logger = Logger::instance();
+    const int start = clearedNextId();
+    const int calls = Logger::kMaxRecords + 1;
     const auto previous = qInstallMessageHandler(captureDebug);
-    for (int i = 1; i < 20000; ++i)
-        logger.log(QString::number(i), 1, 4);
+    for (int i = 0; i < calls; ++i)
+        logger.log(QString::number(start + i), 1, 4);
     qInstallMessageHandler(previous);
 
-    // 20 000 calls in all (ids 0..19 999); the oldest one is gone.
+    // One call more than is kept: the oldest one is gone.
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), Logger::kMaxRecords);
-    QCOMPARE(records.first().id, 1);
-    QCOMPARE(records.last().id, 19999);
-    QCOMPARE(records.last().message, QStringLiteral("19999"));
+    QCOMPARE(records.first().id, start + 1);
+    QCOMPARE(records.last().id, start + calls - 1);
+    QCOMPARE(records.last().message, QString::number(start + calls - 1));
 }
 
 void TestLogger::messagesSinceWindow()
 {
     Logger &logger = Logger::instance();
-    logger.clear();
+    const int start = clearedNextId();
     QVERIFY(logger.messagesSince(-1).isEmpty());
+    const auto previous = qInstallMessageHandler(captureDebug);
     for (int i = 0; i < 5; ++i)
         logger.log(QStringLiteral("w%1").arg(i), 1, 4);
+    qInstallMessageHandler(previous);
     const int last = logger.messagesSince(-1).last().id;
-    QCOMPARE(logger.messagesSince(-1).size(), 5);   // ids continue after clear
-    QCOMPARE(last, 20004);
+    QCOMPARE(logger.messagesSince(-1).size(), 5);
+    QCOMPARE(last, start + 4);   // ids continue after clear
 
     QVERIFY(logger.messagesSince(last).isEmpty());
     QVERIFY(logger.messagesSince(last + 10).isEmpty());
@@ -92,16 +123,14 @@ void TestLogger::messagesSinceWindow()
     QCOMPARE(lastTwo.at(1).message, QStringLiteral("w4"));
     // Further behind than what is kept: everything kept.
     QCOMPARE(logger.messagesSince(last - 5).size(), 5);
-    QCOMPARE(logger.messagesSince(3).size(), 5);
+    QCOMPARE(logger.messagesSince(start - 2).size(), 5);
 }
 
 void TestLogger::threadsGetConsecutiveIdsAndOwnThreadId()
 {
     Logger &logger = Logger::instance();
+    const int start = clearedNextId();
     const auto previous = qInstallMessageHandler(captureDebug);
-    logger.log(QStringLiteral("marker"), 1, 4);
-    const int start = logger.messagesSince(-1).last().id + 1;
-    logger.clear();
 
     constexpr int perThread = 2000;
     Qt::HANDLE workerIds[2] = {};

@@ -168,6 +168,8 @@ void TestController::resultCodes()
     }
     StatusRecorder status(m_engine.get());
     QCOMPARE(int(m_engine->connect()), result);
+    // Checks that no status comes: a refused connect starts nothing, so any
+    // status it emitted is already queued and a short wait delivers it.
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
     QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
@@ -196,7 +198,8 @@ void TestController::openVpnStatusAndCounts()
     m_engine->disconnect();
     QTRY_COMPARE(status.statuses.mid(2), QList<Status> {OpenConnectConnection::Disconnected});
     QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
-    // A vanished runner is nothing to stop.
+    // A vanished runner is nothing to stop (a status it caused would be
+    // queued at once: a short bounded wait shows it).
     m_engine->disconnect();
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 3);
@@ -255,7 +258,9 @@ void TestController::disconnectAsTheSessionEnds()
     m_engine->disconnect();
 
     QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
-    QTest::qWait(100);
+    // Checks that it stays so: the session has ended, so what it still had to
+    // say is queued already and a short bounded wait delivers it.
+    QTest::qWait(50);
     QCOMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
     QCOMPARE(status.statuses.mid(0, 2), QList<Status>({OpenConnectConnection::Connecting,
                                                        OpenConnectConnection::Disconnected}));
@@ -291,6 +296,7 @@ void TestController::commandChannelUnavailable()
     QCOMPARE(result, OpenConnectConnection::SetupFailed);
     QVERIFY(log.contains(QStringLiteral("invalid socket")));
     QVERIFY(log.contains(QStringLiteral("pipe setup fails")));
+    // Checks that no status comes: nothing was started (short bounded wait).
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
     // Nothing is left half set up: the next attempt goes ahead.
