@@ -97,8 +97,6 @@ void TestStatsIndicator::countersFollowEveryUpdateQueued()
     delete worker;
     QTRY_COMPARE(label(panel, "lblDownload")->text(), QStringLiteral("1.5 KB"));
     QCOMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1023 B"));
-    // The first update of the run also measures the round trip.
-    QTRY_COMPARE(label(panel, "lblPing")->text(), QStringLiteral("45 ms"));
 
     // Queued even from the GUI thread: nothing changes before the loop runs.
     emit controller->statsChanged(1099511627776ULL, 1048575);
