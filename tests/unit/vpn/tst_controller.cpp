@@ -74,7 +74,7 @@ private slots:
     void openConnectCancelledWhileConnecting();
     void disconnectAsTheSessionEnds();
     void commandChannelUnavailable();
-    // Last: it ends the controller's session handling for this process.
+    // Ends the application's event loop once; the controller works on after it.
     void quitWhileConnecting();
 
 private:
