@@ -7,7 +7,7 @@
 #   tools/run-each-test-function.sh [--build DIR] [--reverse] [CTEST FILTERS...]
 #
 # CTEST FILTERS select tests as for ctest, e.g. -L unit, -R tst_logger,
-# -LE e2e. Logs of failed runs are kept in DIR/each-function-logs.
+# -LE e2e. Logs of failed runs are kept in DIR/each-function-logs/<pid>.
 # Exit status: 0 when nothing failed, 1 otherwise.
 set -uo pipefail
 
@@ -23,8 +23,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-logs="$build/each-function-logs"
-rm -rf "$logs"
+# A folder per run: runs side by side do not touch each other's logs.
+logs="$build/each-function-logs/$$"
 mkdir -p "$logs"
 
 passed=0
@@ -103,4 +103,5 @@ if [ ${#failures[@]} -gt 0 ]; then
   printf '  %s\n' "${failures[@]}"
 fi
 echo "$passed passed, $failed failed, $skipped skipped"
+rmdir "$logs" 2>/dev/null
 [ "$failed" -eq 0 ]
