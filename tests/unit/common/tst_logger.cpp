@@ -1,6 +1,9 @@
 #include "common/logger.h"
 
+#include <QMutex>
 #include <QSet>
+
+#include <atomic>
 #include <QThread>
 #include <QtTest>
 
@@ -9,10 +12,12 @@ using namespace Varnel;
 namespace {
 
 QStringList g_debugLines;
+QMutex g_debugLock;   // the echo comes from every logging thread
 
 // Keeps the 20 000-record test quiet and lets a test see the debug echo.
 void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
+    const QMutexLocker locker(&g_debugLock);
     if (type == QtDebugMsg)
         g_debugLines.append(text);
 }
@@ -24,6 +29,7 @@ class TestLogger : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase() { qInstallMessageHandler(m_previousHandler); }
     void recordAndEcho();
     void boundKeepsNewest();
     void messagesSinceWindow();
@@ -31,15 +37,15 @@ private slots:
     void directReceiverMayReenter();
 
 private:
+    QtMessageHandler m_previousHandler = nullptr;
+
     // Empties the log and returns the id its next record gets (ids never
     // reset, so a test counts from here, whatever ran before it).
     static int clearedNextId()
     {
         Logger &logger = Logger::instance();
-        const auto previous = qInstallMessageHandler(captureDebug);
-        logger.log(QStringLiteral("marker"), 1, 4);
-        qInstallMessageHandler(previous);
-        const int next = logger.messagesSince(-1).last().id + 1;
+            logger.log(QStringLiteral("marker"), 1, 4);
+            const int next = logger.messagesSince(-1).last().id + 1;
         logger.clear();
         return next;
     }
@@ -48,11 +54,10 @@ private:
 // Runs before any test function: the process's first record has id 0.
 void TestLogger::initTestCase()
 {
+    m_previousHandler = qInstallMessageHandler(captureDebug);
     Logger &logger = Logger::instance();
     QVERIFY(logger.messagesSince(-1).isEmpty());
-    const auto previous = qInstallMessageHandler(captureDebug);
     logger.log(QStringLiteral("first"), 1, 4);
-    qInstallMessageHandler(previous);
     QCOMPARE(logger.messagesSince(-1).size(), 1);
     QCOMPARE(logger.messagesSince(-1).first().id, 0);
 }
@@ -63,10 +68,8 @@ void TestLogger::recordAndEcho()
     const int id = clearedNextId();
     QSignalSpy spy(&logger, &Logger::newLogMessage);
     g_debugLines.clear();
-    const auto previous = qInstallMessageHandler(captureDebug);
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     logger.log(QStringLiteral("say \"hi\""), 1, 4);
-    qInstallMessageHandler(previous);
 
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), 1);
@@ -89,10 +92,8 @@ void TestLogger::boundKeepsNewest()
     Logger &logger = Logger::instance();
     const int start = clearedNextId();
     const int calls = Logger::kMaxRecords + 1;
-    const auto previous = qInstallMessageHandler(captureDebug);
     for (int i = 0; i < calls; ++i)
         logger.log(QString::number(start + i), 1, 4);
-    qInstallMessageHandler(previous);
 
     // One call more than is kept: the oldest one is gone.
     const auto records = logger.messagesSince(-1);
@@ -107,10 +108,8 @@ void TestLogger::messagesSinceWindow()
     Logger &logger = Logger::instance();
     const int start = clearedNextId();
     QVERIFY(logger.messagesSince(-1).isEmpty());
-    const auto previous = qInstallMessageHandler(captureDebug);
     for (int i = 0; i < 5; ++i)
         logger.log(QStringLiteral("w%1").arg(i), 1, 4);
-    qInstallMessageHandler(previous);
     const int last = logger.messagesSince(-1).last().id;
     QCOMPARE(logger.messagesSince(-1).size(), 5);
     QCOMPARE(last, start + 4);   // ids continue after clear
@@ -130,14 +129,19 @@ void TestLogger::threadsGetConsecutiveIdsAndOwnThreadId()
 {
     Logger &logger = Logger::instance();
     const int start = clearedNextId();
-    const auto previous = qInstallMessageHandler(captureDebug);
 
     constexpr int perThread = 2000;
     Qt::HANDLE workerIds[2] = {};
     std::unique_ptr<QThread> threads[2];
+    // Both run before either logs: they overlap, and a finished thread's id
+    // cannot be handed to the other.
+    std::atomic<int> running{0};
     for (int t = 0; t < 2; ++t) {
-        threads[t].reset(QThread::create([&logger, &workerIds, t] {
+        threads[t].reset(QThread::create([&logger, &workerIds, &running, t] {
             workerIds[t] = QThread::currentThreadId();
+            ++running;
+            while (running.load() < 2)
+                QThread::yieldCurrentThread();
             for (int i = 0; i < perThread; ++i)
                 logger.log(QString::number(t), 1, 4);
         }));
@@ -145,7 +149,6 @@ void TestLogger::threadsGetConsecutiveIdsAndOwnThreadId()
     }
     for (auto &thread : threads)
         QVERIFY(thread->wait(30000));
-    qInstallMessageHandler(previous);
 
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), 2 * perThread);
@@ -169,9 +172,7 @@ void TestLogger::directReceiverMayReenter()
                 logger.log(QStringLiteral("from receiver"), 1, 4);
             }
         }, Qt::DirectConnection);
-    const auto previous = qInstallMessageHandler(captureDebug);
     logger.log(QStringLiteral("outer"), 1, 4);
-    qInstallMessageHandler(previous);
     disconnect(connection);
 
     QCOMPARE(seenBySlot, 1);
