@@ -149,8 +149,7 @@ void TestEngineOpenVpn::wrongPassword()
     QVERIFY(!recorder.statuses.contains(Connection::Connected));
     // OpenVPN exits after the refusal as well: still one end only.
     QTRY_VERIFY_WITH_TIMEOUT(!runner(), 15000);
-    // Checks that no second end follows: the runner is gone, so anything it
-    // could still send is already queued; a short bounded wait delivers it.
+    // No second end may follow: the runner is gone, what it sent is queued already.
     QTest::qWait(50);
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
 }
@@ -168,8 +167,7 @@ void TestEngineOpenVpn::processKilled()
     QTRY_VERIFY(current.isNull());
     // The controller holds no dangling runner: a disconnect is harmless.
     m_engine->disconnect();
-    // Checks that nothing follows: a status from this disconnect would be
-    // queued at once, so a short bounded wait is enough to see it.
+    // Nothing may follow: a status from this disconnect would be queued at once.
     QTest::qWait(50);
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
     QVERIFY(!EngineLab::targetReachable(1000));

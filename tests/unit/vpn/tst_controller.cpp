@@ -168,8 +168,7 @@ void TestController::resultCodes()
     }
     StatusRecorder status(m_engine.get());
     QCOMPARE(int(m_engine->connect()), result);
-    // Checks that no status comes: a refused connect starts nothing, so any
-    // status it emitted is already queued and a short wait delivers it.
+    // No status may come: a refused connect starts nothing, so one would be queued already.
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
     QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
@@ -198,8 +197,7 @@ void TestController::openVpnStatusAndCounts()
     m_engine->disconnect();
     QTRY_COMPARE(status.statuses.mid(2), QList<Status> {OpenConnectConnection::Disconnected});
     QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
-    // A vanished runner is nothing to stop (a status it caused would be
-    // queued at once: a short bounded wait shows it).
+    // A vanished runner is nothing to stop (a status would be queued at once).
     m_engine->disconnect();
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 3);
@@ -258,8 +256,7 @@ void TestController::disconnectAsTheSessionEnds()
     m_engine->disconnect();
 
     QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
-    // Checks that it stays so: the session has ended, so what it still had to
-    // say is queued already and a short bounded wait delivers it.
+    // It must stay so: the ended session's last signals are queued already.
     QTest::qWait(50);
     QCOMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
     QCOMPARE(status.statuses.mid(0, 2), QList<Status>({OpenConnectConnection::Connecting,
@@ -296,7 +293,7 @@ void TestController::commandChannelUnavailable()
     QCOMPARE(result, OpenConnectConnection::SetupFailed);
     QVERIFY(log.contains(QStringLiteral("invalid socket")));
     QVERIFY(log.contains(QStringLiteral("pipe setup fails")));
-    // Checks that no status comes: nothing was started (short bounded wait).
+    // No status may come: nothing was started.
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
     // Nothing is left half set up: the next attempt goes ahead.
