@@ -11,10 +11,12 @@ PACKAGES=(
   libcpp-httplib-dev libssl-dev openssl
   # build-time resources: flags, country codes, animated spinner
   iso-flags-png-320x240 iso-codes imagemagick
-  # run time
-  openvpn vpnc-scripts iputils-ping nftables iproute2
+  # run time (ca-certificates: the system trust store for the verified TLS to the backend)
+  ca-certificates openvpn vpnc-scripts iputils-ping nftables iproute2
   # tests
   ocserv iperf3 xvfb xauth trayer x11-utils
+  # tools/run-each-test-function.sh reads ctest's test list (JSON)
+  jq
   # reference clients for the lab benchmarks and lab checks
   openconnect
 )

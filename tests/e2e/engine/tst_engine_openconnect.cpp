@@ -24,7 +24,7 @@ private slots:
     void wrongPassword();
     void cancelledDuringAttempt();
     void keyPinnedPerGateway();
-    void singleAuthGroup();   // first: the first group choice fetches the group's form
+    void singleAuthGroup();
     void twoAuthGroups();
     void serverKilledMidSession();
     void repeatedSessionsDoNotGrow();
@@ -34,6 +34,10 @@ private:
     void disconnectAndWait(StatusRecorder &recorder);
 
     std::shared_ptr<Connection> m_engine;
+    // Whether a group was chosen earlier in this process: the choice is
+    // kept for the life of the process, so only the first one makes the
+    // library fetch the group's own form.
+    bool m_groupChosen = false;
 };
 
 void TestEngineOpenConnect::initTestCase()
@@ -182,9 +186,11 @@ void TestEngineOpenConnect::singleAuthGroup()
     StatusRecorder recorder(m_engine.get());
     const LogWatch log;
     QCOMPARE(attempt(recorder, server.gateway()), Connection::Connected);
-    // The first form only chose the group (the library fetched that group's
-    // form); the second one was filled.
-    QCOMPARE(log.lines().count(QStringLiteral("Please enter your username.")), 2);
+    // The process's first choice: the first form only chose the group (the
+    // library fetched that group's form), the second one was filled. After
+    // an earlier choice the first form is filled at once.
+    QCOMPARE(log.lines().count(QStringLiteral("Please enter your username.")), m_groupChosen ? 1 : 2);
+    m_groupChosen = true;
     QCOMPARE(log.lines().count(QStringLiteral("Text form: username")), 1);
     QCOMPARE(log.lines().count(QStringLiteral("Select form: group_list")), 1);
     QVERIFY(EngineLab::targetReachableSoon());
@@ -208,6 +214,7 @@ void TestEngineOpenConnect::twoAuthGroups()
 
     m_engine->server()->groupName = QStringLiteral("guests");
     QCOMPARE(attempt(recorder, server.gateway()), Connection::Connected);
+    m_groupChosen = true;
     QVERIFY(EngineLab::targetReachableSoon());
     disconnectAndWait(recorder);
 }

@@ -114,13 +114,20 @@ void TestEngineOpenVpn::sessionLifecycle()
 
     // Counts once a second: tx is what was sent, rx what was received.
     QTRY_VERIFY_WITH_TIMEOUT(!recorder.stats.isEmpty(), 5000);
-    auto latest = [&] { return recorder.stats.last(); };
+    // The counts of a transfer are in the first report made after it ended:
+    // reports queued while iperf ran are taken first, then two more awaited
+    // (the first of them may still have been made during the transfer).
+    auto reportAfterNow = [&] {
+        QCoreApplication::processEvents();
+        const int seen = recorder.stats.size();
+        return QTest::qWaitFor([&] { return recorder.stats.size() >= seen + 2; }, 5000);
+    };
     QVERIFY(transfer(false));
-    QTest::qWait(1500);
-    const auto afterUpload = latest();
+    QVERIFY(reportAfterNow());
+    const auto afterUpload = recorder.stats.last();
     QVERIFY(transfer(true));
-    QTest::qWait(1500);
-    const auto afterDownload = latest();
+    QVERIFY(reportAfterNow());
+    const auto afterDownload = recorder.stats.last();
     const quint64 sentInUpload = afterUpload.first;
     const quint64 receivedInDownload = afterDownload.second - afterUpload.second;
     const quint64 sentInDownload = afterDownload.first - afterUpload.first;
@@ -142,7 +149,8 @@ void TestEngineOpenVpn::wrongPassword()
     QVERIFY(!recorder.statuses.contains(Connection::Connected));
     // OpenVPN exits after the refusal as well: still one end only.
     QTRY_VERIFY_WITH_TIMEOUT(!runner(), 15000);
-    QTest::qWait(500);
+    // No second end may follow: the runner is gone, what it sent is queued already.
+    QTest::qWait(50);
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
 }
 
@@ -159,7 +167,8 @@ void TestEngineOpenVpn::processKilled()
     QTRY_VERIFY(current.isNull());
     // The controller holds no dangling runner: a disconnect is harmless.
     m_engine->disconnect();
-    QTest::qWait(200);
+    // Nothing may follow: a status from this disconnect would be queued at once.
+    QTest::qWait(50);
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
     QVERIFY(!EngineLab::targetReachable(1000));
 }

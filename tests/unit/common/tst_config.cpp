@@ -19,6 +19,8 @@ public:
     }
 
 private slots:
+    void initTestCase();
+    void init();
     void freshProfileDefaults();
     void loadAndSaveUseTheStoredNames();
     void favouritesFollowTheAccount();
@@ -37,11 +39,26 @@ private:
     const QString m_fileName;
 };
 
-void TestConfig::freshProfileDefaults()
+void TestConfig::initTestCase()
 {
+    // Before the first load of the run the active server is unset.
+    QCOMPARE(Config::instance()->activeServer(), -1);
+}
+
+// Every test starts from a missing file and the store's defaults in memory.
+void TestConfig::init()
+{
+    QFile::remove(m_fileName);
     QVERIFY(!QFile::exists(m_fileName));
     auto config = Config::instance();
-    QCOMPARE(config->activeServer(), -1);   // before load
+    config->setServerHash(QString());
+    config->setAutoLogin(true);   // reads no favourites from the missing file
+    config->load();
+}
+
+void TestConfig::freshProfileDefaults()
+{
+    auto config = Config::instance();
     config->load();
 
     QCOMPARE(config->activeServer(), 0);
@@ -104,7 +121,7 @@ void TestConfig::favouritesFollowTheAccount()
 
     login(QStringLiteral("userA"));
     QCOMPARE(config->autoLogin(), true);
-    QCOMPARE(config->favourites(), none);   // leftovers of the previous test are dropped
+    QCOMPARE(config->favourites(), none);
     config->addFavourite(3);
     config->addFavourite(7);
     config->addFavourite(3);
@@ -183,6 +200,7 @@ void TestConfig::fileIsOwnerOnly()
         [&] { config->setAutoLogin(false); },
     };
     for (const auto &write : writes) {
+        write();
         QVERIFY(QFile::setPermissions(m_fileName, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
                                                        | QFile::ReadOther));
         write();

@@ -1,6 +1,9 @@
 #include "common/logger.h"
 
+#include <QMutex>
 #include <QSet>
+
+#include <atomic>
 #include <QThread>
 #include <QtTest>
 
@@ -9,10 +12,12 @@ using namespace Varnel;
 namespace {
 
 QStringList g_debugLines;
+QMutex g_debugLock;   // the echo comes from every logging thread
 
 // Keeps the 20 000-record test quiet and lets a test see the debug echo.
 void captureDebug(QtMsgType type, const QMessageLogContext &, const QString &text)
 {
+    const QMutexLocker locker(&g_debugLock);
     if (type == QtDebugMsg)
         g_debugLines.append(text);
 }
@@ -23,28 +28,53 @@ class TestLogger : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstRecordAndEcho();
+    void initTestCase();
+    void cleanupTestCase() { qInstallMessageHandler(m_previousHandler); }
+    void recordAndEcho();
     void boundKeepsNewest();
     void messagesSinceWindow();
     void threadsGetConsecutiveIdsAndOwnThreadId();
     void directReceiverMayReenter();
+
+private:
+    QtMessageHandler m_previousHandler = nullptr;
+
+    // Empties the log and returns the id its next record gets (ids never
+    // reset, so a test counts from here, whatever ran before it).
+    static int clearedNextId()
+    {
+        Logger &logger = Logger::instance();
+            logger.log(QStringLiteral("marker"), 1, 4);
+            const int next = logger.messagesSince(-1).last().id + 1;
+        logger.clear();
+        return next;
+    }
 };
 
-// Must run first: the logger is process-wide and its ids never reset.
-void TestLogger::firstRecordAndEcho()
+// Runs before any test function: the process's first record has id 0.
+void TestLogger::initTestCase()
+{
+    m_previousHandler = qInstallMessageHandler(captureDebug);
+    Logger &logger = Logger::instance();
+    QVERIFY(logger.messagesSince(-1).isEmpty());
+    logger.log(QStringLiteral("first"), 1, 4);
+    QCOMPARE(logger.messagesSince(-1).size(), 1);
+    QCOMPARE(logger.messagesSince(-1).first().id, 0);
+}
+
+void TestLogger::recordAndEcho()
 {
     Logger &logger = Logger::instance();
+    const int id = clearedNextId();
     QSignalSpy spy(&logger, &Logger::newLogMessage);
     g_debugLines.clear();
-    const auto previous = qInstallMessageHandler(captureDebug);
     const qint64 before = QDateTime::currentMSecsSinceEpoch();
     logger.log(QStringLiteral("say \"hi\""), 1, 4);
-    qInstallMessageHandler(previous);
 
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), 1);
     const Logger::Message &m = records.first();
-    QCOMPARE(m.id, 0);
+    QCOMPARE(m.id, id);
     QCOMPARE(m.level, 1);
     QCOMPARE(m.category, 4);
     QCOMPARE(m.message, QStringLiteral("say \"hi\""));
@@ -52,7 +82,7 @@ void TestLogger::firstRecordAndEcho()
     QCOMPARE(m.threadId, QThread::currentThreadId());
 
     QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<Logger::Message>().id, 0);
+    QCOMPARE(spy.at(0).at(0).value<Logger::Message>().id, id);
     // The debug stream quotes and escapes the text.
     QCOMPARE(g_debugLines, QStringList{QStringLiteral("\"say \\\"hi\\\"\"")});
 }
@@ -60,29 +90,29 @@ void TestLogger::firstRecordAndEcho()
 void TestLogger::boundKeepsNewest()
 {
     Logger &logger = Logger::instance();
-    const auto previous = qInstallMessageHandler(captureDebug);
-    for (int i = 1; i < 20000; ++i)
-        logger.log(QString::number(i), 1, 4);
-    qInstallMessageHandler(previous);
+    const int start = clearedNextId();
+    const int calls = Logger::kMaxRecords + 1;
+    for (int i = 0; i < calls; ++i)
+        logger.log(QString::number(start + i), 1, 4);
 
-    // 20 000 calls in all (ids 0..19 999); the oldest one is gone.
+    // One call more than is kept: the oldest one is gone.
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), Logger::kMaxRecords);
-    QCOMPARE(records.first().id, 1);
-    QCOMPARE(records.last().id, 19999);
-    QCOMPARE(records.last().message, QStringLiteral("19999"));
+    QCOMPARE(records.first().id, start + 1);
+    QCOMPARE(records.last().id, start + calls - 1);
+    QCOMPARE(records.last().message, QString::number(start + calls - 1));
 }
 
 void TestLogger::messagesSinceWindow()
 {
     Logger &logger = Logger::instance();
-    logger.clear();
+    const int start = clearedNextId();
     QVERIFY(logger.messagesSince(-1).isEmpty());
     for (int i = 0; i < 5; ++i)
         logger.log(QStringLiteral("w%1").arg(i), 1, 4);
     const int last = logger.messagesSince(-1).last().id;
-    QCOMPARE(logger.messagesSince(-1).size(), 5);   // ids continue after clear
-    QCOMPARE(last, 20004);
+    QCOMPARE(logger.messagesSince(-1).size(), 5);
+    QCOMPARE(last, start + 4);   // ids continue after clear
 
     QVERIFY(logger.messagesSince(last).isEmpty());
     QVERIFY(logger.messagesSince(last + 10).isEmpty());
@@ -92,23 +122,26 @@ void TestLogger::messagesSinceWindow()
     QCOMPARE(lastTwo.at(1).message, QStringLiteral("w4"));
     // Further behind than what is kept: everything kept.
     QCOMPARE(logger.messagesSince(last - 5).size(), 5);
-    QCOMPARE(logger.messagesSince(3).size(), 5);
+    QCOMPARE(logger.messagesSince(start - 2).size(), 5);
 }
 
 void TestLogger::threadsGetConsecutiveIdsAndOwnThreadId()
 {
     Logger &logger = Logger::instance();
-    const auto previous = qInstallMessageHandler(captureDebug);
-    logger.log(QStringLiteral("marker"), 1, 4);
-    const int start = logger.messagesSince(-1).last().id + 1;
-    logger.clear();
+    const int start = clearedNextId();
 
     constexpr int perThread = 2000;
     Qt::HANDLE workerIds[2] = {};
     std::unique_ptr<QThread> threads[2];
+    // Both run before either logs: they overlap, and a finished thread's id
+    // cannot be handed to the other.
+    std::atomic<int> running{0};
     for (int t = 0; t < 2; ++t) {
-        threads[t].reset(QThread::create([&logger, &workerIds, t] {
+        threads[t].reset(QThread::create([&logger, &workerIds, &running, t] {
             workerIds[t] = QThread::currentThreadId();
+            ++running;
+            while (running.load() < 2)
+                QThread::yieldCurrentThread();
             for (int i = 0; i < perThread; ++i)
                 logger.log(QString::number(t), 1, 4);
         }));
@@ -116,7 +149,6 @@ void TestLogger::threadsGetConsecutiveIdsAndOwnThreadId()
     }
     for (auto &thread : threads)
         QVERIFY(thread->wait(30000));
-    qInstallMessageHandler(previous);
 
     const auto records = logger.messagesSince(-1);
     QCOMPARE(records.size(), 2 * perThread);
@@ -140,9 +172,7 @@ void TestLogger::directReceiverMayReenter()
                 logger.log(QStringLiteral("from receiver"), 1, 4);
             }
         }, Qt::DirectConnection);
-    const auto previous = qInstallMessageHandler(captureDebug);
     logger.log(QStringLiteral("outer"), 1, 4);
-    qInstallMessageHandler(previous);
     disconnect(connection);
 
     QCOMPARE(seenBySlot, 1);

@@ -11,56 +11,54 @@ class TestDeviceInfo : public QObject
 {
     Q_OBJECT
 private slots:
-    void readsTrimmedValues();
-    void unreadableOrEmptyIsUnknownAndLogged();
-
-private:
-    static bool put(const QString &fileName, const QByteArray &bytes)
-    {
-        QFile f(fileName);
-        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-    }
-    static int lastLogId()
-    {
-        const auto all = Logger::instance().messagesSince(-1);
-        return all.isEmpty() ? -1 : all.last().id;
-    }
+    void readsTrimmedValuesElseUnknownAndLogged_data();
+    void readsTrimmedValuesElseUnknownAndLogged();
 };
 
-void TestDeviceInfo::readsTrimmedValues()
+void TestDeviceInfo::readsTrimmedValuesElseUnknownAndLogged_data()
 {
-    QTemporaryDir dmi;
-    QVERIFY(put(dmi.filePath("sys_vendor"), "LENOVO \n"));
-    QVERIFY(put(dmi.filePath("product_name"), "  ThinkPad X1 Carbon Gen 9\n"));
-    const int before = lastLogId();
-    const DeviceInfo info = deviceInfoFrom(dmi.path());
-    QCOMPARE(info.manufacturer, QStringLiteral("LENOVO"));
-    QCOMPARE(info.model, QStringLiteral("ThinkPad X1 Carbon Gen 9"));
-    QVERIFY(Logger::instance().messagesSince(before).isEmpty());
+    // A null content: the file is missing.
+    QTest::addColumn<QByteArray>("vendorFile");
+    QTest::addColumn<QByteArray>("productFile");
+    QTest::addColumn<QString>("manufacturer");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QStringList>("logged");   // files named in the log, in order
+    QTest::newRow("trimmed") << QByteArray("LENOVO \n") << QByteArray("  ThinkPad X1 Carbon Gen 9\n") << "LENOVO"
+                             << "ThinkPad X1 Carbon Gen 9" << QStringList();
+    QTest::newRow("vendor missing, model blank") << QByteArray() << QByteArray(" \n") << "Unknown" << "Unknown"
+                                                 << QStringList({"sys_vendor", "product_name"});
+    QTest::newRow("no such directory") << QByteArray() << QByteArray() << "Unknown" << "Unknown"
+                                       << QStringList({"sys_vendor", "product_name"});
 }
 
-void TestDeviceInfo::unreadableOrEmptyIsUnknownAndLogged()
+void TestDeviceInfo::readsTrimmedValuesElseUnknownAndLogged()
 {
+    QFETCH(QByteArray, vendorFile);
+    QFETCH(QByteArray, productFile);
+    QFETCH(QStringList, logged);
     QTemporaryDir dmi;
-    QVERIFY(put(dmi.filePath("product_name"), " \n"));   // vendor missing, model blank
-    const int before = lastLogId();
-    const DeviceInfo info = deviceInfoFrom(dmi.path());
-    QCOMPARE(info.manufacturer, QStringLiteral("Unknown"));
-    QCOMPARE(info.model, QStringLiteral("Unknown"));
-
-    const auto logged = Logger::instance().messagesSince(before);
-    QCOMPARE(logged.size(), 2);
-    QVERIFY2(logged.at(0).message.contains(dmi.filePath("sys_vendor")), qPrintable(logged.at(0).message));
-    QVERIFY2(logged.at(1).message.contains(dmi.filePath("product_name")), qPrintable(logged.at(1).message));
-    for (const auto &m : logged) {
-        QCOMPARE(m.level, 1);
-        QCOMPARE(m.category, 4);
+    const bool noDirectory = vendorFile.isNull() && productFile.isNull();
+    const QString dir = noDirectory ? dmi.filePath("absent") : dmi.path();
+    for (const auto &[name, bytes] : {std::pair<const char *, QByteArray>{"sys_vendor", vendorFile},
+                                      {"product_name", productFile}}) {
+        QFile f(dmi.filePath(QLatin1String(name)));
+        QVERIFY(bytes.isNull() || (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()));
     }
+    const auto all = Logger::instance().messagesSince(-1);
+    const int before = all.isEmpty() ? -1 : all.last().id;
 
-    // A directory that does not exist at all behaves the same.
-    const DeviceInfo none = deviceInfoFrom(dmi.filePath("absent"));
-    QCOMPARE(none.manufacturer, QStringLiteral("Unknown"));
-    QCOMPARE(none.model, QStringLiteral("Unknown"));
+    const DeviceInfo info = deviceInfoFrom(dir);
+    QTEST(info.manufacturer, "manufacturer");
+    QTEST(info.model, "model");
+
+    const auto messages = Logger::instance().messagesSince(before);
+    QCOMPARE(messages.size(), logged.size());
+    for (int i = 0; i < logged.size(); ++i) {
+        const QString path = dir + QLatin1Char('/') + logged.at(i);
+        QVERIFY2(messages.at(i).message.contains(path), qPrintable(messages.at(i).message));
+        QCOMPARE(messages.at(i).level, 1);
+        QCOMPARE(messages.at(i).category, 4);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDeviceInfo)

@@ -74,7 +74,7 @@ private slots:
     void openConnectCancelledWhileConnecting();
     void disconnectAsTheSessionEnds();
     void commandChannelUnavailable();
-    // Last: it ends the controller's session handling for this process.
+    // Ends the application's event loop once; the controller works on after it.
     void quitWhileConnecting();
 
 private:
@@ -168,6 +168,7 @@ void TestController::resultCodes()
     }
     StatusRecorder status(m_engine.get());
     QCOMPARE(int(m_engine->connect()), result);
+    // No status may come: a refused connect starts nothing, so one would be queued already.
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
     QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
@@ -196,7 +197,7 @@ void TestController::openVpnStatusAndCounts()
     m_engine->disconnect();
     QTRY_COMPARE(status.statuses.mid(2), QList<Status> {OpenConnectConnection::Disconnected});
     QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
-    // A vanished runner is nothing to stop.
+    // A vanished runner is nothing to stop (a status would be queued at once).
     m_engine->disconnect();
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 3);
@@ -255,7 +256,8 @@ void TestController::disconnectAsTheSessionEnds()
     m_engine->disconnect();
 
     QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
-    QTest::qWait(100);
+    // It must stay so: the ended session's last signals are queued already.
+    QTest::qWait(50);
     QCOMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
     QCOMPARE(status.statuses.mid(0, 2), QList<Status>({OpenConnectConnection::Connecting,
                                                        OpenConnectConnection::Disconnected}));
@@ -291,6 +293,7 @@ void TestController::commandChannelUnavailable()
     QCOMPARE(result, OpenConnectConnection::SetupFailed);
     QVERIFY(log.contains(QStringLiteral("invalid socket")));
     QVERIFY(log.contains(QStringLiteral("pipe setup fails")));
+    // No status may come: nothing was started.
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
     // Nothing is left half set up: the next attempt goes ahead.
