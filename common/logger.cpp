@@ -1,7 +1,7 @@
 #include "common/logger.h"
 
-#include <QDateTime>
 #include <QByteArray>
+#include <QDateTime>
 #include <QDebug>
 #include <QMutexLocker>
 #include <QThread>

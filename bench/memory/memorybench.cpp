@@ -368,18 +368,24 @@ int main(int argc, char *argv[])
     certs.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     certs.setStandardOutputFile(QProcess::nullDevice());
     certs.start(QStringLiteral("bash"), {QStringLiteral(VARNEL_MAKE_CERTS), certDir});
-    if (!certs.waitForFinished(30000) || certs.exitCode() != 0)
-        return fail("make-certs.sh failed"), 1;
+    if (!certs.waitForFinished(30000) || certs.exitCode() != 0) {
+        fail("make-certs.sh failed");
+        return 1;
+    }
 
     const QString bigData = work.filePath("servers.json");
     QProcess datagen;
     datagen.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     datagen.setStandardOutputFile(QProcess::nullDevice());
     datagen.start(QStringLiteral(VARNEL_DATAGEN), {"--servers", QString::number(servers), "--out", bigData});
-    if (!datagen.waitForFinished(60000) || datagen.exitCode() != 0)
-        return fail("varnel-refbackend-datagen failed"), 1;
-    if (!hasDemoAccount(bigData))
-        return fail("the generated data set has no demo/demo123 account"), 1;
+    if (!datagen.waitForFinished(60000) || datagen.exitCode() != 0) {
+        fail("varnel-refbackend-datagen failed");
+        return 1;
+    }
+    if (!hasDemoAccount(bigData)) {
+        fail("the generated data set has no demo/demo123 account");
+        return 1;
+    }
 
     out << "client memory (" << VARNELVPN_EXECUTABLE << ", offscreen), " << runs << " runs each\n";
     bool ok = true;
