@@ -11,8 +11,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <memory>
-
 namespace Varnel {
 
 namespace {
@@ -106,12 +104,11 @@ QByteArray BaseHttpRequest::post(const QString &url, const QByteArray &body, int
     }
 
     // A manager of its own per POST, so no cookie or connection state carries
-    // over between operations; released with its reply once read, at once:
-    // a login reply's buffers run to megabytes, and the caller releases the
-    // freed heap before the event loop would get to a deferred deletion.
-    const std::unique_ptr<QNetworkAccessManager> manager = std::make_unique<QNetworkAccessManager>();
+    // over between operations; released with its reply once read.
+    auto *manager = new QNetworkAccessManager(this);
     QNetworkReply *reply = manager->post(request, body);
     const bool timedOut = waitFor(reply);
+    manager->deleteLater();
 
     qDebug() << "reply->error()::::::::" << reply->error();
     if (reply->error() != QNetworkReply::NoError) {
