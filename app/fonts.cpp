@@ -1,6 +1,8 @@
 #include "app/fonts.h"
 
+#include <QFile>
 #include <QFontDatabase>
+#include <QResource>
 
 namespace Varnel {
 
@@ -17,11 +19,30 @@ QStringList montserratFonts()
     return files;
 }
 
+namespace {
+
+// A face compiled in without compression is handed over in place: resources
+// stay mapped for the whole process, whereas a file name makes the font
+// database keep a heap copy of every face and read the drawn ones once more.
+QByteArray faceData(const QString &file)
+{
+    const QResource resource(file);
+    if (resource.isValid() && resource.compressionAlgorithm() == QResource::NoCompression && resource.size() > 0)
+        return QByteArray::fromRawData(reinterpret_cast<const char *>(resource.data()), int(resource.size()));
+    QFile face(file);
+    if (!face.open(QIODevice::ReadOnly))
+        return {};
+    return face.readAll();
+}
+
+} // namespace
+
 int registerFonts(const QStringList &files)
 {
     int added = 0;
     for (const QString &file : files) {
-        if (QFontDatabase::addApplicationFont(file) < 0)
+        const QByteArray data = faceData(file);
+        if (data.isEmpty() || QFontDatabase::addApplicationFontFromData(data) < 0)
             break;
         ++added;
     }

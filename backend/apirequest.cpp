@@ -12,6 +12,7 @@
 #include "common/logger.h"
 #include "common/settingsstore.h"
 #include "platform/deviceinfo.h"
+#include "platform/heaprelease.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -210,24 +211,31 @@ int ApiRequest::login(const QString &username, const QString &password)
         {QStringLiteral("osPlatform"), QSysInfo::productType()},
     };
 
-    // An automatic login is answered from the reply of the last network
-    // login. A reply runs to megabytes with thousands of servers, so it is
-    // parsed once and its text is kept for the log instead of re-serialised.
-    QByteArray text;
-    QJsonDocument reply;
-    if (Config::instance()->autoLogin()) {
-        text = LoginCache::readText();
-        reply = QJsonDocument::fromJson(text);
+    int result = 0;
+    {
+        // An automatic login is answered from the reply of the last network
+        // login. A reply runs to megabytes with thousands of servers, so it is
+        // parsed once and its text is kept for the log instead of re-serialised.
+        QByteArray text;
+        QJsonDocument reply;
+        if (Config::instance()->autoLogin()) {
+            text = LoginCache::readText();
+            reply = QJsonDocument::fromJson(text);
+        }
+        if (reply.isEmpty()) {
+            int status = 0;   // the reply decides, whatever the status
+            const QByteArray body = post(m_endpoints.login, formBody(form), status, headers);
+            text = decodeReplyText(body);
+            reply = QJsonDocument::fromJson(text);
+            // A reply that is not JSON leaves the cache empty.
+            LoginCache::writeText(reply.isNull() ? QByteArray() : text);
+        }
+        result = applyLoginReply(reply, text);
     }
-    if (reply.isEmpty()) {
-        int status = 0;   // the reply decides, whatever the status
-        const QByteArray body = post(m_endpoints.login, formBody(form), status, headers);
-        text = decodeReplyText(body);
-        reply = QJsonDocument::fromJson(text);
-        // A reply that is not JSON leaves the cache empty.
-        LoginCache::writeText(reply.isNull() ? QByteArray() : text);
-    }
-    return applyLoginReply(reply, text);
+    // The body, the text, the document and the log copies of a large reply
+    // are freed by now; without this the heap keeps their pages.
+    releaseFreeHeap();
+    return result;
 }
 
 int ApiRequest::applyLoginReply(const QJsonDocument &reply, const QByteArray &text)

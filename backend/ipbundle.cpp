@@ -3,6 +3,7 @@
 #include "backend/jsonfields.h"
 
 #include <QJsonArray>
+#include <QSet>
 
 namespace Varnel {
 
@@ -14,6 +15,36 @@ bool kept(const IPBundle &b)
 {
     return b.type() == 1 || (b.type() == 2 && b.connectionType() == 1);
 }
+
+// Entries repeat most of their texts (country, type, site, the OpenVPN
+// template in config); equal texts of one list share one string instead of
+// a copy per entry. Addresses and names differ per entry and are left alone.
+class TextPool
+{
+public:
+    QString shared(const QString &text)
+    {
+        const auto it = m_texts.constFind(text);
+        if (it != m_texts.cend())
+            return *it;
+        m_texts.insert(text);
+        return text;
+    }
+
+    void share(IPBundle &b)
+    {
+        b.setBundleName(shared(b.bundleName()));
+        b.setNote(shared(b.note()));
+        b.setConfig(shared(b.config()));
+        b.setTypeTxt(shared(b.typeTxt()));
+        b.setSite(shared(b.site()));
+        b.setPlatform(shared(b.platform()));
+        b.setCountryName(shared(b.countryName()));
+    }
+
+private:
+    QSet<QString> m_texts;
+};
 
 } // namespace
 
@@ -49,10 +80,13 @@ IPBundleList bundlesFromReply(const QJsonObject &reply)
     const QJsonArray entries = reply.value(QLatin1String("ip_bundle")).toArray();
     IPBundleList list;
     list.reserve(entries.size());
+    TextPool pool;
     for (const QJsonValue &entry : entries) {
         std::shared_ptr<IPBundle> bundle = IPBundle::fromJson(entry.toObject());
-        if (kept(*bundle))
+        if (kept(*bundle)) {
+            pool.share(*bundle);
             list.append(std::move(bundle));
+        }
     }
     return list;
 }

@@ -1,5 +1,6 @@
 #include "common/logger.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QDebug>
 #include <QMutexLocker>
@@ -9,6 +10,40 @@
 #include <iterator>
 
 namespace Varnel {
+
+namespace {
+
+// Texts from this length on are kept compressed; shorter ones gain little.
+constexpr int kPackFrom = 16 * 1024;
+// Fastest zlib level: logging runs on the caller's thread, and JSON text
+// shrinks to a tenth even so.
+constexpr int kPackLevel = 1;
+
+} // namespace
+
+Logger::Stored Logger::store(const Message &record)
+{
+    Stored stored;
+    stored.record = record;
+    if (record.message.size() >= kPackFrom) {
+        // UTF-16 code units as they are, so that any text comes back unchanged.
+        stored.packed = qCompress(reinterpret_cast<const uchar *>(record.message.constData()),
+                                  record.message.size() * int(sizeof(QChar)), kPackLevel);
+        stored.packed.squeeze();   // qCompress leaves the worst-case capacity
+        stored.record.message = QString();
+    }
+    return stored;
+}
+
+Logger::Message Logger::restore(const Stored &stored)
+{
+    if (stored.packed.isEmpty())
+        return stored.record;
+    Message record = stored.record;
+    const QByteArray units = qUncompress(stored.packed);
+    record.message = QString(reinterpret_cast<const QChar *>(units.constData()), units.size() / int(sizeof(QChar)));
+    return record;
+}
 
 Logger::Logger()
 {
@@ -34,7 +69,7 @@ void Logger::log(const QString &message, const int &level, const int &category)
     record.id = ++m_lastId;
     record.threadId = QThread::currentThreadId();
 
-    m_records.push_back(record);
+    m_records.push_back(store(record));
     if (m_records.size() > size_t(kMaxRecords))
         m_records.pop_front();
 
@@ -61,7 +96,7 @@ QVector<Logger::Message> Logger::messagesSince(int lastId) const
         count = behind;
     QVector<Message> result;
     result.reserve(int(count));
-    std::copy(m_records.end() - count, m_records.end(), std::back_inserter(result));
+    std::transform(m_records.end() - count, m_records.end(), std::back_inserter(result), restore);
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMetaType>
+#include <QByteArray>
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QString>
@@ -44,9 +45,18 @@ private:
     // Recursive, and one lock for reading and writing: a receiver connected
     // directly runs under it and may read or log again (a recursive
     // QReadWriteLock cannot take a read lock while holding its write lock).
+    // A record as kept. A long text (a login reply of thousands of servers
+    // runs to megabytes) is kept compressed and unpacked when read.
+    struct Stored {
+        Message record;     // its message empty while packed
+        QByteArray packed;  // compressed UTF-16 of the message
+    };
+    static Stored store(const Message &record);
+    static Message restore(const Stored &stored);
+
     mutable QRecursiveMutex m_lock;
     int m_lastId = -1;
-    std::deque<Message> m_records;  // O(1) drop of the oldest record
+    std::deque<Stored> m_records;   // O(1) drop of the oldest record
 };
 
 } // namespace Varnel
