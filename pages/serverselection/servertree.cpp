@@ -7,7 +7,7 @@ namespace Varnel {
 namespace {
 
 // Rows made beyond each edge of the view, so a short scroll finds them ready.
-constexpr int kAheadRows = 4;
+constexpr int kAheadRows = 2;
 // Widgets further out of view than this many view heights are released.
 constexpr int kKeepScreens = 1;
 
@@ -88,6 +88,9 @@ void ServerTree::syncRowWidgets()
             releaseRowWidget(item);
     }
 
+    // Rows first, widgets after: a new widget asks for a relayout, which
+    // the next walking step would otherwise run at once.
+    QList<QTreeWidgetItem *> missing;
     QModelIndex index = indexAt(QPoint(0, 0));
     for (int i = 0; i < kAheadRows && index.isValid(); ++i) {
         const QModelIndex above = indexAbove(index);
@@ -100,8 +103,10 @@ void ServerTree::syncRowWidgets()
         if (visualRect(index).top() > height && ++belowView > kAheadRows)
             break;
         QTreeWidgetItem *item = itemFromIndex(index);
-        if (m_withWidget.contains(item))
-            continue;
+        if (!m_withWidget.contains(item))
+            missing << item;
+    }
+    for (QTreeWidgetItem *item : missing) {
         if (QWidget *widget = m_factory(item)) {
             setItemWidget(item, 0, widget);
             m_withWidget.insert(item);

@@ -7,6 +7,38 @@
 
 namespace Varnel {
 
+// A row of the server tree. Its kind (role Qt::UserRole + 1: 0 category,
+// 1 server), the index of its record in the page's current build
+// (Qt::UserRole + 2) and its fixed height (Qt::SizeHintRole) are answered
+// from members: thousands of rows are made at each build.
+class ServerTreeItem : public QTreeWidgetItem
+{
+public:
+    static constexpr int KindRole = Qt::UserRole + 1;
+    static constexpr int RecordRole = Qt::UserRole + 2;
+
+    ServerTreeItem(int kind, int record, const QSize &size)
+        : m_kind(kind), m_record(record), m_size(size) {}
+
+    QVariant data(int column, int role) const override
+    {
+        if (column == 0) {
+            if (role == KindRole)
+                return m_kind;
+            if (role == RecordRole)
+                return m_record;
+            if (role == Qt::SizeHintRole)
+                return m_size;
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    int m_kind;
+    int m_record;
+    QSize m_size;
+};
+
 // The server tree: every row is a tree item, but only the rows in view (and
 // a few beyond) carry their row widget. Widgets are made before the view
 // paints (after a scroll, a resize, an expand or collapse, a rebuild) and
