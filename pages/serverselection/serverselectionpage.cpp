@@ -50,7 +50,8 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     tree->verticalScrollBar()->setSingleStep(7);
     tree->setSelectionMode(QAbstractItemView::NoSelection);
     tree->setMouseTracking(true);
-    tree->setRowFactory([this](QTreeWidgetItem *item) { return makeRowWidget(item); });
+    tree->setRowFactory([this](QTreeWidgetItem *item, QWidget *recycled) { return makeRowWidget(item, recycled); },
+                        [this](QTreeWidgetItem *item) { return rowKey(item); });
 
     connect(ui->btnManu, &QPushButton::clicked, this, &ServerSelectionPage::btnManu_clicked);
 
@@ -220,12 +221,31 @@ void ServerSelectionPage::measureRows()
     m_serverSize = QSize(0, server.sizeHint().height());
 }
 
-QWidget *ServerSelectionPage::makeRowWidget(QTreeWidgetItem *item)
+// Rows that would be built alike share a key: same category, or the same
+// server at the same position in the same list.
+QString ServerSelectionPage::rowKey(QTreeWidgetItem *item) const
+{
+    const int index = item->data(0, kRowRole).toInt();
+    if (index < 0 || index >= m_rows.size())
+        return QString();
+    const Row &row = m_rows.at(index);
+    if (!row.bundle)
+        return QStringLiteral("c%1:").arg(row.code) + row.title;
+    return QStringLiteral("s%1:%2%3").arg(quintptr(row.bundle.get())).arg(int(row.first)).arg(int(row.last));
+}
+
+QWidget *ServerSelectionPage::makeRowWidget(QTreeWidgetItem *item, QWidget *recycled)
 {
     const int index = item->data(0, kRowRole).toInt();
     if (index < 0 || index >= m_rows.size())
         return nullptr;
     const Row &row = m_rows.at(index);
+    if (recycled) {
+        // The row's look is settled again when it is shown.
+        if (auto *category = qobject_cast<TreeParentItem *>(recycled))
+            category->setArrowExpanded(item->isExpanded());
+        return recycled;
+    }
     // Made inside the viewport, so the style sheets are resolved once, for
     // the place the row is shown in.
     QWidget *viewport = ui->treeServerList->viewport();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QTreeWidget>
 
@@ -48,13 +49,16 @@ class ServerTree : public QTreeWidget
 {
     Q_OBJECT
 public:
-    // Makes the row widget of an item; the tree owns what it returns.
-    using RowFactory = std::function<QWidget *(QTreeWidgetItem *)>;
+    // Makes the row widget of an item, or readies the given recycled one,
+    // which was made for a row of the same key; the tree owns the result.
+    using RowFactory = std::function<QWidget *(QTreeWidgetItem *item, QWidget *recycled)>;
+    // Rows of the same key look alike, so a widget can pass between them.
+    using RowKey = std::function<QString(QTreeWidgetItem *item)>;
 
     explicit ServerTree(QWidget *parent = nullptr);
     ~ServerTree() override;
 
-    void setRowFactory(RowFactory factory) { m_factory = std::move(factory); }
+    void setRowFactory(RowFactory factory, RowKey key);
 
     // Lays the rows out now and gives the rows in view their widgets; for
     // use right after the items were added.
@@ -69,11 +73,19 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    friend class RowRecycler;
+
     void syncRowWidgets();
     void releaseRowWidget(QTreeWidgetItem *item);
+    // Keeps a widget the view lets go at a rebuild for the next build;
+    // false when it has to go.
+    bool keepForReuse(QWidget *widget);
 
     RowFactory m_factory;
+    RowKey m_key;
     QSet<QTreeWidgetItem *> m_withWidget;
+    QHash<QWidget *, QString> m_keyOf;
+    QMultiHash<QString, QWidget *> m_spare;
     bool m_syncing = false;
 };
 
