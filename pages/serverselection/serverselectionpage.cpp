@@ -21,8 +21,8 @@ namespace Varnel {
 
 namespace {
 
-constexpr int kKindRole = Qt::UserRole + 1;   // 0 category row, 1 server row
-constexpr int kRowRole = Qt::UserRole + 2;    // index into the build's rows
+constexpr int kKindRole = ServerTreeItem::KindRole;
+constexpr int kRowRole = ServerTreeItem::RecordRole;
 constexpr int kCategoryRow = 0;
 constexpr int kServerRow = 1;
 constexpr int kDebounceMs = 100;
@@ -50,7 +50,8 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     tree->verticalScrollBar()->setSingleStep(7);
     tree->setSelectionMode(QAbstractItemView::NoSelection);
     tree->setMouseTracking(true);
-    tree->setRowFactory([this](QTreeWidgetItem *item) { return makeRowWidget(item); });
+    tree->setRowFactory([this](QTreeWidgetItem *item, QWidget *recycled) { return makeRowWidget(item, recycled); },
+                        [this](QTreeWidgetItem *item) { return rowKey(item); });
 
     connect(ui->btnManu, &QPushButton::clicked, this, &ServerSelectionPage::btnManu_clicked);
 
@@ -123,7 +124,9 @@ void ServerSelectionPage::onFilter()
             streaming << i;
     }
 
-    if (!fast.isEmpty()) {
+    // The fastest-server button reads the store back, so it is saved first.
+    const bool fastestSaved = !fast.isEmpty();
+    if (fastestSaved) {
         addCategory(tr("High Speed Server"), HighSpeedCategory, fast);
         const IPBundle &fastest = *m_bundles.at(fast.constFirst());
         config->setFastestServer(fastest.countryName());
@@ -167,7 +170,10 @@ void ServerSelectionPage::onFilter()
     update();
 
     recordPages(LeftPage::ServerList);
-    config->save();
+    // Each save writes the file through to the disk; a second one in the
+    // same build would write the same values again.
+    if (!fastestSaved)
+        config->save();
 }
 
 void ServerSelectionPage::addCategory(const QString &title, int code, const QVector<int> &members)
@@ -178,10 +184,7 @@ void ServerSelectionPage::addCategory(const QString &title, int code, const QVec
     if (!m_serverSize.isValid())
         measureRows();
 
-    auto *category = new QTreeWidgetItem;
-    category->setData(0, kKindRole, kCategoryRow);
-    category->setData(0, kRowRole, m_rows.size());
-    category->setData(0, Qt::SizeHintRole, m_categorySize);
+    auto *category = new ServerTreeItem(kCategoryRow, m_rows.size(), m_categorySize);
     Row categoryRow;
     categoryRow.title = title;
     categoryRow.code = code;
@@ -193,10 +196,7 @@ void ServerSelectionPage::addCategory(const QString &title, int code, const QVec
         const int i = members.at(position);
         if (!m_shown.at(i))
             continue;
-        auto *child = new QTreeWidgetItem;
-        child->setData(0, kKindRole, kServerRow);
-        child->setData(0, kRowRole, m_rows.size());
-        child->setData(0, Qt::SizeHintRole, m_serverSize);
+        auto *child = new ServerTreeItem(kServerRow, m_rows.size(), m_serverSize);
         Row row;
         row.bundle = m_bundles.at(i);
         row.first = position == 0;
@@ -221,19 +221,41 @@ void ServerSelectionPage::measureRows()
     m_serverSize = QSize(0, server.sizeHint().height());
 }
 
-QWidget *ServerSelectionPage::makeRowWidget(QTreeWidgetItem *item)
+// Rows that would be built alike share a key: same category, or the same
+// server at the same position in the same list.
+QString ServerSelectionPage::rowKey(QTreeWidgetItem *item) const
+{
+    const int index = item->data(0, kRowRole).toInt();
+    if (index < 0 || index >= m_rows.size())
+        return QString();
+    const Row &row = m_rows.at(index);
+    if (!row.bundle)
+        return QStringLiteral("c%1:").arg(row.code) + row.title;
+    return QStringLiteral("s%1:%2%3").arg(quintptr(row.bundle.get())).arg(int(row.first)).arg(int(row.last));
+}
+
+QWidget *ServerSelectionPage::makeRowWidget(QTreeWidgetItem *item, QWidget *recycled)
 {
     const int index = item->data(0, kRowRole).toInt();
     if (index < 0 || index >= m_rows.size())
         return nullptr;
     const Row &row = m_rows.at(index);
+    if (recycled) {
+        // The row's look is settled again when it is shown.
+        if (auto *category = qobject_cast<TreeParentItem *>(recycled))
+            category->setArrowExpanded(item->isExpanded());
+        return recycled;
+    }
+    // Made inside the viewport, so the style sheets are resolved once, for
+    // the place the row is shown in.
+    QWidget *viewport = ui->treeServerList->viewport();
     if (item->data(0, kKindRole).toInt() == kCategoryRow) {
-        auto *widget = new TreeParentItem(row.title, row.code);
+        auto *widget = new TreeParentItem(row.title, row.code, viewport);
         if (item->isExpanded())
             widget->setArrowExpanded(true);
         return widget;
     }
-    auto *widget = new TreeChildItem(row.first, row.last, row.bundle);
+    auto *widget = new TreeChildItem(row.first, row.last, row.bundle, viewport);
     connect(widget, &TreeChildItem::favoriteButtonClick, this, [this] {
         qDebug() << "TreeChild item chiled:::";
         onFilter();

@@ -60,7 +60,8 @@ private:
 
     // members: positions in m_bundles, in the order the category lists them.
     void addCategory(const QString &title, int code, const QVector<int> &members);
-    QWidget *makeRowWidget(QTreeWidgetItem *item);
+    QWidget *makeRowWidget(QTreeWidgetItem *item, QWidget *recycled);
+    QString rowKey(QTreeWidgetItem *item) const;
     void measureRows();
     void setArrow(QTreeWidgetItem *item, bool expanded);
 

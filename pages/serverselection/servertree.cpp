@@ -1,23 +1,53 @@
 #include "pages/serverselection/servertree.h"
 
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 namespace Varnel {
+
+// The view hands the widgets of a cleared tree to its delegate to be
+// destroyed; the widgets of the rows that the next build shows again (the
+// same categories, mostly) are kept instead.
+class RowRecycler : public QStyledItemDelegate
+{
+public:
+    explicit RowRecycler(ServerTree *tree) : QStyledItemDelegate(tree), m_tree(tree) {}
+
+    void destroyEditor(QWidget *editor, const QModelIndex &index) const override
+    {
+        if (!m_tree->keepForReuse(editor))
+            QStyledItemDelegate::destroyEditor(editor, index);
+    }
+
+private:
+    ServerTree *m_tree;
+};
 
 namespace {
 
 // Rows made beyond each edge of the view, so a short scroll finds them ready.
-constexpr int kAheadRows = 4;
+constexpr int kAheadRows = 2;
 // Widgets further out of view than this many view heights are released.
 constexpr int kKeepScreens = 1;
+// Spare widgets kept from one build for the next.
+constexpr int kSpareRows = 48;
 
 } // namespace
 
 ServerTree::ServerTree(QWidget *parent)
     : QTreeWidget(parent)
 {
-    // A reset (clear) releases every widget through the view itself.
-    connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_withWidget.clear(); });
+    setItemDelegate(new RowRecycler(this));
+    // A reset (clear) releases every widget through the view itself; the
+    // spares of the build before that one were not wanted again.
+    connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_withWidget.clear();
+        for (QWidget *widget : qAsConst(m_spare)) {
+            m_keyOf.remove(widget);
+            widget->deleteLater();
+        }
+        m_spare.clear();
+    });
     connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex &parent, int first, int last) {
                 for (int row = first; row <= last; ++row) {
@@ -35,6 +65,24 @@ ServerTree::ServerTree(QWidget *parent)
 ServerTree::~ServerTree()
 {
     disconnect(model(), nullptr, this, nullptr);
+}
+
+void ServerTree::setRowFactory(RowFactory factory, RowKey key)
+{
+    m_factory = std::move(factory);
+    m_key = std::move(key);
+}
+
+bool ServerTree::keepForReuse(QWidget *widget)
+{
+    const QString key = m_keyOf.value(widget);
+    if (key.isEmpty() || m_spare.size() >= kSpareRows) {
+        m_keyOf.remove(widget);
+        return false;
+    }
+    widget->hide();
+    m_spare.insert(key, widget);
+    return true;
 }
 
 void ServerTree::refreshRows()
@@ -65,8 +113,10 @@ void ServerTree::releaseRowWidget(QTreeWidgetItem *item)
 {
     // The view deletes it later (it may be the sender of the signal that
     // got us here); hidden now so it is never painted in a stale place.
-    if (QWidget *widget = itemWidget(item, 0))
+    if (QWidget *widget = itemWidget(item, 0)) {
         widget->hide();
+        m_keyOf.remove(widget);
+    }
     removeItemWidget(item, 0);
     m_withWidget.remove(item);
 }
@@ -88,6 +138,9 @@ void ServerTree::syncRowWidgets()
             releaseRowWidget(item);
     }
 
+    // Rows first, widgets after: a new widget asks for a relayout, which
+    // the next walking step would otherwise run at once.
+    QList<QTreeWidgetItem *> missing;
     QModelIndex index = indexAt(QPoint(0, 0));
     for (int i = 0; i < kAheadRows && index.isValid(); ++i) {
         const QModelIndex above = indexAbove(index);
@@ -100,9 +153,14 @@ void ServerTree::syncRowWidgets()
         if (visualRect(index).top() > height && ++belowView > kAheadRows)
             break;
         QTreeWidgetItem *item = itemFromIndex(index);
-        if (m_withWidget.contains(item))
-            continue;
-        if (QWidget *widget = m_factory(item)) {
+        if (!m_withWidget.contains(item))
+            missing << item;
+    }
+    for (QTreeWidgetItem *item : missing) {
+        const QString key = m_key ? m_key(item) : QString();
+        QWidget *spare = key.isEmpty() ? nullptr : m_spare.take(key);
+        if (QWidget *widget = m_factory(item, spare)) {
+            m_keyOf.insert(widget, key);
             setItemWidget(item, 0, widget);
             m_withWidget.insert(item);
         }

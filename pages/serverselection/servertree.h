@@ -1,11 +1,44 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QTreeWidget>
 
 #include <functional>
 
 namespace Varnel {
+
+// A row of the server tree. Its kind (role Qt::UserRole + 1: 0 category,
+// 1 server), the index of its record in the page's current build
+// (Qt::UserRole + 2) and its fixed height (Qt::SizeHintRole) are answered
+// from members: thousands of rows are made at each build.
+class ServerTreeItem : public QTreeWidgetItem
+{
+public:
+    static constexpr int KindRole = Qt::UserRole + 1;
+    static constexpr int RecordRole = Qt::UserRole + 2;
+
+    ServerTreeItem(int kind, int record, const QSize &size)
+        : m_kind(kind), m_record(record), m_size(size) {}
+
+    QVariant data(int column, int role) const override
+    {
+        if (column == 0) {
+            if (role == KindRole)
+                return m_kind;
+            if (role == RecordRole)
+                return m_record;
+            if (role == Qt::SizeHintRole)
+                return m_size;
+        }
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    int m_kind;
+    int m_record;
+    QSize m_size;
+};
 
 // The server tree: every row is a tree item, but only the rows in view (and
 // a few beyond) carry their row widget. Widgets are made before the view
@@ -16,13 +49,16 @@ class ServerTree : public QTreeWidget
 {
     Q_OBJECT
 public:
-    // Makes the row widget of an item; the tree owns what it returns.
-    using RowFactory = std::function<QWidget *(QTreeWidgetItem *)>;
+    // Makes the row widget of an item, or readies the given recycled one,
+    // which was made for a row of the same key; the tree owns the result.
+    using RowFactory = std::function<QWidget *(QTreeWidgetItem *item, QWidget *recycled)>;
+    // Rows of the same key look alike, so a widget can pass between them.
+    using RowKey = std::function<QString(QTreeWidgetItem *item)>;
 
     explicit ServerTree(QWidget *parent = nullptr);
     ~ServerTree() override;
 
-    void setRowFactory(RowFactory factory) { m_factory = std::move(factory); }
+    void setRowFactory(RowFactory factory, RowKey key);
 
     // Lays the rows out now and gives the rows in view their widgets; for
     // use right after the items were added.
@@ -37,11 +73,19 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    friend class RowRecycler;
+
     void syncRowWidgets();
     void releaseRowWidget(QTreeWidgetItem *item);
+    // Keeps a widget the view lets go at a rebuild for the next build;
+    // false when it has to go.
+    bool keepForReuse(QWidget *widget);
 
     RowFactory m_factory;
+    RowKey m_key;
     QSet<QTreeWidgetItem *> m_withWidget;
+    QHash<QWidget *, QString> m_keyOf;
+    QMultiHash<QString, QWidget *> m_spare;
     bool m_syncing = false;
 };
 

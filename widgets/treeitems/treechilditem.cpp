@@ -52,13 +52,17 @@ TreeChildItem::~TreeChildItem() = default;
 
 void TreeChildItem::refreshAppearance()
 {
-    // The last style set wins: a row that is first and last ends fully rounded.
+    // The last style set wins: a row that is first and last ends fully
+    // rounded. A row shown again keeps the style it has.
+    const char *position = nullptr;
     if (m_isFirst)
-        setStyleSheet(QLatin1String(kTopRounded));
+        position = kTopRounded;
     if (m_isLast)
-        setStyleSheet(QLatin1String(kBottomRounded));
+        position = kBottomRounded;
     if (m_isFirst && m_isLast)
-        setStyleSheet(QLatin1String(kFullyRounded));
+        position = kFullyRounded;
+    if (position && styleSheet() != QLatin1String(position))
+        setStyleSheet(QLatin1String(position));
     setStar(m_bundle && Config::instance()->favourites().contains(m_bundle->ipId()));
 }
 

@@ -9,6 +9,7 @@
 #include "integration/backend/backendtest.h"
 
 #include "backend/apirequest.h"
+#include "common/config.h"
 #include "pages/serverselection/serverselectionpage.h"
 #include "pages/serverselection/servertree.h"
 #include "widgets/treeitems/treeparentitem.h"
@@ -106,6 +107,8 @@ int main(int argc, char *argv[])
     useEndpointsAt(backend.baseUrl());
     applyStartupLook();
 
+    // One favourite, so the favourite category and a filled star show.
+    Varnel::Config::instance()->addFavourite(302);
     const bool ok = shoot(QStringLiteral("premium.user"), QStringLiteral("premium-pass"), out, QStringLiteral("premium"))
                     && shoot(QStringLiteral("free.user"), QStringLiteral("free-pass"), out, QStringLiteral("free"));
     sandbox.leave();

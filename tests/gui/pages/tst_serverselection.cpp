@@ -345,6 +345,18 @@ private slots:
         QCOMPARE(stored(QStringLiteral("ActiveServer")).toInt(), active);
     }
 
+    void theMenuButtonAsksForTheMenuOnPressAndOnClick()
+    {
+        login(QStringLiteral("premium.user"));
+        showPage();
+        QSignalSpy menu(m_page, &ServerSelectionPage::menueButtonClick);
+        auto *button = m_page->findChild<QPushButton *>(QStringLiteral("btnManu"));
+        QTest::mousePress(button, Qt::LeftButton);
+        QCOMPARE(menu.count(), 1);
+        QTest::mouseRelease(button, Qt::LeftButton);
+        QCOMPARE(menu.count(), 2);
+    }
+
     void categoriesOpenAsAnAccordionWithoutSearchText_data()
     {
         QTest::addColumn<QString>("searchText");
