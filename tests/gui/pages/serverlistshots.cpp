@@ -72,7 +72,7 @@ bool shoot(const QString &user, const QString &password, const QString &out, con
     auto *page = new Varnel::ServerSelectionPage;
     std::unique_ptr<QWidget> frame(host(page));
     auto *tree = page->findChild<Varnel::ServerTree *>(QStringLiteral("treeServerList"));
-    QTest::qWaitFor([&] { return tree->topLevelItemCount() > 0; });
+    (void)QTest::qWaitFor([&] { return tree->topLevelItemCount() > 0; });
     save(frame.get(), out, prefix + QStringLiteral("-collapsed.png"));
     open(page, QStringLiteral("Germany"));
     save(frame.get(), out, prefix + QStringLiteral("-germany-open.png"));
