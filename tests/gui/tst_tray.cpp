@@ -130,7 +130,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     // The tray takes a moment to claim its selection on a fresh display.
-    QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
+    (void)QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000);
     TestTray test;
     return QTest::qExec(&test, argc, argv);
 }
