@@ -42,4 +42,7 @@ grep -m1 'demo account' "$backend_log" || true
 echo "Demo account: user 'demo', password 'demo123'. Other accounts: tools/refbackend/README.md"
 
 cd "$state"
-VARNELVPN_API_BASE="$base" VARNELVPN_CA_FILE="$certs/ca.crt" "$build/app/varnelvpn" "$@"
+# The web pages the client opens (support, about, share links) go to the
+# local backend too, so the demo never reaches the provider's site.
+VARNELVPN_API_BASE="$base" VARNELVPN_CA_FILE="$certs/ca.crt" VARNELVPN_WEB_BASE="$base" \
+  "$build/app/varnelvpn" "$@"
