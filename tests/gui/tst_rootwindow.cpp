@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
@@ -35,6 +36,7 @@ private slots:
     void loginResultsSwitchPages_data();
     void loginResultsSwitchPages();
     void otherWindowsStayUsable();
+    void relayedSignals();
     void quitWaitsForTheTunnelToGoDown();
 
 private:
@@ -287,14 +289,52 @@ static int loopUntilQuit(int ms)
     return loop.exec();
 }
 
+// The rows of the root window's wiring that relay or switch without a login.
+void TestRootWindow::relayedSignals()
+{
+    RootWindow window(QStringLiteral("not"));
+    QStackedWidget *pages = stack(window);
+    QWidget *ownList = pages->widget(1);
+    QWidget *area = pages->widget(3);
+
+    QSignalSpy filter(ownList, SIGNAL(filterChanged()));
+    emit window.favouriteClick();
+    QCOMPARE(filter.size(), 1);
+
+    QSignalSpy connectClicks(area, SIGNAL(connectButtonClick()));
+    emit window.connectClick();
+    QCOMPARE(connectClicks.size(), 1);
+
+    pages->setCurrentIndex(2);
+    QVERIFY(QMetaObject::invokeMethod(ownList, "connectUiAndConnect"));
+    QCOMPARE(pages->currentIndex(), 0);
+
+    // A redeemed referral: the cached reply goes, the start page is chosen again.
+    QFile bundle(QStringLiteral("bundile"));
+    QVERIFY(bundle.open(QIODevice::WriteOnly));
+    bundle.write("{\"response_code\": 1}");
+    bundle.close();
+    pages->setCurrentIndex(3);
+    QVERIFY(QMetaObject::invokeMethod(area, "refreshLogin"));
+    QCOMPARE(QFileInfo(bundle).size(), 0);
+    QCOMPARE(pages->currentIndex(), 2);
+}
+
 void TestRootWindow::quitWaitsForTheTunnelToGoDown()
 {
+    {
+        // Disconnected: at once.
+        RootWindow window(QStringLiteral("not"));
+        QTimer::singleShot(0, &window, [&window] { window.requestQuit(); });
+        QCOMPARE(loopUntilQuit(2000), 0);
+    }
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
     {
         RootWindow window(QStringLiteral("not"));
         QSignalSpy ready(&window, &RootWindow::readyToShutdown);
 
-        // Connected: not before the tunnel is down. (Quitting while disconnected
-        // is tried on the real program: tst_termination.)
+        // Connected: not before the tunnel is down.
         window.onStatusChanged(Varnel::OpenConnectConnection::Connecting);
         window.onStatusChanged(Varnel::OpenConnectConnection::Connected);
         window.requestQuit();
