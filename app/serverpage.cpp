@@ -8,6 +8,7 @@
 #include "pages/more/varnelmorepage.h"
 #include "pages/placeholder/placeholderpage.h"
 #include "pages/serverselection/serverselectionpage.h"
+#include "pages/setting/settingpage.h"
 #include "pages/support/supportpage.h"
 
 namespace Varnel {

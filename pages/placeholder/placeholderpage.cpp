@@ -34,11 +34,6 @@ ReferFriendPage::ReferFriendPage(QWidget *parent) : PlaceholderPage(tr("Refer a 
     recordWhenShown(LeftPage::ReferFriend);
 }
 
-SettingPage::SettingPage(QWidget *parent) : PlaceholderPage(tr("Settings"), parent)
-{
-    recordWhenShown(LeftPage::Setting);
-}
-
 // The devices page records itself once it shows its list.
 DevicesPage::DevicesPage(QWidget *parent) : PlaceholderPage(tr("Devices"), parent) {}
 

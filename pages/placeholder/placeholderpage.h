@@ -60,17 +60,6 @@ signals:
     void redeemReferalClick();
 };
 
-class SettingPage : public PlaceholderPage
-{
-    Q_OBJECT
-public:
-    explicit SettingPage(QWidget *parent = nullptr);
-signals:
-    void autoConnectClicked();
-    void clickedGeneralButton();
-    void clickNetworkProtecton();
-};
-
 class DevicesPage : public PlaceholderPage
 {
     Q_OBJECT
