@@ -9,6 +9,7 @@
 #include "pages/placeholder/placeholderpage.h"
 #include "pages/serverselection/serverselectionpage.h"
 #include "pages/setting/settingpage.h"
+#include "pages/tools/toolspage.h"
 #include "pages/support/supportpage.h"
 
 namespace Varnel {

@@ -33,7 +33,28 @@ QString invitation(const QString &referCode)
         .arg(referCode, referralPage(referCode).toString());
 }
 
+QString setting(const char *variable, const char *fallback)
+{
+    const QString value = qEnvironmentVariable(variable).trimmed();
+    return value.isEmpty() ? QString::fromLatin1(fallback) : value;
+}
+
 } // namespace
+
+QUrl downloadProbe()
+{
+    return QUrl(setting("VARNELVPN_DOWNLOAD_PROBE", "https://www.varnelvpn.com/"));
+}
+
+QUrl uploadProbe()
+{
+    return QUrl(setting("VARNELVPN_UPLOAD_PROBE", "https://www.morvanta.com/"));
+}
+
+QString pingTarget()
+{
+    return setting("VARNELVPN_PING_TARGET", "104.21.11.65");
+}
 
 QString webBase()
 {

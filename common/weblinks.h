@@ -35,5 +35,12 @@ QUrl referralPage(const QString &referCode);
 QUrl shareByMail(const QString &referCode);
 QUrl shareOn(Network network, const QString &referCode);
 
+// The network test: a page to download and one to post to, over TLS on the
+// provider's two sites (VARNELVPN_DOWNLOAD_PROBE, VARNELVPN_UPLOAD_PROBE),
+// and the host to ping (VARNELVPN_PING_TARGET).
+QUrl downloadProbe();
+QUrl uploadProbe();
+QString pingTarget();
+
 } // namespace WebLinks
 } // namespace Varnel

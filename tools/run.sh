@@ -42,7 +42,10 @@ grep -m1 'demo account' "$backend_log" || true
 echo "Demo account: user 'demo', password 'demo123'. Other accounts: tools/refbackend/README.md"
 
 cd "$state"
-# The web pages the client opens (support, about, share links) go to the
-# local backend too, so the demo never reaches the provider's site.
+# The web pages the client opens (support, about, share links) and the
+# network test's probes go to the local backend too, and the test pings
+# loopback, so the demo never reaches the provider's sites.
 VARNELVPN_API_BASE="$base" VARNELVPN_CA_FILE="$certs/ca.crt" VARNELVPN_WEB_BASE="$base" \
+  VARNELVPN_DOWNLOAD_PROBE="$base/speedtest/download" VARNELVPN_UPLOAD_PROBE="$base/speedtest/upload" \
+  VARNELVPN_PING_TARGET=127.0.0.1 \
   "$build/app/varnelvpn" "$@"

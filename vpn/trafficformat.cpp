@@ -63,13 +63,54 @@ QStringList pingArguments(const QString &host)
 #endif
 }
 
-QString measureRoundTrip(const QString &host)
+QString runPing(const QString &host)
 {
     // A leading dash would be read as an option of ping.
     if (host.isEmpty() || host.startsWith(QLatin1Char('-')))
-        return kNoRoundTrip;
+        return QString();
     const ScriptResult result = ScriptRunner(kPingTimeoutMs).run(QStringLiteral("ping"), pingArguments(host));
-    return parsePingOutput(QString::fromLatin1(result.standardOutput));
+    return QString::fromLatin1(result.standardOutput);
+}
+
+QString measureRoundTrip(const QString &host)
+{
+    const QString output = runPing(host);
+    return output.isEmpty() ? kNoRoundTrip : parsePingOutput(output);
+}
+
+QString formatDecimalBytes(qint64 count, int decimals)
+{
+    static const char *const kUnits[] = {"Bytes", "KB", "MB", "GB", "TB", "PB", "EB", "ZB", "YB"};
+    if (count <= 0)
+        return QStringLiteral("0 Bytes");
+    // Whole powers of 1000 counted in integers: a floating logarithm puts
+    // 1000^2 one unit low.
+    int unit = 0;
+    qint64 scale = 1;
+    while (count / scale >= 1000) {
+        scale *= 1000;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(double(count) / double(scale), 0, 'f', decimals).arg(QLatin1String(kUnits[unit]));
+}
+
+QString parseTestPing(const QString &output)
+{
+    if (output.isEmpty())
+        return QString();
+    if (!output.contains(QLatin1String("ttl"), Qt::CaseInsensitive))
+        return QStringLiteral("0 Ms");
+    // At any white space, as for the statistics panel: a value that ends
+    // its line would otherwise take the next lines along.
+    static const QRegularExpression kWhiteSpace(QStringLiteral("\\s+"));
+    for (const QString &piece : output.split(kWhiteSpace, Qt::SkipEmptyParts)) {
+        if (!piece.contains(QLatin1String("time")))
+            continue;
+        QString value = piece.split(QLatin1Char('=')).last().split(QLatin1Char('.')).first();
+        value.remove(QLatin1String("ms"));
+        return value + QLatin1String(" Ms");
+    }
+    return QStringLiteral("0 Ms");
 }
 
 } // namespace Varnel

@@ -22,4 +22,16 @@ QStringList pingArguments(const QString &host);
 // "0 ms" for an empty host or one that ping would take for an option.
 QString measureRoundTrip(const QString &host);
 
+// The network test's rates: units step by 1000 ("0 Bytes", "999.00 Bytes",
+// "1.50 KB"); a negative count counts as 0.
+QString formatDecimalBytes(qint64 count, int decimals);
+
+// The network test's reading of ping output: the first word holding "time",
+// as "<value> Ms"; "0 Ms" when no reply came back ("ttl" missing); empty
+// when ping printed nothing (the label then keeps its text).
+QString parseTestPing(const QString &output);
+
+// One bounded ping of host (as measureRoundTrip runs it), its output as text.
+QString runPing(const QString &host);
+
 } // namespace Varnel

@@ -19,11 +19,6 @@ MyAccountPage::MyAccountPage(QWidget *parent) : PlaceholderPage(tr("My Account")
     recordWhenShown(LeftPage::MyAccount);
 }
 
-ToolsPage::ToolsPage(QWidget *parent) : PlaceholderPage(tr("Network Tools"), parent)
-{
-    recordWhenShown(LeftPage::Tools);
-}
-
 ReferralRedeem::ReferralRedeem(QWidget *parent) : PlaceholderPage(tr("Redeem Referral Code"), parent)
 {
     recordWhenShown(LeftPage::ReferralRedeem);

@@ -34,13 +34,6 @@ signals:
     void byNowButtonClick();
 };
 
-class ToolsPage : public PlaceholderPage
-{
-    Q_OBJECT
-public:
-    explicit ToolsPage(QWidget *parent = nullptr);
-};
-
 class ReferralRedeem : public PlaceholderPage
 {
     Q_OBJECT

@@ -573,10 +573,10 @@ void TestConnectFlow::relayedSignals()
     area.show();
     auto *quick = area.findChild<QWidget *>("serverButton");
     QTRY_VERIFY(quick->isVisible());
-    Config::instance()->setServerButton(false);
-    Config::instance()->save();
-    QVERIFY(QMetaObject::invokeMethod(area.findChild<QWidget *>("settingPage"), "clickedGeneralButton"));
+    QTest::mousePress(area.findChild<QWidget *>("AlwaysSelectServerradioButton"), Qt::LeftButton);
     QVERIFY(!quick->isVisible());
+    QTest::mousePress(area.findChild<QWidget *>("quickAccessradioButton"), Qt::LeftButton);
+    QVERIFY(quick->isVisible());
 
     // The tray's connect reaches the connect page's button.
     emit area.connectButtonClick();

@@ -157,6 +157,13 @@ void RefServer::addRoutes()
     http_->Get(WebPages::kFeaturesImagePath, picture(pictures_.features()));
     http_->Get(WebPages::kBannerImagePath, picture(pictures_.banner()));
 
+    http_->Get(WebPages::kDownloadProbePath, watched([](const Request &, Response &r) {
+        sendText(r, 200, QByteArray(WebPages::kDownloadProbeBytes, 'v'), "application/octet-stream");
+    }));
+    http_->Post(WebPages::kUploadProbePath, watched([](const Request &q, Response &r) {
+        sendText(r, 200, QByteArray::number(qulonglong(q.body.size())) + '\n', "text/plain");
+    }));
+
     // Unknown paths are counted too, so a test sees a client asking for the wrong address.
     const Handler notFound = watched([](const Request &, Response &r) {
         sendText(r, 404, QByteArrayLiteral("Not Found\n"), "text/plain");

@@ -18,6 +18,10 @@ public:
     static constexpr char kPricingPath[] = "/pricing";
     static constexpr char kFeaturesImagePath[] = "/img/features.png";
     static constexpr char kBannerImagePath[] = "/img/home-banner.png";
+    // The network test's probes: a page to download and one to post to.
+    static constexpr char kDownloadProbePath[] = "/speedtest/download";
+    static constexpr char kUploadProbePath[] = "/speedtest/upload";
+    static constexpr int kDownloadProbeBytes = 256 * 1024;
 
     struct Page {
         int status = 200;

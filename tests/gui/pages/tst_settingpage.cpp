@@ -4,10 +4,14 @@
 
 #include "common/config.h"
 #include "common/gui/iconcache.h"
+#include "backend/user.h"
+#include "pages/serverselection/serverselectionpage.h"
 #include "pages/setting/settingpage.h"
 #include "widgets/settingrows/settingrow.h"
 
+#include <QJsonObject>
 #include <QLabel>
+#include <QTreeWidget>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -102,10 +106,36 @@ private slots:
         QCOMPARE(general.size(), serverButton >= 0 ? 1 : 0);
     }
 
+    // The list, hidden meanwhile, shows the new choice at its next show.
+    void protocolReachesTheListAtItsNextShow()
+    {
+        store(0, true, false, false);
+        const auto server = [](int id, const char *country, int type) {
+            return IPBundle::fromJson(QJsonObject{{"ip_id", id}, {"ipName", country}, {"countryName", country},
+                                                  {"countryCode", "276"}, {"ip", "127.0.1.1:1194"}, {"type", type}});
+        };
+        User::instance()->setBundles({server(1, "Alpha", 1), server(2, "Beta", 2)});
+        ServerSelectionPage list;
+        auto *tree = list.findChild<QTreeWidget *>("treeServerList");
+        list.show();
+        QTRY_COMPARE(tree->topLevelItemCount(), 2);
+        list.hide();
+
+        SettingPage page;
+        page.show();
+        QTest::mousePress(page.findChild<QRadioButton *>("radioButtonProtocol1"), Qt::LeftButton);
+        QCOMPARE(tree->topLevelItemCount(), 2);   // hidden: not rebuilt yet
+        list.show();
+        QTRY_COMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(tree->topLevelItem(0)->childCount(), 1);
+    }
+
     void rowsOpenAndCloseTheirParts()
     {
         SettingPage page;
         page.show();
+        QTest::mousePress(page.findChild<QWidget *>("generalButton"), Qt::LeftButton);
+        QVERIFY(page.findChild<QWidget *>("generalToolWidget")->isVisible());
         auto *row = page.findChild<QWidget *>("protocolWidget");
         auto *part = page.findChild<QWidget *>("protocolToolWidget");
         QVERIFY(part->isHidden());

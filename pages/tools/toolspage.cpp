@@ -1,0 +1,133 @@
+#include "pages/tools/toolspage.h"
+#include "ui_toolspage.h"
+
+#include "backend/backendconfig.h"
+#include "backend/user.h"
+#include "common/config.h"
+#include "common/netinfo.h"
+#include "common/weblinks.h"
+#include "vpn/trafficformat.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QScrollBar>
+
+#include <functional>
+
+namespace Varnel {
+
+namespace {
+
+constexpr int kScrollBarHeight = 60;
+const QByteArray kUploadBody = QByteArrayLiteral("This is the data to upload.");
+
+// A probe with the client's verified TLS set-up and its request time limit.
+QNetworkRequest probe(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setSslConfiguration(BackendConfig::sslConfiguration());
+    request.setTransferTimeout(BackendConfig::httpTimeoutMs());
+    return request;
+}
+
+// Calls done with the reply and the milliseconds since start when it ends;
+// a failed reply is only logged.
+void whenFinished(QNetworkReply *reply, QObject *context, const std::function<void(QNetworkReply *, qint64)> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(reply, &QNetworkReply::finished, context, [reply, clock, done] {
+        if (reply->error() != QNetworkReply::NoError)
+            qDebug() << "Network error: " << reply->errorString();
+        else
+            done(reply, qMax<qint64>(1, clock.elapsed()));   // a reply within the same millisecond counts one
+        reply->deleteLater();
+    });
+}
+
+} // namespace
+
+ToolsPage::ToolsPage(QWidget *parent)
+    : Page(parent)
+    , ui(std::make_unique<Ui::ToolsPage>())
+    , m_network(new QNetworkAccessManager(this))
+{
+    ui->setupUi(this);
+    recordWhenShown(LeftPage::Tools);
+    ui->scrollArea->verticalScrollBar()->setFixedHeight(kScrollBarHeight);
+}
+
+ToolsPage::~ToolsPage() = default;
+
+void ToolsPage::reload()
+{
+    const auto scaled = [](const char *path, int size) {
+        return QPixmap(QLatin1String(path)).scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    };
+    ui->lblVarnelLogo->setPixmap(scaled(":/img/varnel-vpn-logo.png", 56));
+    ui->lblSecurityLogo->setPixmap(scaled(":/img/cross.png", 36));
+    ui->lblIPLogo->setPixmap(scaled(":/img/ip-icons.png", 36));
+    ui->lblDownlordLogo->setPixmap(scaled(":/img/toolsDownload.png", 36));
+    ui->lblUploadLogo->setPixmap(scaled(":/img/toolsupload.png", 36));
+    ui->lblPingLogo->setPixmap(scaled(":/img/toolsping.png", 36));
+    ui->lblTestLogo->setPixmap(scaled(":/img/test.png", 28));
+    Config::instance()->save();
+}
+
+void ToolsPage::on_btnBack_pressed()
+{
+    emit clickBack();
+}
+
+void ToolsPage::on_btnTest_pressed()
+{
+    ui->btnTest->setText(tr("Test Your Network..."));
+    ui->btnTest->setEnabled(false);
+    qDebug() << "toolspage test button clicked";
+
+    const bool connected = Config::instance()->connectionState();
+    const auto bundle = User::instance()->activeBundle();
+    ui->lblIP->setText(connected && bundle ? bundle->ip().section(QLatin1Char(':'), 0, 0) : localIpv4());
+
+    // Bounded, so the window waits seconds at most.
+    const QString output = runPing(WebLinks::pingTarget());
+    if (!output.isEmpty())
+        qDebug() << "splitData:::::::::::" << output;
+    const QString ping = parseTestPing(output);
+    if (!ping.isEmpty())
+        ui->lblPing->setText(ping);
+
+    measureNetworkSpeed();
+    measureUploadSpeed();
+
+    ui->lblrisk->setText(connected ? tr("Secured") : tr("Risk"));
+    ui->btnTest->setText(tr("Test Your Network"));
+    ui->btnTest->setIcon(QIcon());
+    // Ready for another test; replies still under way update the labels as they arrive.
+    ui->btnTest->setEnabled(true);
+}
+
+bool ToolsPage::measureNetworkSpeed()
+{
+    QNetworkReply *reply = m_network->get(probe(WebLinks::downloadProbe()));
+    whenFinished(reply, this, [this](QNetworkReply *done, qint64 ms) {
+        const qint64 bytesPerSecond = qint64(done->bytesAvailable() / (double(ms) / 1000.0));
+        ui->lblDwnload->setText(formatDecimalBytes(bytesPerSecond, 2));
+    });
+    return true;
+}
+
+void ToolsPage::measureUploadSpeed()
+{
+    QNetworkReply *reply = m_network->post(probe(WebLinks::uploadProbe()), kUploadBody);
+    whenFinished(reply, this, [this](QNetworkReply *, qint64 ms) {
+        const qint64 bitsPerSecond = qint64(kUploadBody.size() * 8 / (double(ms) / 1000.0));
+        qDebug() << "upload speed:::" << bitsPerSecond;
+        ui->lblUpload->setText(formatDecimalBytes(bitsPerSecond, 2));
+    });
+}
+
+} // namespace Varnel
