@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QHBoxLayout>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -58,6 +59,11 @@ ToolsPage::ToolsPage(QWidget *parent)
     ui->setupUi(this);
     recordWhenShown(LeftPage::Tools);
     ui->scrollArea->verticalScrollBar()->setFixedHeight(kScrollBarHeight);
+    // The picture is drawn for the red button: it sits inside it, on the left.
+    auto *inside = new QHBoxLayout(ui->btnTest);
+    inside->setContentsMargins(14, 0, 0, 0);
+    inside->addWidget(ui->lblTestLogo);
+    inside->addStretch();
 }
 
 ToolsPage::~ToolsPage() = default;
