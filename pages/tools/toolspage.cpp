@@ -54,7 +54,6 @@ void whenFinished(QNetworkReply *reply, QObject *context, const std::function<vo
 ToolsPage::ToolsPage(QWidget *parent)
     : Page(parent)
     , ui(std::make_unique<Ui::ToolsPage>())
-    , m_network(new QNetworkAccessManager(this))
 {
     ui->setupUi(this);
     recordWhenShown(LeftPage::Tools);
@@ -116,9 +115,18 @@ void ToolsPage::on_btnTest_pressed()
     ui->btnTest->setEnabled(true);
 }
 
+QNetworkAccessManager *ToolsPage::network()
+{
+    // Made at the first test: a network manager is dear to set up, and
+    // most runs of the program never test.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
+    return m_network;
+}
+
 bool ToolsPage::measureNetworkSpeed()
 {
-    QNetworkReply *reply = m_network->get(probe(WebLinks::downloadProbe()));
+    QNetworkReply *reply = network()->get(probe(WebLinks::downloadProbe()));
     whenFinished(reply, this, [this](QNetworkReply *done, qint64 ms) {
         const qint64 bytesPerSecond = qint64(done->bytesAvailable() / (double(ms) / 1000.0));
         ui->lblDwnload->setText(formatDecimalBytes(bytesPerSecond, 2));
@@ -128,7 +136,7 @@ bool ToolsPage::measureNetworkSpeed()
 
 void ToolsPage::measureUploadSpeed()
 {
-    QNetworkReply *reply = m_network->post(probe(WebLinks::uploadProbe()), kUploadBody);
+    QNetworkReply *reply = network()->post(probe(WebLinks::uploadProbe()), kUploadBody);
     whenFinished(reply, this, [this](QNetworkReply *, qint64 ms) {
         const qint64 bitsPerSecond = qint64(kUploadBody.size() * 8 / (double(ms) / 1000.0));
         qDebug() << "upload speed:::" << bitsPerSecond;

@@ -31,6 +31,8 @@ protected:
     void reload() override;
 
 private:
+    QNetworkAccessManager *network();
+
     std::unique_ptr<Ui::ToolsPage> ui;
     QNetworkAccessManager *m_network = nullptr;
 };
