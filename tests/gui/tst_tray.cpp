@@ -123,7 +123,9 @@ int main(int argc, char *argv[])
     QTemporaryDir sandbox;
     qputenv("XDG_CONFIG_HOME", (sandbox.path() + "/config").toLocal8Bit());
     QDir::setCurrent(sandbox.path());
-    TrayDisplay display;
+    // Static: QTest may end the process with exit() (e.g. -functions), and
+    // the display must go with it all the same.
+    static TrayDisplay display;
     if (!display.start()) {
         std::fprintf(stderr, "no Xvfb or trayer: tray checks skipped\n");
         return 77;
