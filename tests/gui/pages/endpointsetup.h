@@ -13,6 +13,17 @@ inline void useEndpointsAt(const QString &base)
     ClientSandbox::storeEndpoints(ClientSandbox::endpointsAt(base));
 }
 
+// Each page test's fresh start: the backend's state back to the start, a
+// new client sandbox pointing at it, and its endpoint table stored.
+inline bool enterFreshClient(ClientSandbox &sandbox, RefBackendProcess &backend)
+{
+    if (!backend.reset())
+        return false;
+    sandbox.enter(backend.baseUrl(), backend.caFile());
+    useEndpointsAt(backend.baseUrl());
+    return true;
+}
+
 // Blank entries: the client has to fetch the remote data document.
 inline void forgetEndpoints()
 {

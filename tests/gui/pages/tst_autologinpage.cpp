@@ -65,9 +65,7 @@ private slots:
     }
     void init()
     {
-        QVERIFY(m_backend.reset());
-        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
-        useEndpointsAt(m_backend.baseUrl());
+        QVERIFY(enterFreshClient(m_sandbox, m_backend));
     }
     void cleanup()
     {

@@ -26,9 +26,7 @@ private slots:
     void initTestCase() { QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText())); }
     void init()
     {
-        QVERIFY(m_backend.reset());
-        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
-        useEndpointsAt(m_backend.baseUrl());
+        QVERIFY(enterFreshClient(m_sandbox, m_backend));
     }
     void cleanup() { m_sandbox.leave(); }
 

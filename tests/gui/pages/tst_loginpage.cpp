@@ -85,9 +85,7 @@ private slots:
     }
     void init()
     {
-        QVERIFY(m_backend.reset());
-        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
-        useEndpointsAt(m_backend.baseUrl());
+        QVERIFY(enterFreshClient(m_sandbox, m_backend));
         m_page = new LoginPage;
         m_host.reset(hostInRootWindowFrame(m_page));
         m_messages = new MessageCatcher(m_page);
