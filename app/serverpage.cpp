@@ -3,14 +3,19 @@
 
 #include "common/config.h"
 #include "pages/about/aboutuspage.h"
+#include "pages/account/myaccountpage.h"
 #include "pages/connect/connectpage.h"
+#include "pages/devices/devicespage.h"
 #include "pages/menu/menupage.h"
 #include "pages/more/varnelmorepage.h"
-#include "pages/placeholder/placeholderpage.h"
+#include "pages/payment/paymentpage.h"
+#include "pages/referral/referfriendpage.h"
+#include "pages/referral/referralredeem.h"
 #include "pages/serverselection/serverselectionpage.h"
 #include "pages/setting/settingpage.h"
 #include "pages/tools/toolspage.h"
 #include "pages/support/supportpage.h"
+#include "pages/voucher/redeemvoucherpage.h"
 
 namespace Varnel {
 

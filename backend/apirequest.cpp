@@ -13,6 +13,7 @@
 #include "common/settingsstore.h"
 #include "platform/deviceinfo.h"
 #include "platform/heaprelease.h"
+#include "platform/osname.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -196,7 +197,7 @@ int ApiRequest::login(const QString &username, const QString &password)
     addFormItem(form, QStringLiteral("udid"), machineId());
     addFormItem(form, QStringLiteral("vpnAppVersion"), applicationVersion());
     addFormItem(form, QStringLiteral("brand"), device.manufacturer);
-    addFormItem(form, QStringLiteral("osName"), QSysInfo::productType());
+    addFormItem(form, QStringLiteral("osName"), loginSystemName());
     addFormItem(form, QStringLiteral("osVersion"), QSysInfo::productVersion());
     addFormItem(form, QStringLiteral("isRooted"), QStringLiteral("0"));
     addFormItem(form, QStringLiteral("bundle2"), QStringLiteral("1"));
@@ -208,7 +209,7 @@ int ApiRequest::login(const QString &username, const QString &password)
     const QMap<QString, QString> headers{
         {QStringLiteral("countryCode"), QString::number(countryCallingCode())},
         {QStringLiteral("model"), device.model},
-        {QStringLiteral("osPlatform"), QSysInfo::productType()},
+        {QStringLiteral("osPlatform"), loginSystemName()},
     };
 
     int result = 0;

@@ -78,5 +78,13 @@ QSslConfiguration sslConfiguration()
     return config;
 }
 
+QNetworkRequest boundedRequest(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setSslConfiguration(sslConfiguration());
+    request.setTransferTimeout(httpTimeoutMs());
+    return request;
+}
+
 } // namespace BackendConfig
 } // namespace Varnel

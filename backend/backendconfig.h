@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QNetworkRequest>
 #include <QSslConfiguration>
 #include <QString>
 
@@ -34,6 +35,10 @@ int httpTimeoutMs();
 // TLS settings of every request: certificates are verified against the
 // system store plus the extra CA bundle.
 QSslConfiguration sslConfiguration();
+
+// A request to a web address of the provider (probes, pictures) with those
+// TLS settings and the whole-request bound.
+QNetworkRequest boundedRequest(const QUrl &url);
 
 } // namespace BackendConfig
 } // namespace Varnel

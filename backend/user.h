@@ -31,6 +31,8 @@ public:
 
     // Display name of the plan: "Scratch Card", "Premium" or "Free".
     QString planName() const;
+    // Scratch card or premium: a plan with an expiry date.
+    bool hasPaidPlan() const { return m_userType == 1 || m_userType == 2; }
 
     // The entry whose ipId is the active server of the settings (the last of
     // several), else the first entry; null only for an empty list.

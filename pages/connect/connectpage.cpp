@@ -215,6 +215,7 @@ void ConnectPage::refresh()
     showProtection();
     ui->lblVersion->setText(tr("Version: ") + applicationVersion());
     ui->BuyPremiumWidget->setVisible(User::instance()->planName() == QLatin1String("Free"));
+    ui->homeImageWidget->setVisible(User::instance()->showBanner() != 0);
 }
 
 void ConnectPage::showProtection()

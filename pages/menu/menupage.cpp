@@ -23,6 +23,7 @@ MenuPage::MenuPage(QWidget *parent)
     connect(ui->referButton, &MenuEntry::clicked, this, &MenuPage::referButtonClick);
     connect(ui->redeemVoucherButton, &MenuEntry::clicked, this, &MenuPage::redeemVoucherButtonClick);
     connect(ui->logoutButton, &MenuEntry::clicked, this, &MenuPage::logoutButtonClick);
+    connect(ui->planStatus, &PlanStatus::buyPremiumClicked, this, &MenuPage::premiumButtonClick);
     // This platform has no private browser: an entry that does nothing is
     // not offered.
     ui->privateBrowser->hide();

@@ -25,15 +25,6 @@ namespace {
 constexpr int kScrollBarHeight = 60;
 const QByteArray kUploadBody = QByteArrayLiteral("This is the data to upload.");
 
-// A probe with the client's verified TLS set-up and its request time limit.
-QNetworkRequest probe(const QUrl &url)
-{
-    QNetworkRequest request(url);
-    request.setSslConfiguration(BackendConfig::sslConfiguration());
-    request.setTransferTimeout(BackendConfig::httpTimeoutMs());
-    return request;
-}
-
 // Calls done with the reply and the milliseconds since start when it ends;
 // a failed reply is only logged.
 void whenFinished(QNetworkReply *reply, QObject *context, const std::function<void(QNetworkReply *, qint64)> &done)
@@ -126,7 +117,7 @@ QNetworkAccessManager *ToolsPage::network()
 
 bool ToolsPage::measureNetworkSpeed()
 {
-    QNetworkReply *reply = network()->get(probe(WebLinks::downloadProbe()));
+    QNetworkReply *reply = network()->get(BackendConfig::boundedRequest(WebLinks::downloadProbe()));
     whenFinished(reply, this, [this](QNetworkReply *done, qint64 ms) {
         const qint64 bytesPerSecond = qint64(done->bytesAvailable() / (double(ms) / 1000.0));
         ui->lblDwnload->setText(formatDecimalBytes(bytesPerSecond, 2));
@@ -136,7 +127,7 @@ bool ToolsPage::measureNetworkSpeed()
 
 void ToolsPage::measureUploadSpeed()
 {
-    QNetworkReply *reply = network()->post(probe(WebLinks::uploadProbe()), kUploadBody);
+    QNetworkReply *reply = network()->post(BackendConfig::boundedRequest(WebLinks::uploadProbe()), kUploadBody);
     whenFinished(reply, this, [this](QNetworkReply *, qint64 ms) {
         const qint64 bitsPerSecond = qint64(kUploadBody.size() * 8 / (double(ms) / 1000.0));
         qDebug() << "upload speed:::" << bitsPerSecond;

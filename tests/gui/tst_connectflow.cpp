@@ -11,7 +11,6 @@
 #include "common/config.h"
 #include "pages/connect/connectpage.h"
 #include "pages/menu/menupage.h"
-#include "pages/placeholder/placeholderpage.h"
 #include "platform/datadir.h"
 #include "vpn/openvpnrunner.h"
 #include "widgets/menuentry/menuentry.h"

@@ -123,6 +123,13 @@ void ApiHandlers::referInfo(const httplib::Request &request, httplib::Response &
                     .arg(outcome.account.referrals));
     body.insert(QStringLiteral("referral_code"), outcome.account.referralCode);
     body.insert(QStringLiteral("referrals"), outcome.account.referrals);
+    const QJsonObject &overrides = outcome.account.referInfoOverrides;
+    for (auto it = overrides.constBegin(); it != overrides.constEnd(); ++it) {
+        if (it.value().isNull())
+            body.remove(it.key());
+        else
+            body.insert(it.key(), it.value());
+    }
     sendJson(response, 200, body);
 }
 

@@ -102,6 +102,7 @@ bool readAccount(const QJsonObject &o, const QDate &today, Account *a, QString *
     a->serverIp = o.value(QLatin1String("server_ip")).toString();
     a->serverIpDu = o.value(QLatin1String("server_ip_du")).toString();
     a->replyOverrides = o.value(QLatin1String("reply_overrides")).toObject();
+    a->referInfoOverrides = o.value(QLatin1String("refer_info_overrides")).toObject();
     for (const QJsonValue &d : o.value(QLatin1String("devices")).toArray())
         a->devices << readDevice(d.toObject());
     return true;

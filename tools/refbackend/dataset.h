@@ -48,6 +48,7 @@ struct Account {
     QString serverIpDu;
     QVector<Device> devices;
     QJsonObject replyOverrides;      // merged over the login reply, for odd shapes in tests
+    QJsonObject referInfoOverrides;  // merged over the refer-info reply; null removes a member
 
     // A paid plan whose date has passed counts as free.
     Plan effectivePlan(const QDate &today) const;

@@ -23,8 +23,14 @@ QJsonArray FormData::items() const
 QString queryItem(const httplib::Request &request, const char *name)
 {
     const std::string::size_type mark = request.target.find('?');
-    return mark == std::string::npos ? QString()
-                                     : FormData(request.target.substr(mark + 1)).value(QLatin1String(name));
+    if (mark == std::string::npos)
+        return QString();
+    // Web servers read a "+" in a query as a blank; only "%2B" is a plus sign.
+    std::string query = request.target.substr(mark + 1);
+    std::string::size_type plus = 0;
+    while ((plus = query.find('+', plus)) != std::string::npos)
+        query.replace(plus, 1, "%20");
+    return FormData(query).value(QLatin1String(name));
 }
 
 QString fromStd(const std::string &text)

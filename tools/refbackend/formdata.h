@@ -24,7 +24,8 @@ private:
     QUrlQuery query_;
 };
 
-// An item of the request's query string, decoded as FormData does.
+// An item of the request's query string of a web page, decoded as web servers do: like FormData,
+// except that "+" is a blank.
 QString queryItem(const httplib::Request &request, const char *name);
 
 // Text conversions between httplib's std::string (UTF-8) and Qt.

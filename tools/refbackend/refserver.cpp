@@ -157,8 +157,12 @@ void RefServer::addRoutes()
     http_->Get(WebPages::kFeaturesImagePath, picture(pictures_.features()));
     http_->Get(WebPages::kBannerImagePath, picture(pictures_.banner()));
 
-    http_->Get(WebPages::kDownloadProbePath, watched([](const Request &, Response &r) {
-        sendText(r, 200, QByteArray(WebPages::kDownloadProbeBytes, 'v'), "application/octet-stream");
+    // "?bytes=N" asks for another size (up to 64 MiB), e.g. a body larger than a client accepts.
+    http_->Get(WebPages::kDownloadProbePath, watched([](const Request &q, Response &r) {
+        bool ok = false;
+        const int asked = queryItem(q, "bytes").toInt(&ok);
+        const int bytes = ok && asked >= 0 ? qMin(asked, 64 * 1024 * 1024) : WebPages::kDownloadProbeBytes;
+        sendText(r, 200, QByteArray(bytes, 'v'), "application/octet-stream");
     }));
     http_->Post(WebPages::kUploadProbePath, watched([](const Request &q, Response &r) {
         sendText(r, 200, QByteArray::number(qulonglong(q.body.size())) + '\n', "text/plain");

@@ -1,14 +1,12 @@
 #include "widgets/buypremium/buypremiumbutton.h"
 #include "ui_buypremiumbutton.h"
 
-#include "common/gui/stylesheetbackground.h"
-
 #include <QPixmap>
 
 namespace Varnel {
 
 BuyPremiumButton::BuyPremiumButton(QWidget *parent)
-    : QWidget(parent)
+    : ClickableCard(parent)
     , ui(std::make_unique<Ui::BuyPremiumButton>())
 {
     ui->setupUi(this);
@@ -18,16 +16,5 @@ BuyPremiumButton::BuyPremiumButton(QWidget *parent)
 }
 
 BuyPremiumButton::~BuyPremiumButton() = default;
-
-void BuyPremiumButton::mousePressEvent(QMouseEvent *event)
-{
-    QWidget::mousePressEvent(event);
-    emit clicked();
-}
-
-void BuyPremiumButton::paintEvent(QPaintEvent *)
-{
-    paintStyleSheetBackground(this);
-}
 
 } // namespace Varnel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include "widgets/clickablecard.h"
 
 #include <memory>
 
@@ -11,19 +11,12 @@ class BuyPremiumButton;
 }
 
 // The free account's way to the purchase page; a press emits clicked().
-class BuyPremiumButton : public QWidget
+class BuyPremiumButton : public ClickableCard
 {
     Q_OBJECT
 public:
     explicit BuyPremiumButton(QWidget *parent = nullptr);
     ~BuyPremiumButton() override;
-
-signals:
-    void clicked();
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     std::unique_ptr<Ui::BuyPremiumButton> ui;

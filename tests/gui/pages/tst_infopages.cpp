@@ -2,6 +2,7 @@
 // before any browser starts) and the newsletter subscription against the
 // reference backend over HTTPS on loopback.
 #include "messagecatcher.h"
+#include "openedlinks.h"
 #include "startuplook.h"
 
 #include "endpointsetup.h"
@@ -27,16 +28,6 @@
 using namespace Varnel;
 namespace Routes = Varnel::RefBackend::Routes;
 
-// Receives what the pages open instead of the system browser.
-class OpenedLinks : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls << url; }
-};
-
 class InfoPagesTest : public QObject
 {
     Q_OBJECT
@@ -54,8 +45,6 @@ private slots:
     void initTestCase()
     {
         qputenv("VARNELVPN_WEB_BASE", "https://127.0.0.1:9/");
-        for (const char *scheme : {"http", "https", "mailto"})
-            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_links, "open");
         QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
         applyStartupLook();
     }

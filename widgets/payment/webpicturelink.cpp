@@ -1,0 +1,103 @@
+#include "widgets/payment/webpicturelink.h"
+#include "ui_accoutbottombutton.h"
+#include "ui_homeimage.h"
+
+#include "backend/authtoken.h"
+#include "backend/user.h"
+#include "common/crypto.h"
+#include "common/gui/remotepicture.h"
+#include "common/gui/showrefresh.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLayout>
+#include <QPixmap>
+
+namespace Varnel {
+
+WebPictureLink::WebPictureLink(QWidget *parent)
+    : ClickableCard(parent)
+    , m_fetch(new RemotePicture(this))
+    , m_key(QString::fromLatin1(kAuthTokenKey))
+{
+    connect(this, &ClickableCard::clicked, this, &WebPictureLink::openPage);
+    connect(m_fetch, &RemotePicture::arrived, this, [this](const QImage &picture) {
+        m_picture = picture;
+        showPicture();
+    });
+}
+
+WebPictureLink::~WebPictureLink() = default;
+
+void WebPictureLink::load(QLabel *picture, const QString &pictureUrl, const QString &pageUrl)
+{
+    m_label = picture;
+    m_page = pageUrl;
+    // The same picture again (a page shown once more) is not fetched again.
+    if (pictureUrl == m_pictureUrl && !m_picture.isNull())
+        return;
+    m_pictureUrl = pictureUrl;
+    m_picture = QImage();
+    m_label->hide();
+    m_fetch->fetch(QUrl(pictureUrl));
+}
+
+void WebPictureLink::resizeEvent(QResizeEvent *event)
+{
+    ClickableCard::resizeEvent(event);
+    showPicture();
+}
+
+void WebPictureLink::showPicture()
+{
+    if (!m_label || m_picture.isNull())
+        return;
+    // The label's size limits, else the card's inner width (a hidden label
+    // has no size of its own yet).
+    int width = m_label->maximumWidth();
+    if (width >= QWIDGETSIZE_MAX) {
+        const QMargins margins = layout() ? layout()->contentsMargins() : QMargins();
+        width = contentsRect().width() - margins.left() - margins.right();
+    }
+    const int height = qMin(m_label->maximumHeight(), 4 * m_picture.height());
+    const QPixmap scaled = QPixmap::fromImage(
+        m_picture.scaled(qMax(1, width), qMax(1, height), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    m_label->setPixmap(scaled);
+    m_label->setFixedHeight(scaled.height());
+    m_label->show();
+}
+
+void WebPictureLink::openPage() const
+{
+    if (!m_page.isEmpty())
+        QDesktopServices::openUrl(webPageUrl(m_page, m_key));
+}
+
+AccoutBottomButton::AccoutBottomButton(QWidget *parent)
+    : WebPictureLink(parent)
+    , ui(std::make_unique<Ui::AccoutBottomButton>())
+{
+    ui->setupUi(this);
+    ui->lblPicture->hide();
+    const auto user = User::instance();
+    load(ui->lblPicture, user->featuresImgUrl(), user->featuresHref());
+}
+
+AccoutBottomButton::~AccoutBottomButton() = default;
+
+HomeImage::HomeImage(QWidget *parent)
+    : WebPictureLink(parent)
+    , ui(std::make_unique<Ui::HomeImage>())
+{
+    ui->setupUi(this);
+    ui->lblPicture->hide();
+    // The home screen outlives logins: the banner is the account's of the moment.
+    refreshOnShow(this, [this] {
+        const auto user = User::instance();
+        load(ui->lblPicture, user->homeImageUrl(), user->homeImageClickUrl());
+    });
+}
+
+HomeImage::~HomeImage() = default;
+
+} // namespace Varnel
