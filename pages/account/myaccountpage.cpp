@@ -4,22 +4,11 @@
 #include "backend/user.h"
 #include "backend/vpncredentials.h"
 #include "common/gui/clipboardcopy.h"
+#include "widgets/planstatus/planstatus.h"
 
 #include <QPixmap>
 
 namespace Varnel {
-
-QString planPicture(int userType)
-{
-    switch (userType) {
-    case 1:
-        return QStringLiteral(":/img/my account card.png");
-    case 2:
-        return QStringLiteral(":/img/my account premium.png");
-    default:
-        return QStringLiteral(":/img/my account free.png");
-    }
-}
 
 MyAccountPage::MyAccountPage(QWidget *parent)
     : Page(parent)
@@ -47,7 +36,7 @@ void MyAccountPage::reload()
     ui->lblDays->setVisible(validity.isValid());
     ui->lblExpire->setText(tr("Expire on") + QLatin1Char(' ') + validity.toString(Qt::TextDate));
     ui->lblDays->setText(QString::number(user->expireInDays()) + QLatin1Char(' ') + tr("Days"));
-    ui->byNowButton->setText(user->hasPaidPlan() ? tr("Extend Premium") : tr("Buy Premium"));
+    ui->byNowButton->setText(user->hasPaidPlan() ? tr("Extend Your Plan") : tr("Buy Premium"));
 }
 
 void MyAccountPage::on_btnCopyUser_pressed()

@@ -34,7 +34,4 @@ private:
     std::unique_ptr<Ui::MyAccountPage> ui;
 };
 
-// The plan picture of an account type: scratch card (1), premium (2), free.
-QString planPicture(int userType);
-
 } // namespace Varnel

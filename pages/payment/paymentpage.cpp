@@ -17,6 +17,7 @@ namespace {
 constexpr int kColumns = 3;
 constexpr int kPremiumColumn = 2;
 const QColor kPremiumColour(255, 159, 81);
+const QColor kTextColour(0x43, 0x43, 0x43);
 
 // Removes and deletes every widget a layout holds.
 void clearLayout(QLayout *layout)
@@ -43,7 +44,8 @@ void fillDecisionTable(QTableWidget *table, const QStringList &cells)
     table->setHorizontalHeaderLabels({QCoreApplication::translate("Varnel::PaymentPage", "Feature"),
                                       QCoreApplication::translate("Varnel::PaymentPage", "Free"),
                                       QCoreApplication::translate("Varnel::PaymentPage", "Premium")});
-    table->horizontalHeaderItem(kPremiumColumn)->setForeground(kPremiumColour);
+    for (int column = 0; column < kColumns; ++column)
+        table->horizontalHeaderItem(column)->setForeground(column == kPremiumColumn ? kPremiumColour : kTextColour);
     for (int i = 0; i < rows * kColumns; ++i) {
         auto *item = new QTableWidgetItem(cells.at(i));
         item->setTextAlignment(Qt::AlignCenter);

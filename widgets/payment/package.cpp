@@ -40,6 +40,10 @@ Package::Package(const QJsonObject &package, QWidget *parent)
     , ui(std::make_unique<Ui::Package>())
 {
     ui->setupUi(this);
+    // Cards without a highlight keep its line, so the names stand level.
+    QSizePolicy keepLine = ui->lblHighlight->sizePolicy();
+    keepLine.setRetainSizeWhenHidden(true);
+    ui->lblHighlight->setSizePolicy(keepLine);
     showTexts(ui->lblName, ui->lblPrice, ui->lblSubTitle, ui->lblHighlight);
 }
 

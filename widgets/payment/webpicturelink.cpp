@@ -11,9 +11,17 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLayout>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 
 namespace Varnel {
+
+namespace {
+
+constexpr qreal kCornerRadius = 8;
+
+} // namespace
 
 WebPictureLink::WebPictureLink(QWidget *parent)
     : ClickableCard(parent)
@@ -60,10 +68,20 @@ void WebPictureLink::showPicture()
         width = contentsRect().width() - margins.left() - margins.right();
     }
     const int height = qMin(m_label->maximumHeight(), 4 * m_picture.height());
-    const QPixmap scaled = QPixmap::fromImage(
-        m_picture.scaled(qMax(1, width), qMax(1, height), Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    m_label->setPixmap(scaled);
-    m_label->setFixedHeight(scaled.height());
+    const QImage scaled =
+        m_picture.scaled(qMax(1, width), qMax(1, height), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Rounded like the cards around it.
+    QPixmap rounded(scaled.size());
+    rounded.fill(Qt::transparent);
+    QPainter painter(&rounded);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath corners;
+    corners.addRoundedRect(QRectF(rounded.rect()), kCornerRadius, kCornerRadius);
+    painter.setClipPath(corners);
+    painter.drawImage(0, 0, scaled);
+    painter.end();
+    m_label->setPixmap(rounded);
+    m_label->setFixedHeight(rounded.height());
     m_label->show();
 }
 

@@ -18,6 +18,18 @@ QString expiringText(int days)
                      : QCoreApplication::translate("Varnel::PlanStatus", "Expiring in %1 days").arg(days);
 }
 
+QString planPicture(int userType)
+{
+    switch (userType) {
+    case 1:
+        return QStringLiteral(":/img/my account card.png");
+    case 2:
+        return QStringLiteral(":/img/my account premium.png");
+    default:
+        return QStringLiteral(":/img/my account free.png");
+    }
+}
+
 PlanStatus::PlanStatus(QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::PlanStatus>())
@@ -34,8 +46,7 @@ void PlanStatus::refresh()
     const auto user = User::instance();
     const bool free = !user->hasPaidPlan();
     ui->lblPlan->setText(user->planName());
-    ui->lblIcon->setPixmap(QPixmap(free ? QStringLiteral(":/img/menu account.png")
-                                        : QStringLiteral(":/img/menu premium.png"))
+    ui->lblIcon->setPixmap(QPixmap(planPicture(user->userType()))
                                .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     ui->lblExpiring->setText(free ? tr("Limited locations") : expiringText(user->expireInDays()));
     ui->btnBuyPremium->setVisible(free || user->expireInDays() <= kRenewalDays);

@@ -38,4 +38,7 @@ private:
 // "Expiring in 1 day", "Expiring in 30 days"; "Expired" from 0 on.
 QString expiringText(int days);
 
+// The plan picture of an account type: scratch card (1), premium (2), free.
+QString planPicture(int userType);
+
 } // namespace Varnel
