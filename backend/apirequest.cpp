@@ -128,6 +128,11 @@ QUrlQuery ApiRequest::accountForm(const QString &passwordItem)
     return form;
 }
 
+QString ApiRequest::unreadableAnswer()
+{
+    return tr("Could not connect to server");
+}
+
 void ApiRequest::noteNoAnswer(int status, const QString &invalidUrlLog,
                               const QString &invalidUrlMessage, const QString &networkMessage)
 {
@@ -156,12 +161,11 @@ int ApiRequest::voucherResult(const Answer &answer, const QString &invalidUrlMes
         }
         m_message = QString::fromUtf8(answer.body).simplified();
         return 4;
-    case 403:
-    case 422:
-        if (answer.isObject)
-            m_message = answer.message();
-        return 4;
     default:
+        // A refusal in the backend's words; any other answer (a server
+        // error, a proxy's page) must not leave an earlier text standing.
+        const bool refusal = answer.status == 403 || answer.status == 422;
+        m_message = refusal && answer.isObject ? answer.message() : networkMessage;
         return 4;
     }
 }
@@ -274,16 +278,19 @@ int ApiRequest::signUp(const QString &username, const QString &password, const Q
     addFormItem(form, QStringLiteral("subscription_code"), subscriptionCode);
     const Answer answer = send(m_endpoints.signup, form);
 
+    // The page shows message for a refusal (3): an answer that is not the
+    // backend's JSON says the request failed, never an earlier text.
     switch (answer.status) {
     case 200:
-        if (!answer.isObject)
+        if (!answer.isObject) {
+            m_message = unreadableAnswer();
             return 3;
+        }
         m_message = answer.message();
         return answer.refused() ? 3 : 0;
     case 403:
     case 422:
-        if (answer.isObject)
-            m_message = answer.message();
+        m_message = answer.isObject ? answer.message() : unreadableAnswer();
         return 3;
     default:
         noteNoAnswer(answer.status, tr("Invalid Signup URL"), tr("Invalid Signup URL"),
@@ -311,8 +318,7 @@ int ApiRequest::forgotPassword(const QString &username)
         m_message = QString::fromUtf8(answer.body).simplified();
         return 3;
     case 403:
-        if (answer.isObject)
-            m_message = answer.message();
+        m_message = answer.isObject ? answer.message() : unreadableAnswer();
         return 3;
     case 422:
         m_message = answer.isObject ? answer.message() : tr("User Not Found!");
@@ -391,8 +397,11 @@ int ApiRequest::referRedeem(const QString &code)
     QUrlQuery form = accountForm(QStringLiteral("pass"));
     addFormItem(form, QStringLiteral("referral_code"), code);
     const Answer answer = send(m_endpoints.refer, form);
-    if (!answer.isObject)
+    if (!answer.isObject) {
+        // The page shows message: not an earlier operation's text.
+        m_message = tr("Could not connect to server!");
         return 2;
+    }
     logReply(QJsonDocument(answer.object));
     if (answer.refused()) {
         m_message = answer.message();

@@ -91,6 +91,8 @@ private:
     int voucherResult(const Answer &answer, const QString &invalidUrlMessage,
                       const QString &networkMessage);
     static void logReply(const QJsonDocument &reply);
+    // What a page shows for an answer that is not the backend's.
+    static QString unreadableAnswer();
 
     QString m_message;
     EndpointTable m_endpoints;
