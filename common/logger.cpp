@@ -45,6 +45,11 @@ Logger::Message Logger::restore(const Stored &stored)
     return record;
 }
 
+qint64 Logger::bytesOf(const Stored &stored)
+{
+    return qint64(stored.record.message.size()) * qint64(sizeof(QChar)) + stored.packed.size();
+}
+
 Logger::Logger()
 {
     // Receivers on other threads get the record through queued connections.
@@ -70,8 +75,12 @@ void Logger::log(const QString &message, const int &level, const int &category)
     record.threadId = QThread::currentThreadId();
 
     m_records.push_back(store(record));
-    if (m_records.size() > size_t(kMaxRecords))
+    m_storedBytes += bytesOf(m_records.back());
+    while (m_records.size() > 1
+           && (m_records.size() > size_t(kMaxRecords) || m_storedBytes > kMaxStoredBytes)) {
+        m_storedBytes -= bytesOf(m_records.front());
         m_records.pop_front();
+    }
 
     qDebug() << message;
     // Emitted under the (recursive) lock so that receivers see records in id order.
@@ -82,6 +91,7 @@ void Logger::clear()
 {
     QMutexLocker locker(&m_lock);
     m_records.clear();
+    m_storedBytes = 0;
 }
 
 QVector<Logger::Message> Logger::messagesSince(int lastId) const

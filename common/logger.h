@@ -28,6 +28,11 @@ public:
 
     // Records kept at most; the oldest is dropped beyond this.
     static constexpr int kMaxRecords = 19999;
+    // Bytes the kept records may take (long texts count compressed): every
+    // login logs its reply, so a client that logs in again and again would
+    // otherwise grow by the size of a reply each time. The newest record
+    // stays whatever its size.
+    static constexpr qint64 kMaxStoredBytes = 4 * 1024 * 1024;
 
     static Logger &instance();
 
@@ -53,10 +58,12 @@ private:
     };
     static Stored store(const Message &record);
     static Message restore(const Stored &stored);
+    static qint64 bytesOf(const Stored &stored);
 
     mutable QRecursiveMutex m_lock;
     int m_lastId = -1;
     std::deque<Stored> m_records;   // O(1) drop of the oldest record
+    qint64 m_storedBytes = 0;
 };
 
 } // namespace Varnel
