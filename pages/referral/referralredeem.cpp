@@ -3,25 +3,18 @@
 
 #include "backend/apirequest.h"
 #include "common/gui/showmessage.h"
-#include "widgets/busystate.h"
 #include "widgets/congratulations/congratulationspopup.h"
-
-#include <QPixmap>
 
 namespace Varnel {
 
 ReferralRedeem::ReferralRedeem(QWidget *parent)
-    : Page(parent)
+    : CodeEntryPage(parent)
     , ui(std::make_unique<Ui::ReferralRedeem>())
 {
     ui->setupUi(this);
-    setBackButton(ui->btnBack);
     recordWhenShown(LeftPage::ReferralRedeem);
-    ui->lblPicture->setPixmap(QPixmap(QStringLiteral(":/img/refer friend.png"))
-                                  .scaled(80, 80, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    m_busy = new BusyState(ui->btnSubmit, this);
-    m_busy->setWidgets({ui->editCode, ui->btnBack});
-    connect(ui->editCode, &QLineEdit::returnPressed, this, &ReferralRedeem::on_btnSubmit_pressed);
+    setUpCodeEntry(ui->lblPicture, QStringLiteral(":/img/refer friend.png"), ui->editCode, ui->btnSubmit,
+                   ui->btnBack);
 }
 
 ReferralRedeem::~ReferralRedeem() = default;
@@ -35,7 +28,7 @@ void ReferralRedeem::on_btnSubmit_pressed()
     }
     const auto api = ApiRequest::instance();
     int result = 0;
-    if (!m_busy->run([&] { result = api->referRedeem(code); }))
+    if (!runBusy([&] { result = api->referRedeem(code); }))
         return;
     if (result != 0) {
         showMessage(api->message(), QMessageBox::Ok);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/gui/page.h"
+#include "common/gui/codeentrypage.h"
 
 #include <memory>
 
@@ -10,11 +10,9 @@ namespace Ui {
 class ReferralRedeem;
 }
 
-class BusyState;
-
 // Redeems a friend's referral code. A redeemed code changes the account,
 // so the program logs in again afterwards (refresh).
-class ReferralRedeem : public Page
+class ReferralRedeem : public CodeEntryPage
 {
     Q_OBJECT
 public:
@@ -28,8 +26,9 @@ private slots:
     void on_btnSubmit_pressed();
 
 private:
+    void submitCode() override { on_btnSubmit_pressed(); }
+
     std::unique_ptr<Ui::ReferralRedeem> ui;
-    BusyState *m_busy;
 };
 
 } // namespace Varnel

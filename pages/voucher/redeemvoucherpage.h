@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/gui/page.h"
+#include "common/gui/codeentrypage.h"
 
 #include <memory>
 
@@ -10,11 +10,9 @@ namespace Ui {
 class RedeemVoucherPage;
 }
 
-class BusyState;
-
 // Redeems a subscription code (voucher); the new plan applies from the
 // next login.
-class RedeemVoucherPage : public Page
+class RedeemVoucherPage : public CodeEntryPage
 {
     Q_OBJECT
 public:
@@ -25,8 +23,9 @@ private slots:
     void on_btnSubmit_pressed();
 
 private:
+    void submitCode() override { on_btnSubmit_pressed(); }
+
     std::unique_ptr<Ui::RedeemVoucherPage> ui;
-    BusyState *m_busy;
 };
 
 } // namespace Varnel

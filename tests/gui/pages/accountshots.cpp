@@ -138,10 +138,9 @@ int main(int argc, char *argv[])
     redeem->findChild<QLineEdit *>(QStringLiteral("editCode"))->setText(QStringLiteral("VRNDEMO01"));
     settleAndSave(host.get(), QStringLiteral("referral-redeem.png"), [] { return true; });
     QTest::mousePress(redeem->findChild<QPushButton *>(QStringLiteral("btnSubmit")), Qt::LeftButton);
-    QTest::qWaitFor([redeem] { return redeem->findChild<CongratulationsPopup *>() != nullptr; }, 10000);
-    auto *popup = redeem->findChild<CongratulationsPopup *>();
-    if (!popup)
+    if (!QTest::qWaitFor([redeem] { return redeem->findChild<CongratulationsPopup *>() != nullptr; }, 10000))
         qFatal("no pop-up after the redemption");
+    auto *popup = redeem->findChild<CongratulationsPopup *>();
     QTest::qWait(300);
     save(popup->grab(), QStringLiteral("congratulations.png"));
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
