@@ -161,14 +161,7 @@ inner() {
 # ---------------------------------------------------------------------------
 # On the host.
 
-snapshot() {
-  ip route show table all
-  ip -6 route show table all
-  ip addr | grep -v '_lft'
-  ip -o link | cut -d' ' -f2
-  nft list ruleset
-  cat /etc/resolv.conf
-}
+snapshot() { "$lab" host-state; }
 
 host_dirs() {
   local d states=()
@@ -178,12 +171,7 @@ host_dirs() {
   echo "${states[*]}"
 }
 
-lab_leftovers() {
-  local id=$1
-  ip netns list | grep -E "^vvlab$id-"
-  ip -o link | grep -E "vvl${id}[sc]"
-  ls -d "/tmp/vvlab$id" "/etc/netns/vvlab$id-"* 2>/dev/null
-}
+lab_leftovers() { "$lab" leftovers "$1"; }
 
 outer() {
   "$lab" check || exit $?
