@@ -20,22 +20,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../../.." && pwd)
 lab=$repo/tests/e2e/lab/lab.sh
 build=$(cd "${1:?usage: selfcheck.sh BUILD_DIR}" && pwd)
-failures=0
 data=$repo/tools/refbackend/demo-data.json
-
-ok() { echo "ok   - $1"; }
-not_ok() { echo "FAIL - $1"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@" >/dev/null 2>&1; then ok "$what"; else not_ok "$what"; fi; }
-
-poll() {
-  local tenths=$1
-  shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$tenths" -le 0 ] && return 1
-    tenths=$((tenths - 1))
-    sleep 0.1
-  done
-}
+# shellcheck source-path=SCRIPTDIR source=../lab/checks.sh
+. "$repo/tests/e2e/lab/checks.sh"
 
 "$lab" check || exit $?
 command -v jq >/dev/null || { echo "SKIP: jq is not installed (tools/install-deps.sh)"; exit 77; }
