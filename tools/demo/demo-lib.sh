@@ -66,6 +66,7 @@ demo_start_backend() {
   demo_wait_backend "$DEMO_DIR/$name.log" "$pid"
 }
 
+# shellcheck disable=SC2034 # DEMO_API_BASE and DEMO_SETTINGS are for the scripts that source this file
 demo_write_env() {
   local api=https://$LAB_SERVER_ADDR:$DEMO_PORT probes=https://$LAB_TARGET:$DEMO_PORT
   DEMO_API_BASE=$api
@@ -109,8 +110,8 @@ demo_up() {
     2>/dev/null || true
 
   DEMO_DIR=$LAB_DIR/demo
-  mkdir -m 0700 "$DEMO_DIR" "$DEMO_DIR/runtime"
-  mkdir -p -m 0700 "$DEMO_DIR/home/.config/Morvanta" "$DEMO_DIR/tmp"
+  mkdir -m 0700 "$DEMO_DIR" "$DEMO_DIR/runtime" "$DEMO_DIR/home" "$DEMO_DIR/tmp"
+  mkdir -p "$DEMO_DIR/home/.config/Morvanta"
   "$DEMO_REPO/tools/refbackend/make-certs.sh" "$DEMO_DIR/certs" "$LAB_SERVER_ADDR" "$LAB_TARGET" >/dev/null
   # The OpenVPN configuration carries the lab's CA, as a provider's would carry its own.
   demo_jq '.servers |= map(.ip |= lab | .ssl_ip |= lab)
@@ -131,7 +132,7 @@ demo_up() {
 demo_start_client() {
   lab_exec_argv
   (
-    cd "$DEMO_PROFILE"
+    cd "$DEMO_PROFILE" || exit
     set -a
     # shellcheck disable=SC1090
     . "$DEMO_ENV"
