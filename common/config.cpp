@@ -6,6 +6,9 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <QVariant>
+
+#include <utility>
 
 namespace Varnel {
 
@@ -68,23 +71,32 @@ void Config::load()
 
 void Config::save()
 {
-    writeSettings([this](QSettings &s) {
-        s.setValue(QStringLiteral("ServerHash"), m_serverHash);
-        s.setValue(QStringLiteral("ConnectionHash"), m_connectionHash);
-        s.setValue(QStringLiteral("ActiveServer"), m_activeServer);
-        s.setValue(QStringLiteral("Notify"), m_notify);
-        s.setValue(QStringLiteral("AutoLogin"), m_autoLogin);
-        s.setValue(QStringLiteral("Protocol"), m_protocol);
-        s.setValue(QStringLiteral("KillSwitch"), m_killSwitch);
-        s.setValue(QStringLiteral("Country"), m_country);
-        s.setValue(QStringLiteral("City"), m_city);
-        s.setValue(QStringLiteral("Flag"), m_flag);
-        s.setValue(QStringLiteral("ConnectionState"), m_connectionState);
-        s.setValue(QStringLiteral("ServerButton"), m_serverButton);
-        s.setValue(QStringLiteral("AutoConncet"), m_autoConnect);
-        s.setValue(QStringLiteral("Refresh"), m_refresh);
-        s.setValue(QStringLiteral("FastestServer"), m_fastestServer);
-        s.setValue(QStringLiteral("FastestCountryCode"), m_fastestCountryCode);
+    const std::pair<const char *, QVariant> fields[] = {
+        {"ServerHash", m_serverHash},
+        {"ConnectionHash", m_connectionHash},
+        {"ActiveServer", m_activeServer},
+        {"Notify", m_notify},
+        {"AutoLogin", m_autoLogin},
+        {"Protocol", m_protocol},
+        {"KillSwitch", m_killSwitch},
+        {"Country", m_country},
+        {"City", m_city},
+        {"Flag", m_flag},
+        {"ConnectionState", m_connectionState},
+        {"ServerButton", m_serverButton},
+        {"AutoConncet", m_autoConnect},
+        {"Refresh", m_refresh},
+        {"FastestServer", m_fastestServer},
+        {"FastestCountryCode", m_fastestCountryCode},
+    };
+    // Only what the file does not hold yet is set: pages save on every
+    // tunnel status, and a file that is rewritten is also synced to disk.
+    writeSettings([&fields](QSettings &s) {
+        for (const auto &[key, value] : fields) {
+            const QString name = QLatin1String(key);
+            if (!s.contains(name) || s.value(name).toString() != value.toString())
+                s.setValue(name, value);
+        }
     });
 }
 

@@ -1,11 +1,39 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the local reference backend and
-# runs the client against it. Extra arguments go to the client.
+# Installs what is missing, builds, and runs the client against the local
+# reference backend. Extra arguments go to the client.
+#
+# As root, with network namespaces: the full demo (tools/demo/demo.sh), with
+# real OpenConnect and OpenVPN servers in namespaces, the client in one of its
+# own, and nothing of this machine changed. Otherwise the window alone: the
+# backend on loopback and demo servers that nothing answers.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/tools/install-deps.sh"
 "$here/tools/build.sh"
 build="${BUILD_DIR:-$here/build}"
+
+if reason="$("$here/tests/e2e/lab/lab.sh" check 2>&1)"; then
+  BUILD_DIR="$build" exec "$here/tools/demo/demo.sh" "$@"
+fi
+reason="${reason#lab: SKIP: }"
+if [ "$(id -u)" -ne 0 ]; then
+  cat <<EOF
+
+Connecting needs root: this run shows the window and the demo accounts, but its servers are
+loopback addresses with nothing behind them, so a connect attempt ends in "Disconnected".
+For the full demo (real OpenConnect and OpenVPN servers in network namespaces; nothing of
+this machine changes) run:   sudo ./tools/run.sh
+
+EOF
+else
+  cat <<EOF
+
+The full demo cannot run here ($reason): this run shows the window and the demo accounts,
+but its servers are loopback addresses with nothing behind them. The full demo (real
+OpenConnect and OpenVPN servers) needs root, network namespaces and /dev/net/tun.
+
+EOF
+fi
 
 # The client keeps its login cache ("bundile") in its working directory.
 state="${XDG_STATE_HOME:-$HOME/.local/state}/varnelvpn-demo"

@@ -13,6 +13,7 @@
 #include <QConicalGradient>
 #include <QDebug>
 #include <QPainter>
+#include <QPixmapCache>
 
 namespace Varnel {
 
@@ -23,9 +24,23 @@ constexpr int kAnimationIntervalMs = 10;
 constexpr int kStateIconHeight = 30;
 const char kLockedAddress[] = "8.8.8.8";
 
+// Decoded and scaled once: the protection display follows every status.
 QPixmap stateIcon(const QString &path)
 {
-    return QPixmap(path).scaledToHeight(kStateIconHeight, Qt::SmoothTransformation);
+    const QString key = QStringLiteral("connectpage:") + path;
+    QPixmap icon;
+    if (!QPixmapCache::find(key, &icon)) {
+        icon = QPixmap(path).scaledToHeight(kStateIconHeight, Qt::SmoothTransformation);
+        QPixmapCache::insert(key, icon);
+    }
+    return icon;
+}
+
+// A style sheet set again re-polishes the widget even when it is the same.
+void restyle(QWidget *widget, const QString &style)
+{
+    if (widget->styleSheet() != style)
+        widget->setStyleSheet(style);
 }
 
 QString stateStyle(bool connected, int pixelSize)
@@ -195,7 +210,10 @@ void ConnectPage::onAnimationTimeout()
     m_ringAngle -= 3.0;
     if (m_ringAngle < 0)
         m_ringAngle = 360.0;
-    repaint();
+    // Only the ring's square: a hundred frames a second of the whole page
+    // (and the window's background under it) would keep the GUI thread busy.
+    const QRect button = ui->btnConnect->geometry();
+    repaint(button.x() - 4, button.y() - 6, button.width() + 12, button.width() + 12);
 }
 
 void ConnectPage::setNetworkInterfaceState(bool enable)
@@ -234,9 +252,9 @@ void ConnectPage::showProtection()
         ui->lblProtectedText->setText(tr("Not Protected"));
         ui->lblIPLogo->setPixmap(stateIcon(QStringLiteral(":/img/ip-icon.png")));
     }
-    ui->lblSelectionIp->setStyleSheet(stateStyle(connected, 16));
-    ui->lblProtectedText->setStyleSheet(stateStyle(connected, 16));
-    ui->lblVersion->setStyleSheet(stateStyle(connected, 14));
+    restyle(ui->lblSelectionIp, stateStyle(connected, 16));
+    restyle(ui->lblProtectedText, stateStyle(connected, 16));
+    restyle(ui->lblVersion, stateStyle(connected, 14));
     config->setConnectionState(connected);
     config->save();
 }

@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     }
     const int port = server.bind();
     if (port < 0) {
-        std::fprintf(stderr, "varnel-refbackend: cannot bind %s:%d\n", RefServer::kHost, options.port);
+        std::fprintf(stderr, "varnel-refbackend: cannot bind %s:%d\n", qPrintable(options.host), options.port);
         return 1;
     }
 

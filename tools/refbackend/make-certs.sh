@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Makes the TLS material for the reference backend in DIR (created if needed):
 #   ca.crt                           test CA that clients trust (VARNELVPN_CA_FILE)
-#   server.crt, server.key           server certificate from that CA, for 127.0.0.1 and localhost
+#   server.crt, server.key           server certificate from that CA, for 127.0.0.1, localhost and
+#                                    the IP addresses given after DIR
 #   rogue-ca.crt                     a second CA that nobody trusts
 #   rogue-server.crt, rogue-server.key  the same names, signed by the second CA (--rogue)
 # The CA keys are deleted after signing; nothing here is ever committed.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 DIR" >&2
+if [ $# -lt 1 ]; then
+  echo "usage: $0 DIR [IP-ADDRESS...]" >&2
   exit 2
 fi
 dir="$1"
+shift
+names="IP:127.0.0.1, DNS:localhost"
+for address in "$@"; do
+  names="$names, IP:$address"
+done
 mkdir -p "$dir"
 umask 077
 work="$(mktemp -d)"
@@ -19,11 +25,11 @@ trap 'rm -rf "$work"' EXIT
 
 days=30
 ext="$work/server.ext"
-cat >"$ext" <<'EXT'
+cat >"$ext" <<EXT
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature, keyEncipherment
 extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1, DNS:localhost
+subjectAltName = $names
 EXT
 
 # make_ca NAME SUBJECT: a self-signed CA certificate; its key stays in the scratch directory.

@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QDir>
 
+#include <arpa/inet.h>
+
 namespace Varnel::RefBackend {
 
 namespace {
@@ -27,9 +29,11 @@ bool parseOptions(const QStringList &arguments, ServerOptions *options, QString 
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Local stand-in for the VarnelVPN backend, bound to 127.0.0.1 only."));
+        QStringLiteral("Local stand-in for the VarnelVPN backend, bound to 127.0.0.1 unless --host says otherwise."));
     parser.addHelpOption();
     parser.addOptions({
+        {QStringLiteral("host"), QStringLiteral("IPv4 address to listen on (a lab's address)."),
+         QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one."), QStringLiteral("N"),
          QStringLiteral("0")},
         {QStringLiteral("data"), QStringLiteral("JSON data file (accounts, servers, vouchers)."),
@@ -72,6 +76,14 @@ bool parseOptions(const QStringList &arguments, ServerOptions *options, QString 
         *error = QStringLiteral("--fault delay needs --delay-ms");
         return false;
     }
+    // One concrete address: it is also the host of every address the server hands out.
+    const QString host = parser.value(QStringLiteral("host"));
+    in_addr address {};
+    if (inet_pton(AF_INET, host.toLatin1().constData(), &address) != 1 || address.s_addr == INADDR_ANY) {
+        *error = QStringLiteral("--host takes one IPv4 address, not %1").arg(host);
+        return false;
+    }
+    options->host = host;
     options->faultPath = parser.value(QStringLiteral("fault-path"));
     options->dataFile = parser.value(QStringLiteral("data"));
     options->plain = parser.isSet(QStringLiteral("plain"));

@@ -8,6 +8,7 @@
 namespace Varnel::RefBackend {
 
 struct ServerOptions {
+    QString host = QStringLiteral("127.0.0.1");    // the one IPv4 address it binds
     int port = 0;                   // 0: any free port
     bool plain = false;             // HTTP instead of HTTPS
     QString certFile;

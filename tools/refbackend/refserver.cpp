@@ -50,13 +50,14 @@ int RefServer::serverCount() const
 
 int RefServer::bind()
 {
-    const int port = options_.port == 0 ? http_->bind_to_any_port(kHost)
-                                        : (http_->bind_to_port(kHost, options_.port) ? options_.port : -1);
+    const std::string host = options_.host.toStdString();
+    const int port = options_.port == 0 ? http_->bind_to_any_port(host)
+                                        : (http_->bind_to_port(host, options_.port) ? options_.port : -1);
     if (port <= 0)
         return -1;
     baseUrl_ = QStringLiteral("%1://%2:%3")
                    .arg(options_.plain ? QStringLiteral("http") : QStringLiteral("https"),
-                        QLatin1String(kHost))
+                        options_.host)
                    .arg(port);
     // The documents and replies carry this server's own address, known only now.
     api_ = std::make_unique<ApiHandlers>(store_, catalogue_, baseUrl_);

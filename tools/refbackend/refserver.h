@@ -15,14 +15,12 @@
 
 namespace Varnel::RefBackend {
 
-// The reference backend on 127.0.0.1: the remote data document, every operation, the web pages
+// The reference backend on 127.0.0.1 (or the address of --host): the remote data document, every operation, the web pages
 // and pictures, and the test controls. Every request outside the controls is counted and may be
 // made to misbehave.
 class RefServer
 {
 public:
-    static constexpr char kHost[] = "127.0.0.1";
-
     RefServer(const ServerOptions &options, const DataSet &data);
     ~RefServer();
 

@@ -22,6 +22,8 @@
 #   lab.sh exec COMMAND...       run a command in the client namespace of the
 #                                lab in $VARNEL_LAB_ENV, as run-in-lab.sh does
 #   lab.sh cleanup-stale         remove what dead labs of this project left
+#   lab.sh host-state            print what no lab may change on the host
+#   lab.sh leftovers ID          print what is left of lab ID (nothing when gone)
 #
 # A lab is owned by one process (its id is that process id). When the owner
 # is gone the lab counts as stale and the next `up` or `cleanup-stale`
@@ -55,6 +57,15 @@ LAB_UTF8_USER=varnel-utf8
 LAB_UTF8_PASSWORD='pässwörd€'
 
 LAB_SERVERS="ocserv openvpn iperf3"
+
+# Set by a script that sources this file before lab_up (the demo does):
+#  LAB_EXTRA_ACCOUNTS   more "user:password" accounts that both servers accept
+#  LAB_SERVER_ALIASES   more addresses of the server (outside the lab's own
+#                       10.213.0-9 networks), their /24 networks routed from
+#                       the client namespace over the link; both servers
+#                       listen on them
+LAB_EXTRA_ACCOUNTS=(${LAB_EXTRA_ACCOUNTS[@]+"${LAB_EXTRA_ACCOUNTS[@]}"})
+LAB_SERVER_ALIASES=(${LAB_SERVER_ALIASES[@]+"${LAB_SERVER_ALIASES[@]}"})
 LAB_CREATED=
 
 lab_say() { echo "lab: $*" >&2; }
@@ -122,6 +133,24 @@ lab_own_chain() {
 }
 
 lab_ns_exists() { [ -e "/run/netns/$1" ]; }
+
+# What a lab must never change on the host, for a before/after comparison.
+lab_host_state() {
+  ip route show table all
+  ip -6 route show table all
+  ip addr | grep -v '_lft'
+  ip -o link | cut -d' ' -f2
+  nft list ruleset
+  cat /etc/resolv.conf
+}
+
+# Everything that lab $1 may leave behind; empty when it is gone.
+lab_leftovers() {
+  local id=$1
+  ip netns list | grep -E "^$LAB_PREFIX$id-" || true
+  ip -o link | grep -E "vvl${id}[sc]" || true
+  ls -d "$LAB_STATE_BASE/$LAB_PREFIX$id" "/etc/netns/$LAB_PREFIX$id-"* 2>/dev/null || true
+}
 
 # Process ids of everything that lives in the given namespaces (all of it
 # was started for the lab), leaving out this shell and its ancestors.
@@ -266,10 +295,17 @@ lab_configure_ocserv() {
   mkdir -m 0711 "$d"
   printf '%s\n' "$LAB_PASSWORD" | ocpasswd -c "$d/passwd" "$LAB_USER"
   printf '%s\n' "$LAB_UTF8_PASSWORD" | ocpasswd -c "$d/passwd" "$LAB_UTF8_USER"
+  local account
+  for account in ${LAB_EXTRA_ACCOUNTS[@]+"${LAB_EXTRA_ACCOUNTS[@]}"}; do
+    printf '%s\n' "${account#*:}" | ocpasswd -c "$d/passwd" "${account%%:*}"
+  done
   chmod 0644 "$d/passwd"
+  # With more addresses than one it listens on all of them.
+  local listen="listen-host = $LAB_SERVER_ADDR"
+  [ ${#LAB_SERVER_ALIASES[@]} -eq 0 ] || listen="# listen-host: every address"
   cat >"$d/ocserv.conf" <<EOF
 auth = "plain[passwd=$d/passwd]"
-listen-host = $LAB_SERVER_ADDR
+$listen
 tcp-port = $LAB_OCSERV_PORT
 udp-port = $LAB_OCSERV_PORT
 run-as-user = nobody
@@ -314,16 +350,28 @@ lab_configure_openvpn() {
   # OpenVPN hands the verifier a file with the user name and the password on two lines.
   printf '%s\n%s\n' "$LAB_USER" "$LAB_PASSWORD" >"$d/credentials"
   printf '%s\n%s\n' "$LAB_UTF8_USER" "$LAB_UTF8_PASSWORD" >"$d/credentials-utf8"
+  local account n=0
+  for account in ${LAB_EXTRA_ACCOUNTS[@]+"${LAB_EXTRA_ACCOUNTS[@]}"}; do
+    n=$((n + 1))
+    printf '%s\n%s\n' "${account%%:*}" "${account#*:}" >"$d/credentials-extra$n"
+  done
   cat >"$d/verify.sh" <<'EOF'
 #!/bin/sh
 here=$(dirname "$0")
-cmp -s "$1" "$here/credentials" || cmp -s "$1" "$here/credentials-utf8"
+for known in "$here"/credentials*; do
+  cmp -s "$1" "$known" && exit 0
+done
+exit 1
 EOF
   chmod 0700 "$d/verify.sh"
+  # With more addresses than one, every answer leaves from the address its
+  # request came to.
+  local listen="local $LAB_SERVER_ADDR"
+  [ ${#LAB_SERVER_ALIASES[@]} -eq 0 ] || listen=multihome
   cat >"$d/server.conf" <<EOF
 dev tun
 proto udp
-local $LAB_SERVER_ADDR
+$listen
 port $LAB_OPENVPN_PORT
 topology subnet
 server $LAB_OPENVPN_NETWORK 255.255.255.0
@@ -522,6 +570,17 @@ lab_network() {
   ip -n "$LAB_NS_SERVER" link set "$LAB_VETH_SERVER" up
   ip -n "$LAB_NS_CLIENT" link set "$LAB_VETH_CLIENT" up
   ip -n "$LAB_NS_SERVER" addr add "$LAB_TARGET/32" dev lo
+  local alias
+  for alias in ${LAB_SERVER_ALIASES[@]+"${LAB_SERVER_ALIASES[@]}"}; do
+    echo "addr add $alias/32 dev lo"
+  done | ip -n "$LAB_NS_SERVER" -batch -
+  # Whole /24 networks: vpnc-script adds a host route to its gateway and
+  # deletes that host route again at the end of the session.
+  for alias in ${LAB_SERVER_ALIASES[@]+"${LAB_SERVER_ALIASES[@]}"}; do
+    echo "${alias%.*}.0/24"
+  done | sort -u | while read -r network; do
+    echo "route add $network via $LAB_SERVER_ADDR"
+  done | ip -n "$LAB_NS_CLIENT" -batch -
   # The target answers only what comes out of a tunnel, even if a client
   # routes it over the raw link.
   ip netns exec "$LAB_NS_SERVER" nft -f - <<EOF
@@ -605,6 +664,8 @@ lab_main() {
       exec "${LAB_EXEC[@]}" "$@"
       ;;
     cleanup-stale) lab_cleanup_stale ;;
+    host-state) lab_host_state ;;
+    leftovers) [ $# -eq 1 ] || lab_die "usage: lab.sh leftovers ID"; lab_leftovers "$1" ;;
     *) sed -n '/^# Usage:/,/^$/s/^# \{0,1\}//p' "$LAB_SCRIPT" >&2; exit 2 ;;
   esac
 }

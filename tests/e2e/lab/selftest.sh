@@ -17,25 +17,8 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 lab=$here/lab.sh
 run=$here/run-in-lab.sh
-failures=0
-
-ok() { echo "ok   - $1"; }
-not_ok() { echo "FAIL - $1"; failures=$((failures + 1)); }
-# check DESCRIPTION COMMAND...: the command must succeed.
-check() { local what=$1; shift; if "$@" >/dev/null 2>&1; then ok "$what"; else not_ok "$what"; fi; }
-# refute DESCRIPTION COMMAND...: the command must fail.
-refute() { local what=$1; shift; if "$@" >/dev/null 2>&1; then not_ok "$what"; else ok "$what"; fi; }
-
-# Polls COMMAND every tenth of a second, at most $1 tenths.
-poll() {
-  local tenths=$1
-  shift
-  until "$@" >/dev/null 2>&1; do
-    [ "$tenths" -le 0 ] && return 1
-    tenths=$((tenths - 1))
-    sleep 0.1
-  done
-}
+# shellcheck source-path=SCRIPTDIR source=checks.sh
+. "$here/checks.sh"
 
 alive() {
   local state
@@ -161,14 +144,7 @@ inner() {
 # ---------------------------------------------------------------------------
 # On the host.
 
-snapshot() {
-  ip route show table all
-  ip -6 route show table all
-  ip addr | grep -v '_lft'
-  ip -o link | cut -d' ' -f2
-  nft list ruleset
-  cat /etc/resolv.conf
-}
+snapshot() { "$lab" host-state; }
 
 host_dirs() {
   local d states=()
@@ -178,12 +154,7 @@ host_dirs() {
   echo "${states[*]}"
 }
 
-lab_leftovers() {
-  local id=$1
-  ip netns list | grep -E "^vvlab$id-"
-  ip -o link | grep -E "vvl${id}[sc]"
-  ls -d "/tmp/vvlab$id" "/etc/netns/vvlab$id-"* 2>/dev/null
-}
+lab_leftovers() { "$lab" leftovers "$1"; }
 
 outer() {
   "$lab" check || exit $?

@@ -2,7 +2,9 @@
 #include "common/crypto.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -112,6 +114,15 @@ void TestConfig::loadAndSaveUseTheStoredNames()
     QCOMPARE(config->serverHash(), QStringLiteral("bob"));
     config->save();
     QCOMPARE(s.value("ServerHash").toString(), encipher(QStringLiteral("bob"), kCredentialKey));
+
+    // A file that holds every value already is not rewritten (nor synced to disk).
+    const QDateTime old = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 3600);
+    {
+        QFile file(m_fileName);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    config->save();
+    QCOMPARE(QFileInfo(m_fileName).lastModified(), old);
 }
 
 void TestConfig::favouritesFollowTheAccount()

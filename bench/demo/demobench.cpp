@@ -1,0 +1,292 @@
+// Connect time through the window against the engine alone, in the demo
+// network (run by demo-bench.sh inside the demo's client namespace, with the
+// client's environment of the demo).
+//
+//   varnel-bench-demo [--runs N] SERVER_ID...
+//
+// For each server (an ip_id of the demo data), runs alternate (window, engine,
+// engine, window, ...) after one untimed run of each:
+//  - window: a root window as the program makes it (with the hidden connect
+//    page of start-up), logged in automatically; from the press on
+//    "btnConnect" to the first paint of "lblProtectedText" showing
+//    "Protected Now";
+//  - engine: no window at all; the controller prepared as the connect page
+//    prepares it, from connect() to Connected as a queued observer sees it.
+// A fresh window per window run keeps the engine runs free of any page.
+// Prints the medians (ms, to 0.1) of the wall time and of the GUI thread's
+// CPU time over the same span (the window's own work, whatever else the
+// machine runs), and their differences; exit status 1 when a run fails.
+
+#include "app/fonts.h"
+#include "app/rootwindow.h"
+#include "backend/ipbundle.h"
+#include "backend/user.h"
+#include "common/appinfo.h"
+#include "common/config.h"
+#include "common/stylefonts.h"
+#include "pages/connect/connectpage.h"
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+using namespace Varnel;
+
+namespace {
+
+constexpr int kStepTimeoutMs = 30000;
+const auto kProtected = QStringLiteral("Protected Now");
+
+qint64 threadCpuNs()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// A span measured from its start: wall time and this thread's CPU time.
+struct Span {
+    QElapsedTimer wall;
+    qint64 cpuStart = 0;
+    qint64 wallNs = -1;
+    qint64 cpuNs = -1;
+
+    void start()
+    {
+        cpuStart = threadCpuNs();
+        wall.start();
+    }
+    void end()
+    {
+        if (wallNs >= 0)
+            return;
+        wallNs = wall.nsecsElapsed();
+        cpuNs = threadCpuNs() - cpuStart;
+    }
+    bool ended() const { return wallNs >= 0; }
+};
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const int n = values.size();
+    return n == 0 ? 0.0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0);
+}
+
+// Runs the event loop until done() holds; false after the time limit.
+template<class Done> bool waitFor(Done done, int timeoutMs = kStepTimeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+bool tunnelDown()
+{
+    const auto engine = OpenConnectConnection::instance();
+    return waitFor([&] { return engine->status() == OpenConnectConnection::Disconnected && !engine->isSessionRunning(); });
+}
+
+// Ends a span at the first paint of a label that says "Protected Now".
+class PaintWatch : public QObject
+{
+public:
+    PaintWatch(QLabel *label, Span *span) : m_label(label), m_span(span) { label->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_label && event->type() == QEvent::Paint && m_label->text() == kProtected)
+            m_span->end();
+        return false;
+    }
+
+private:
+    QLabel *m_label;
+    Span *m_span;
+};
+
+// The program's window, as start-up makes it.
+struct Window {
+    std::unique_ptr<RootWindow> root;
+    std::unique_ptr<ConnectPage> hiddenPage;
+    QStackedWidget *stack = nullptr;
+
+    explicit Window(bool withHiddenPage)
+        : root(std::make_unique<RootWindow>(QStringLiteral("not")))
+    {
+        if (withHiddenPage) {
+            hiddenPage = std::make_unique<ConnectPage>();
+            qApp->installEventFilter(hiddenPage.get());
+        }
+        root->resize(1080, 740);
+        root->show();
+        stack = root->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+    }
+    bool reaches(int page) { return stack && waitFor([&] { return stack->currentIndex() == page; }); }
+    template<class T> T *child(const char *name) const { return root->findChild<T *>(QLatin1String(name)); }
+};
+
+// One connect through the window, logged in automatically.
+Span windowRun()
+{
+    Span span;
+    Window window(true);
+    if (!window.reaches(3))
+        return span;
+    QTest::qWait(500);   // the pages' start-up timers are done
+    auto *button = window.child<QPushButton>("btnConnect");
+    auto *label = window.child<QLabel>("lblProtectedText");
+    if (!button || !label)
+        return span;
+    PaintWatch watch(label, &span);
+    span.start();
+    QTest::mousePress(button, Qt::LeftButton);
+    const bool shown = waitFor([&] { return span.ended(); });
+    QTest::mouseRelease(button, Qt::LeftButton);
+    QTest::mousePress(button, Qt::LeftButton);   // the same button disconnects
+    QTest::mouseRelease(button, Qt::LeftButton);
+    if (!tunnelDown() || !shown)
+        span.wallNs = -1;
+    return span;
+}
+
+// One connect through the controller alone, prepared as the connect page does.
+Span engineRun()
+{
+    Span span;
+    const auto engine = OpenConnectConnection::instance();
+    const auto bundle = User::instance()->activeBundle();
+    if (!bundle)
+        return span;
+    engine->setProtocol(bundle->type());
+    engine->setOpenVpnConfig(bundle->config(), bundle->ip());
+    if (const auto profile = engine->server())
+        profile->gateway = bundle->ip();
+    else
+        engine->setServer(std::make_shared<OpenConnectServer>(bundle->ip()));
+
+    QObject observer;
+    QObject::connect(engine.get(), &OpenConnectConnection::statusChanged, &observer,
+                     [&](OpenConnectConnection::Status status) {
+                         if (status == OpenConnectConnection::Connected)
+                             span.end();
+                     },
+                     Qt::QueuedConnection);
+    span.start();
+    if (engine->connect() != OpenConnectConnection::Started)
+        return span;
+    const bool up = waitFor([&] { return span.ended(); });
+    engine->disconnect();
+    if (!tunnelDown() || !up)
+        span.wallNs = -1;
+    return span;
+}
+
+// Logs in once through the login page, as a user does; later windows log in automatically.
+bool firstLogin(const QString &user, const QString &password)
+{
+    Window window(false);
+    auto *name = window.child<QLineEdit>("editUsername");
+    auto *secret = window.child<QLineEdit>("editPassword");
+    if (!name || !secret || !window.reaches(2))
+        return false;
+    name->setText(user);
+    secret->setText(password);
+    QMetaObject::invokeMethod(window.child<QWidget>("loginPage"), "on_btnLogin_pressed");
+    return window.reaches(3);
+}
+
+void applyStyle(QApplication &app)
+{
+    QFile style(QStringLiteral(":/style/style.qss"));
+    if (style.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromLatin1(rewriteFonts(style.readAll(), 14, 22, 500).constData()));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    QCoreApplication::setApplicationName(QLatin1String(kApplicationId));
+    QCoreApplication::setOrganizationName(organizationName());
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    qRegisterMetaType<OpenConnectConnection::Status>("Status");
+    registerFonts(montserratFonts());
+    applyStyle(app);
+    OpenConnectConnection::initTls();
+    Config::instance()->load();
+
+    QStringList args = app.arguments().mid(1);
+    int runs = 11;
+    if (args.size() >= 2 && args.first() == QLatin1String("--runs")) {
+        runs = args.at(1).toInt();
+        args = args.mid(2);
+    }
+    if (args.isEmpty() || runs < 1) {
+        std::fprintf(stderr, "usage: varnel-bench-demo [--runs N] SERVER_ID...\n");
+        return 2;
+    }
+    if (!firstLogin(qEnvironmentVariable("VARNEL_DEMO_USER"), qEnvironmentVariable("VARNEL_DEMO_PASSWORD"))) {
+        std::fprintf(stderr, "the login failed\n");
+        return 1;
+    }
+
+    for (const QString &id : args) {
+        Config::instance()->setActiveServer(id.toInt());
+        Config::instance()->save();
+        const auto bundle = User::instance()->activeBundle();
+        if (!bundle || bundle->ipId() != id.toInt()) {
+            std::fprintf(stderr, "no server %s in the list\n", qPrintable(id));
+            return 1;
+        }
+        // Untimed: the first connect of each kind pins the server's key, starts pools.
+        if (!windowRun().ended() || !engineRun().ended()) {
+            std::fprintf(stderr, "%s: a connect failed: %s\n", qPrintable(id),
+                         qPrintable(OpenConnectConnection::instance()->lastError()));
+            return 1;
+        }
+        QVector<double> windowWall, windowCpu, engineWall, engineCpu;
+        for (int i = 0; i < 2 * runs; ++i) {
+            // window, engine, engine, window, ...: a drift of the load falls on both.
+            const bool asWindow = (i % 2 == 0) == ((i / 2) % 2 == 0);
+            const Span span = asWindow ? windowRun() : engineRun();
+            if (span.wallNs < 0) {
+                std::fprintf(stderr, "%s: a connect failed\n", qPrintable(id));
+                return 1;
+            }
+            (asWindow ? windowWall : engineWall).append(double(span.wallNs) / 1e6);
+            (asWindow ? windowCpu : engineCpu).append(double(span.cpuNs) / 1e6);
+        }
+        const double ww = median(windowWall), ew = median(engineWall);
+        const double wc = median(windowCpu), ec = median(engineCpu);
+        std::printf("server %s (%s, %s), connect, median of %d:\n"
+                    "  window (press to \"Protected Now\" painted) %.1f ms, engine alone %.1f ms: the window adds %.1f ms\n"
+                    "  GUI thread CPU over the same spans: window %.1f ms, engine alone %.1f ms: the window adds %.1f ms\n",
+                    qPrintable(id), qPrintable(bundle->ip()),
+                    bundle->type() == OpenConnectConnection::kOpenVpn ? "OpenVPN" : "OpenConnect", runs, ww, ew,
+                    ww - ew, wc, ec, wc - ec);
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# The demo of tools/run.sh, checked without a window:
+#  - tools/demo/demo.sh starts with a settings file that logs in and connects
+#    by itself (the client's own "AutoLogin", "AutoConncet", "ActiveServer"
+#    and scrambled credentials of the demo account), once with an OpenConnect
+#    and once with an OpenVPN server of the demo list: the tunnel carries
+#    traffic to the target behind it, through that server's address;
+#  - SIGTERM to the client, as at the end of a user's session, ends the client
+#    and the demo with status 0;
+#  - a closed terminal (SIGHUP to the demo's process group) while connected,
+#    and Ctrl-C (SIGINT to it) while the demo comes up, end it too;
+#  - after each run nothing of its lab is left and the host's routes,
+#    addresses, links, nftables rules and resolver file are as before.
+#
+#   selfcheck.sh BUILD_DIR
+# Exit status 0 on success, 1 on a failure, 77 when no demo can run here.
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(cd "$here/../../.." && pwd)
+lab=$repo/tests/e2e/lab/lab.sh
+build=$(cd "${1:?usage: selfcheck.sh BUILD_DIR}" && pwd)
+data=$repo/tools/refbackend/demo-data.json
+# shellcheck source-path=SCRIPTDIR source=../lab/checks.sh
+. "$repo/tests/e2e/lab/checks.sh"
+
+"$lab" check || exit $?
+command -v jq >/dev/null || { echo "SKIP: jq is not installed (tools/install-deps.sh)"; exit 77; }
+work=$(mktemp -d)
+demo_pid=
+trap '[ -z "$demo_pid" ] || kill -TERM "$demo_pid" 2>/dev/null; wait; "$lab" cleanup-stale; rm -rf "$work"' EXIT
+trap 'exit 143' TERM INT HUP
+
+# The client's scrambling of stored credentials: XOR with "K4TQW", then Base64.
+scramble() {
+  local text=$1 key=K4TQW i c k escaped=
+  for ((i = 0; i < ${#text}; i++)); do
+    printf -v c '%d' "'${text:i:1}"
+    printf -v k '%d' "'${key:i%5:1}"
+    printf -v escaped '%s\\x%02x' "$escaped" $((c ^ k))
+  done
+  # shellcheck disable=SC2059 # the escapes are the point
+  printf "$escaped" | base64 -w0
+}
+
+# profile SERVER_ID: settings that log in as demo and connect to that server.
+profile() {
+  cat <<EOF
+[General]
+ServerHash="$(scramble demo)"
+ConnectionHash="$(scramble demo123)"
+AutoLogin=true
+AutoConncet=true
+ActiveServer=$1
+EOF
+}
+
+# The demo's address of a server of the demo data (the demo moves 127.0.X.N to 10.213.1X.N).
+lab_address() {
+  jq -r --argjson id "$1" '.servers[] | select(.ip_id == $id) | .ip | split(":")[0] | split(".")
+    | "10.213.\((.[2] | tonumber) + 10).\(.[3])"' "$data"
+}
+
+# Starts the demo in a process group of its own with profile $1, as a terminal
+# runs a command: with SIGINT handled (a background job of a script ignores it).
+start_demo() {
+  profile "$1" >"$work/settings.conf"
+  QT_QPA_PLATFORM=offscreen BUILD_DIR=$build env --default-signal=INT setsid "$repo/tools/demo/demo.sh" \
+    --settings "$work/settings.conf" >"$work/demo.log" 2>&1 &
+  demo_pid=$!
+}
+
+in_client() { ip netns exec "vvlab$demo_pid-cli" "$@"; }
+through_tunnel() { in_client ip route get 10.213.9.1 | grep -q ' dev tun' && in_client ping -c 1 -W 1 10.213.9.1; }
+
+# Counts, in the server namespace, what arrives for address $1.
+count_arrivals() {
+  ip netns exec "vvlab$demo_pid-srv" nft -f - <<EOF
+table inet demo_check {
+  chain input {
+    type filter hook input priority -10; policy accept;
+    ip daddr $1 counter
+  }
+}
+EOF
+}
+arrivals() {
+  ip netns exec "vvlab$demo_pid-srv" nft list table inet demo_check | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'
+}
+
+demo_log() { sed 's/^/    /' "$work/demo.log"; }
+
+# finish WHAT: waits for the demo to end; checks its status and that nothing of it is left.
+finish() {
+  local what=$1 expected=$2 rc=0 before_run=$3
+  wait "$demo_pid" || rc=$?
+  if [ "$rc" -eq "$expected" ]; then ok "$what ends the demo (status $rc)"; else not_ok "$what ends the demo (status $rc, not $expected)"; demo_log; fi
+  check "nothing of the demo's lab is left" test -z "$("$lab" leftovers "$demo_pid")"
+  local after
+  after=$("$lab" host-state)
+  if [ "$before_run" = "$after" ]; then
+    ok "host routes, addresses, links, nftables rules and resolver file unchanged"
+  else
+    not_ok "host routes, addresses, links, nftables rules and resolver file unchanged"
+    diff <(echo "$before_run") <(echo "$after") | sed 's/^/    /'
+  fi
+  demo_pid=
+}
+
+# connect_run NAME SERVER_ID POOL: one demo that connects to the server; the
+# tunnel address comes from POOL (ocserv's or OpenVPN's).
+connect_run() {
+  local name=$1 id=$2 pool=$3 address
+  address=$(lab_address "$id")
+  start_demo "$id"
+  if poll 300 through_tunnel; then
+    ok "$name: logged in and connected by itself, the target answers through the tunnel"
+  else
+    not_ok "$name: logged in and connected by itself, the target answers through the tunnel"
+    demo_log
+    return 1
+  fi
+  check "$name: the tunnel's address comes from the server's pool $pool" \
+    sh -c "ip -n vvlab$demo_pid-cli -o -4 addr show | grep -q ' inet ${pool%.0/24}\.'"
+  count_arrivals "$address"
+  in_client ping -c 3 -i 0.2 -W 1 10.213.9.1 >/dev/null
+  check "$name: the tunnel runs through the chosen server $address" test "$(arrivals)" -gt 0
+}
+
+"$lab" cleanup-stale
+started=$(date +%s)
+before=$("$lab" host-state)
+openconnect_id=$(jq '[.servers[] | select(.type == 2 and .connection_type == 1)][3].ip_id' "$data")
+openvpn_id=$(jq '[.servers[] | select(.type == 1)][5].ip_id' "$data")
+
+connect_run OpenConnect "$openconnect_id" 10.213.4.0/24
+kill -TERM "$(cat "/tmp/vvlab$demo_pid/run/client.pid")"
+finish "SIGTERM to the client" 0 "$before"
+
+connect_run OpenVPN "$openvpn_id" 10.213.5.0/24
+kill -TERM "$(cat "/tmp/vvlab$demo_pid/run/client.pid")"
+finish "SIGTERM to the client" 0 "$before"
+
+connect_run "OpenConnect again" "$openconnect_id" 10.213.4.0/24
+kill -HUP -- "-$demo_pid"
+finish "a closed terminal (SIGHUP)" 129 "$before"
+
+start_demo "$openvpn_id"
+poll 300 test -e "/tmp/vvlab$demo_pid/lab.env"
+kill -INT -- "-$demo_pid"
+finish "Ctrl-C while it comes up" 130 "$before"
+
+echo "demo self-check: $failures failure(s) in $(($(date +%s) - started)) s"
+[ $failures -eq 0 ]
