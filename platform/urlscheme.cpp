@@ -33,6 +33,8 @@ void registerUrlScheme(const QString &executablePath)
 namespace {
 
 const QString kDesktopFileName = QStringLiteral("varnelvpn-url.desktop");
+// The installed package's entry (application menu and scheme handler).
+const QString kSystemDesktopFileName = QStringLiteral("varnelvpn.desktop");
 const QString kSchemeMimeType = QStringLiteral("x-scheme-handler/varnelvpn");
 const QString kDefaultsSection = QStringLiteral("[Default Applications]");
 
@@ -73,9 +75,9 @@ bool writeWhole(const QString &fileName, const QString &text)
 }
 
 // Sets the scheme's default handler in mimeapps.list, keeping every other line.
-QString withDefaultHandler(const QString &mimeApps)
+QString withDefaultHandler(const QString &mimeApps, const QString &desktopId)
 {
-    const QString entry = kSchemeMimeType + QLatin1Char('=') + kDesktopFileName + QLatin1Char(';');
+    const QString entry = kSchemeMimeType + QLatin1Char('=') + desktopId + QLatin1Char(';');
     QStringList lines = mimeApps.split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
@@ -118,22 +120,80 @@ QString withDefaultHandler(const QString &mimeApps)
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
+// The program an Exec value starts: its first word, unquoted, looked up on
+// the search path when it names no folder.
+QString execProgram(const QString &exec)
+{
+    QString program;
+    if (exec.startsWith(QLatin1Char('"'))) {
+        for (int i = 1; i < exec.size() && exec.at(i) != QLatin1Char('"'); ++i) {
+            if (exec.at(i) == QLatin1Char('\\') && i + 1 < exec.size())
+                ++i;
+            program += exec.at(i);
+        }
+    } else {
+        program = exec.section(QLatin1Char(' '), 0, 0);
+    }
+    if (!program.contains(QLatin1Char('/')))
+        program = QStandardPaths::findExecutable(program);
+    return program;
+}
+
+// True when a system folder of applications holds the package's entry, and
+// it runs executablePath for the scheme: the per-user entry would only
+// compete with it.
+bool systemEntryRuns(const QString &executablePath)
+{
+    const QString target = QFileInfo(executablePath).canonicalFilePath();
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    for (const QString &dir : QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation)) {
+        if (dir == own)
+            continue;
+        QFile entry(dir + QLatin1Char('/') + kSystemDesktopFileName);
+        if (!entry.open(QIODevice::ReadOnly | QIODevice::Text))
+            continue;
+        bool handlesScheme = false;
+        QString program;
+        bool inMainGroup = false;
+        for (const QString &line : QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1Char('[')))
+                inMainGroup = line.trimmed() == QLatin1String("[Desktop Entry]");
+            else if (inMainGroup && line.startsWith(QLatin1String("MimeType=")))
+                handlesScheme = line.mid(9).split(QLatin1Char(';')).contains(kSchemeMimeType);
+            else if (inMainGroup && line.startsWith(QLatin1String("Exec=")))
+                program = execProgram(line.mid(5).trimmed());
+        }
+        if (handlesScheme && !program.isEmpty() && !target.isEmpty()
+            && QFileInfo(program).canonicalFilePath() == target)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 void registerUrlScheme(const QString &executablePath)
 {
-    const QString applications =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/applications");
-    const QString desktopEntry = QStringLiteral(
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=%1\n"
-        "Exec=%2 %u\n"
-        "MimeType=%3;\n"
-        "NoDisplay=true\n")
-        .arg(QString::fromLatin1(kApplicationId), quotedExecArgument(executablePath), kSchemeMimeType);
-    if (!writeWhole(applications + QLatin1Char('/') + kDesktopFileName, desktopEntry))
-        return;
+    const QString applications = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    const QString ownEntry = applications + QLatin1Char('/') + kDesktopFileName;
+    QString desktopId = kDesktopFileName;
+    if (systemEntryRuns(executablePath)) {
+        // The installed package handles the scheme; an entry of ours from an
+        // earlier start of it would only shadow that one.
+        desktopId = kSystemDesktopFileName;
+        QFile::remove(ownEntry);
+    } else {
+        const QString desktopEntry = QStringLiteral(
+            "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=%1\n"
+            "Exec=%2 %u\n"
+            "MimeType=%3;\n"
+            "NoDisplay=true\n")
+            .arg(QString::fromLatin1(kApplicationId), quotedExecArgument(executablePath), kSchemeMimeType);
+        if (!writeWhole(ownEntry, desktopEntry))
+            return;
+    }
 
     const QString mimeAppsName =
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/mimeapps.list");
@@ -142,7 +202,7 @@ void registerUrlScheme(const QString &executablePath)
     if (existing.open(QIODevice::ReadOnly))
         mimeApps = QString::fromUtf8(existing.readAll());
     existing.close();
-    writeWhole(mimeAppsName, withDefaultHandler(mimeApps));
+    writeWhole(mimeAppsName, withDefaultHandler(mimeApps, desktopId));
 }
 
 #endif

@@ -19,6 +19,8 @@ PACKAGES=(
   jq
   # reference clients for the lab benchmarks and lab checks
   openconnect
+  # the Debian package: its checker, and the test's client for the backend
+  lintian curl
 )
 
 missing=()

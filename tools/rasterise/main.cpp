@@ -1,5 +1,6 @@
 // Build-time tool: composes SVG layers into one PNG of a given size.
 // varnel-rasterise [--dir DIR] [--rotate DEG] [--matte COLOUR] <out.png> <WxH> <layer>...
+// An output name ending in .svg gets the composition as one SVG drawing instead.
 
 #include "rasteriser.h"
 
@@ -75,6 +76,11 @@ int main(int argc, char *argv[])
     }
 
     const Varnel::Art::Rasteriser rasteriser(parser.value(dirOption));
+    if (args.at(0).endsWith(QLatin1String(".svg"))) {
+        if (parser.isSet(rotateOption) || parser.isSet(matteOption))
+            return fail(QStringLiteral("an SVG drawing takes neither --rotate nor --matte"));
+        return rasteriser.writeSvg(args.at(0), layers, size, &error) ? 0 : fail(error);
+    }
     QImage image = rasteriser.render(layers, size, rotation, &error);
     if (image.isNull())
         return fail(error);

@@ -1,8 +1,13 @@
 #include "rasteriser.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSvgGenerator>
 #include <QSvgRenderer>
 
 #include <cmath>
@@ -35,20 +40,62 @@ QImage Rasteriser::render(const QVector<Layer> &layers, const QSize &size, qreal
         *error = QStringLiteral("empty picture size");
         return {};
     }
-    if (layers.isEmpty()) {
-        *error = QStringLiteral("no layers");
-        return {};
-    }
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    for (const Layer &layer : layers) {
-        if (!paintLayer(painter, layer, size, extraRotation, error))
-            return {};
-    }
+    if (!paint(painter, layers, size, extraRotation, error))
+        return {};
     painter.end();
     return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+bool Rasteriser::writeSvg(const QString &fileName, const QVector<Layer> &layers, const QSize &size,
+                          QString *error) const
+{
+    if (size.isEmpty()) {
+        *error = QStringLiteral("empty picture size");
+        return false;
+    }
+    QBuffer buffer;
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    generator.setSize(size);
+    generator.setViewBox(QRect(QPoint(0, 0), size));
+    generator.setTitle(QFileInfo(fileName).completeBaseName());
+    generator.setDescription(QString());
+    QPainter painter(&generator);
+    if (!paint(painter, layers, size, 0, error))
+        return false;
+    painter.end();
+    // The generator states the size in millimetres at its resolution and
+    // gives every group the (unset) font; an icon wants pixels and no text.
+    QString svg = QString::fromUtf8(buffer.data());
+    svg.replace(QRegularExpression(QStringLiteral("<svg width=\"[^\"]*\" height=\"[^\"]*\"")),
+                QStringLiteral("<svg width=\"%1\" height=\"%2\"").arg(size.width()).arg(size.height()));
+    svg.remove(QRegularExpression(QStringLiteral("\\s*font-family=\"[^\"]*\" font-size=\"[^\"]*\" "
+                                                 "font-weight=\"[^\"]*\" font-style=\"[^\"]*\"\\s*")));
+    const QByteArray bytes = svg.toUtf8();
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(fileName, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool Rasteriser::paint(QPainter &painter, const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
+                       QString *error) const
+{
+    if (layers.isEmpty()) {
+        *error = QStringLiteral("no layers");
+        return false;
+    }
+    for (const Layer &layer : layers) {
+        if (!paintLayer(painter, layer, size, extraRotation, error))
+            return false;
+    }
+    return true;
 }
 
 bool Rasteriser::paintLayer(QPainter &painter, const Layer &layer, const QSize &size,

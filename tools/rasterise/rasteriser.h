@@ -22,7 +22,14 @@ public:
     QImage render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
                   QString *error) const;
 
+    // The same composition as one SVG drawing (vector paths, for an icon
+    // theme's scalable size). Returns false and fills *error on failure.
+    bool writeSvg(const QString &fileName, const QVector<Layer> &layers, const QSize &size,
+                  QString *error) const;
+
 private:
+    bool paint(QPainter &painter, const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
+               QString *error) const;
     bool paintLayer(QPainter &painter, const Layer &layer, const QSize &size, qreal extraRotation,
                     QString *error) const;
 

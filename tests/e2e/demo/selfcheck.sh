@@ -31,18 +31,6 @@ demo_pid=
 trap '[ -z "$demo_pid" ] || kill -TERM "$demo_pid" 2>/dev/null; wait; "$lab" cleanup-stale; rm -rf "$work"' EXIT
 trap 'exit 143' TERM INT HUP
 
-# The client's scrambling of stored credentials: XOR with "K4TQW", then Base64.
-scramble() {
-  local text=$1 key=K4TQW i c k escaped=
-  for ((i = 0; i < ${#text}; i++)); do
-    printf -v c '%d' "'${text:i:1}"
-    printf -v k '%d' "'${key:i%5:1}"
-    printf -v escaped '%s\\x%02x' "$escaped" $((c ^ k))
-  done
-  # shellcheck disable=SC2059 # the escapes are the point
-  printf "$escaped" | base64 -w0
-}
-
 # profile SERVER_ID: settings that log in as demo and connect to that server.
 profile() {
   cat <<EOF

@@ -17,6 +17,8 @@ private slots:
     void mimeAppsKeepsOtherLines_data();
     void mimeAppsKeepsOtherLines();
     void newPathRepointsScheme();
+    void installedEntryTakesOver_data();
+    void installedEntryTakesOver();
 
 private:
     QString entryFile() const { return m_data->filePath("applications/varnelvpn-url.desktop"); }
@@ -41,13 +43,17 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_data;
     std::unique_ptr<QTemporaryDir> m_config;
+    std::unique_ptr<QTemporaryDir> m_system;
 };
 
 void TestUrlScheme::init()
 {
     m_data = std::make_unique<QTemporaryDir>();
     m_config = std::make_unique<QTemporaryDir>();
+    m_system = std::make_unique<QTemporaryDir>();
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
+    // Never the machine's own folders: an installed package would count.
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system->path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
 }
 
@@ -55,6 +61,7 @@ void TestUrlScheme::cleanup()
 {
     m_data.reset();
     m_config.reset();
+    m_system.reset();
 }
 
 void TestUrlScheme::entryNamesTheExecutable_data()
@@ -123,6 +130,48 @@ void TestUrlScheme::newPathRepointsScheme()
     QCOMPARE(execLine(), QStringLiteral(R"(Exec="/new/place/VarnelVPN" %u)"));
     QCOMPARE(read(mimeApps()), mimeAfterFirst);   // no duplicate entry
     QVERIFY(!read(entryFile()).contains("/old/place"));
+}
+
+void TestUrlScheme::installedEntryTakesOver_data()
+{
+    QTest::addColumn<QString>("exec");        // the installed entry's Exec; %1: the installed program
+    QTest::addColumn<QString>("mimeTypes");
+    QTest::addColumn<bool>("startInstalled"); // else a copy elsewhere (a build tree) starts
+    QTest::addColumn<bool>("installedHandles");
+    const QString scheme = QStringLiteral("x-scheme-handler/varnelvpn;");
+    QTest::newRow("installed program starts") << "%1 %u" << scheme << true << true;
+    QTest::newRow("quoted") << "\"%1\" %u" << "text/plain;" + scheme << true << true;
+    QTest::newRow("on the search path") << "varnelvpn %u" << scheme << true << true;
+    QTest::newRow("a copy elsewhere starts") << "%1 %u" << scheme << false << false;
+    QTest::newRow("entry without the scheme") << "%1 %u" << "text/plain;" << true << false;
+}
+
+void TestUrlScheme::installedEntryTakesOver()
+{
+    QFETCH(QString, exec);
+    QFETCH(QString, mimeTypes);
+    QFETCH(bool, startInstalled);
+    QFETCH(bool, installedHandles);
+    QVERIFY(QDir(m_system->path()).mkpath("applications") && QDir(m_system->path()).mkpath("bin"));
+    const QString installed = m_system->filePath("bin/varnelvpn");
+    const QString copy = m_system->filePath("varnelvpn");
+    write(installed, "#!/bin/sh\n");
+    write(copy, "#!/bin/sh\n");
+    QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::ExeOwner));
+    write(m_system->filePath("applications/varnelvpn.desktop"),
+          "[Desktop Entry]\nType=Application\nName=VarnelVPN\nExec=" + exec.arg(installed)
+              + "\nMimeType=" + mimeTypes + "\n[Desktop Action x]\nExec=/bin/true\n");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_system->filePath("bin")) + ':' + path);
+
+    registerUrlScheme(copy);   // an earlier start from elsewhere left its entry
+    QVERIFY(QFile::exists(entryFile()));
+    registerUrlScheme(startInstalled ? installed : copy);
+    qputenv("PATH", path);
+
+    QCOMPARE(QFile::exists(entryFile()), !installedHandles);
+    const QString handler = installedHandles ? "varnelvpn.desktop" : "varnelvpn-url.desktop";
+    QCOMPARE(read(mimeApps()), "[Default Applications]\nx-scheme-handler/varnelvpn=" + handler + ";\n");
 }
 
 QTEST_GUILESS_MAIN(TestUrlScheme)

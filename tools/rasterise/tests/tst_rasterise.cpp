@@ -52,6 +52,7 @@ private slots:
     void rotatesAboutTheCentre();
     void reportsBadInput();
     void flattensOntoMatte();
+    void commandLineWritesThePicture_data();
     void commandLineWritesThePicture();
 
 private:
@@ -197,9 +198,18 @@ void TestRasterise::flattensOntoMatte()
     QCOMPARE(qAlpha(image.pixel(2, 0)), 0);
 }
 
+void TestRasterise::commandLineWritesThePicture_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("picture") << "out.png";
+    // Read back through Qt's SVG image reader, at the drawing's own size.
+    QTest::newRow("drawing") << "out.svg";
+}
+
 void TestRasterise::commandLineWritesThePicture()
 {
-    const QString out = m_dir.filePath(QStringLiteral("out.png"));
+    QFETCH(QString, name);
+    const QString out = m_dir.filePath(name);
     QProcess tool;
     tool.start(QStringLiteral(RASTERISE_EXE),
                {QStringLiteral("--dir"), m_dir.path(), out, QStringLiteral("24x24"),
