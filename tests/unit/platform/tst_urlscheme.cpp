@@ -9,16 +9,10 @@ using namespace Varnel;
 class TestUrlScheme : public QObject
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-    void entryNamesTheExecutable_data();
-    void entryNamesTheExecutable();
-    void mimeAppsKeepsOtherLines_data();
-    void mimeAppsKeepsOtherLines();
-    void newPathRepointsScheme();
 
-private:
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::unique_ptr<QTemporaryDir> m_config;
+
     QString entryFile() const { return m_data->filePath("applications/varnelvpn-url.desktop"); }
     QString mimeApps() const { return m_config->filePath("mimeapps.list"); }
     static QString read(const QString &fileName)
@@ -26,104 +20,93 @@ private:
         QFile f(fileName);
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<unreadable>");
     }
-    static void write(const QString &fileName, const QString &text)
-    {
-        QFile f(fileName);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text.toUtf8());
-    }
     QString execLine() const
     {
-        const QStringList lines = read(entryFile()).split('\n');
-        const QStringList exec = lines.filter(QRegularExpression("^Exec="));
+        const QStringList exec = read(entryFile()).split('\n').filter(QRegularExpression("^Exec="));
         return exec.size() == 1 ? exec.first() : QString();
     }
 
-    std::unique_ptr<QTemporaryDir> m_data;
-    std::unique_ptr<QTemporaryDir> m_config;
+private slots:
+    void init()
+    {
+        m_data = std::make_unique<QTemporaryDir>();
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+    }
+    void cleanup()
+    {
+        m_data.reset();
+        m_config.reset();
+    }
+
+    void entryNamesTheExecutable_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/opt/varnel/VarnelVPN" << R"(Exec="/opt/varnel/VarnelVPN" %u)";
+        QTest::newRow("blank") << "/home/a b/VarnelVPN" << R"(Exec="/home/a b/VarnelVPN" %u)";
+        // Quoting escapes " ` $ \ with a backslash, the string rule doubles each
+        // backslash; % is doubled so it is not a field code.
+        QTest::newRow("reserved") << R"(/x/"q"/$HOME/`id`/50%/b\s)"
+                                  << R"(Exec="/x/\\"q\\"/\\$HOME/\\`id\\`/50%%/b\\\\s" %u)";
+    }
+    void entryNamesTheExecutable()
+    {
+        QFETCH(QString, path);
+        registerUrlScheme(path);
+        const QString entry = read(entryFile());
+        QVERIFY2(entry.startsWith("[Desktop Entry]\n"), qPrintable(entry));
+        QVERIFY(entry.contains("\nType=Application\n"));
+        QVERIFY(entry.contains("\nMimeType=x-scheme-handler/varnelvpn;\n"));
+        QTEST(execLine(), "exec");
+    }
+
+    void mimeAppsKeepsOtherLines_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        const QString entry = QStringLiteral("x-scheme-handler/varnelvpn=varnelvpn-url.desktop;\n");
+        QTest::newRow("no file") << QString() << "[Default Applications]\n" + entry;
+        QTest::newRow("other handler replaced")
+            << "# user's own\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+               "[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
+               "x-scheme-handler/varnelvpn=old.desktop;\nx-scheme-handler/varnelvpnx=other.desktop;\n\n"
+               "[Removed Associations]\nimage/png=gimp.desktop;\n"
+            << "# user's own\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+               "[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
+               + entry + "x-scheme-handler/varnelvpnx=other.desktop;\n\n"
+               "[Removed Associations]\nimage/png=gimp.desktop;\n";
+        QTest::newRow("added after the section's last entry")
+            << "[Default Applications]\ntext/html=firefox.desktop;\n\n[Added Associations]\ntext/plain=g.desktop;\n"
+            << "[Default Applications]\ntext/html=firefox.desktop;\n" + entry
+                   + "\n[Added Associations]\ntext/plain=g.desktop;\n";
+        QTest::newRow("section added, no final line break")
+            << "[Added Associations]\ntext/plain=gedit.desktop;"
+            << "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n" + entry;
+    }
+    void mimeAppsKeepsOtherLines()
+    {
+        QFETCH(QString, before);
+        if (!before.isNull()) {
+            QFile f(mimeApps());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(before.toUtf8());
+        }
+        registerUrlScheme("/opt/varnel/VarnelVPN");
+        QTEST(read(mimeApps()), "after");
+    }
+
+    void newPathRepointsScheme()
+    {
+        registerUrlScheme("/old/place/VarnelVPN");
+        const QString mimeAfterFirst = read(mimeApps());
+        registerUrlScheme("/new/place/VarnelVPN");
+        QCOMPARE(execLine(), QStringLiteral(R"(Exec="/new/place/VarnelVPN" %u)"));
+        QCOMPARE(read(mimeApps()), mimeAfterFirst);   // no duplicate entry
+        QVERIFY(!read(entryFile()).contains("/old/place"));
+    }
 };
-
-void TestUrlScheme::init()
-{
-    m_data = std::make_unique<QTemporaryDir>();
-    m_config = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
-}
-
-void TestUrlScheme::cleanup()
-{
-    m_data.reset();
-    m_config.reset();
-}
-
-void TestUrlScheme::entryNamesTheExecutable_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("exec");
-    QTest::newRow("plain") << "/opt/varnel/VarnelVPN" << R"(Exec="/opt/varnel/VarnelVPN" %u)";
-    QTest::newRow("blank") << "/home/a b/VarnelVPN" << R"(Exec="/home/a b/VarnelVPN" %u)";
-    // Quoting escapes " ` $ \ with a backslash, the string rule doubles each
-    // backslash; % is doubled so it is not a field code.
-    QTest::newRow("reserved") << R"(/x/"q"/$HOME/`id`/50%/b\s)"
-                              << R"(Exec="/x/\\"q\\"/\\$HOME/\\`id\\`/50%%/b\\\\s" %u)";
-}
-
-void TestUrlScheme::entryNamesTheExecutable()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, exec);
-    registerUrlScheme(path);
-    const QString entry = read(entryFile());
-    QVERIFY2(entry.startsWith("[Desktop Entry]\n"), qPrintable(entry));
-    QVERIFY(entry.contains("\nType=Application\n"));
-    QVERIFY(entry.contains("\nMimeType=x-scheme-handler/varnelvpn;\n"));
-    QCOMPARE(execLine(), exec);
-}
-
-void TestUrlScheme::mimeAppsKeepsOtherLines_data()
-{
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("after");
-    const QString entry = QStringLiteral("x-scheme-handler/varnelvpn=varnelvpn-url.desktop;\n");
-    QTest::newRow("no file") << QString() << "[Default Applications]\n" + entry;
-    QTest::newRow("other handler replaced")
-        << "# user's own\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
-           "[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
-           "x-scheme-handler/varnelvpn=old.desktop;\nx-scheme-handler/varnelvpnx=other.desktop;\n\n"
-           "[Removed Associations]\nimage/png=gimp.desktop;\n"
-        << "# user's own\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
-           "[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
-           + entry + "x-scheme-handler/varnelvpnx=other.desktop;\n\n"
-           "[Removed Associations]\nimage/png=gimp.desktop;\n";
-    QTest::newRow("added after the section's last entry")
-        << "[Default Applications]\ntext/html=firefox.desktop;\n\n[Added Associations]\ntext/plain=g.desktop;\n"
-        << "[Default Applications]\ntext/html=firefox.desktop;\n" + entry
-           + "\n[Added Associations]\ntext/plain=g.desktop;\n";
-    QTest::newRow("section added, no final line break")
-        << "[Added Associations]\ntext/plain=gedit.desktop;"
-        << "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n" + entry;
-}
-
-void TestUrlScheme::mimeAppsKeepsOtherLines()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, after);
-    if (!before.isNull())
-        write(mimeApps(), before);
-    registerUrlScheme("/opt/varnel/VarnelVPN");
-    QCOMPARE(read(mimeApps()), after);
-}
-
-void TestUrlScheme::newPathRepointsScheme()
-{
-    registerUrlScheme("/old/place/VarnelVPN");
-    const QString mimeAfterFirst = read(mimeApps());
-    registerUrlScheme("/new/place/VarnelVPN");
-    QCOMPARE(execLine(), QStringLiteral(R"(Exec="/new/place/VarnelVPN" %u)"));
-    QCOMPARE(read(mimeApps()), mimeAfterFirst);   // no duplicate entry
-    QVERIFY(!read(entryFile()).contains("/old/place"));
-}
 
 QTEST_GUILESS_MAIN(TestUrlScheme)
 #include "tst_urlscheme.moc"
