@@ -11,14 +11,13 @@
 
 void BackendPageTest::initTestCase()
 {
-    QVERIFY2(m_backend.start(m_arguments), qPrintable(m_backend.errorText()));
+    BackendTest::initTestCase();
     applyStartupLook();
 }
 
 void BackendPageTest::init()
 {
-    QVERIFY(m_backend.reset());
-    m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+    BackendTest::init();
     useEndpointsAt(m_backend.baseUrl());
 }
 

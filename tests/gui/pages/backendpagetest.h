@@ -2,18 +2,15 @@
 
 #include "integration/backend/backendtest.h"
 
-#include <QObject>
-
-// Base of the page tests against the reference backend: one backend for the
-// program, and before each test function its state back to the start and a
-// fresh client pointing at it with the whole endpoint table stored (the
-// process-wide backend client keeps the table it has seen when a key is
-// missing). A test with set-up of its own calls these slots from its own.
-class BackendPageTest : public QObject
+// Base of the page tests against the reference backend: the backend tests'
+// base, with the start-up look for the whole program and, before each test
+// function, the whole endpoint table stored (the process-wide backend client
+// keeps the table it has seen when a key is missing from the settings).
+class BackendPageTest : public BackendTest
 {
     Q_OBJECT
 public:
-    explicit BackendPageTest(const QStringList &backendArguments = {}) : m_arguments(backendArguments) {}
+    using BackendTest::BackendTest;
 
     // What a manual login leaves in the settings (the automatic login's input).
     static void storeLoggedInUser(const QString &username, const QString &password);
@@ -23,14 +20,6 @@ public:
 protected slots:
     void initTestCase();
     void init();
-    void cleanup() { m_sandbox.leave(); }
-
-protected:
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
-
-private:
-    QStringList m_arguments;
 };
 
 void useEndpointsAt(const QString &base);

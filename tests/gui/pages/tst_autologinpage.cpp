@@ -72,9 +72,8 @@ private slots:
         QCOMPARE(whileBusy, QMovie::Running);
         QVERIFY(m_messages->texts().isEmpty());
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
-        const QJsonObject request = m_backend.last(QLatin1String(Routes::kLogin));
-        QCOMPARE(formValue(request, "username"), QStringLiteral("premium.user"));
-        QCOMPARE(formValue(request, "pass"), QStringLiteral("premium-pass"));
+        QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kLogin)), {"username", "pass"}),
+                 (QStringList{"premium.user", "premium-pass"}));
         QCOMPARE(vpnCredentials().username, QStringLiteral("premium.user"));
         QCOMPARE(vpnCredentials().password, QStringLiteral("premium-pass"));
         QVERIFY(Config::instance()->autoLogin());

@@ -183,9 +183,8 @@ private slots:
         QVERIFY2(messages().isEmpty(), qPrintable(messages().join('|')));
         QCOMPARE(success.count(), 1);
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
-        const QJsonObject request = m_backend.last(QLatin1String(Routes::kLogin));
-        QCOMPARE(formValue(request, "username"), QStringLiteral("premium.user"));
-        QCOMPARE(formValue(request, "pass"), QStringLiteral("premium-pass"));
+        QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kLogin)), {"username", "pass"}),
+                 (QStringList{"premium.user", "premium-pass"}));
 
         QCOMPARE(vpnCredentials().username, QStringLiteral("premium.user"));
         QCOMPARE(vpnCredentials().password, QStringLiteral("premium-pass"));
@@ -271,11 +270,9 @@ private slots:
         QCOMPARE(messages(), QStringList{"Signup successfull. Login to continue"});
         QCOMPARE(m_page->mode(), kLogIn);
         QCOMPARE(button("btnLogin")->text(), QStringLiteral("Log In"));
-        const QJsonObject request = m_backend.last(QLatin1String(Routes::kSignUp));
-        QCOMPARE(formValue(request, "username"), QStringLiteral("new.user"));
-        QCOMPARE(formValue(request, "password"), QStringLiteral("password1"));
-        QCOMPARE(formValue(request, "should_receive_promotion"), QStringLiteral("1"));
-        QCOMPARE(formValue(request, "subscription_code"), QString());
+        QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kSignUp)),
+                            {"username", "password", "should_receive_promotion", "subscription_code"}),
+                 (QStringList{"new.user", "password1", "1", ""}));
         QVERIFY(!m_backend.account(QStringLiteral("new.user")).isEmpty());
     }
 
