@@ -1,10 +1,9 @@
 // The helpers pages share: the busy state of a request, the page base with
-// its record, refresh and back button, the result-code texts and the
-// placeholder tint.
+// its record, refresh and back button, and the placeholder tint. (The
+// result-code texts are checked through the login pages.)
 #include "startuplook.h"
 
 #include "common/config.h"
-#include "common/gui/outcometext.h"
 #include "common/gui/page.h"
 #include "widgets/busystate.h"
 #include "widgets/placeholdertint.h"
@@ -136,31 +135,6 @@ private slots:
         });
         QVERIFY(label->isHidden());
         QCOMPARE(label->movie()->state(), QMovie::NotRunning);
-    }
-
-    void outcomeTexts_data()
-    {
-        QTest::addColumn<int>("table");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("text");
-        const QString refused = QStringLiteral("Invalid username or password.");
-        QTest::newRow("login refused: server's text") << 0 << 1 << refused;
-        QTest::newRow("login without endpoints") << 0 << 3 << "Could not connect to login server!";
-        QTest::newRow("login, network down") << 0 << 2 << "Could not connect to server!";
-        QTest::newRow("login, unknown code") << 0 << -7 << "Could not connect to server!";
-        QTest::newRow("sign-up accepted") << 1 << 0 << "Signup successfull. Login to continue";
-        QTest::newRow("sign-up refused") << 1 << 3 << refused;
-        QTest::newRow("sign-up failed") << 1 << 1 << "Could not connect to server";
-        QTest::newRow("recovery accepted: server's text") << 2 << 0 << refused;
-        QTest::newRow("recovery failed") << 2 << 2 << "Could not connect to server";
-    }
-    void outcomeTexts()
-    {
-        QFETCH(int, table);
-        QFETCH(int, code);
-        QFETCH(QString, text);
-        const OutcomeTable *tables[] = {&Outcomes::login(), &Outcomes::signUp(), &Outcomes::passwordRecovery()};
-        QCOMPARE(tables[table]->text(code, QStringLiteral("Invalid username or password.")), text);
     }
 
     void busyDisablesAnimatesAndRestores()
