@@ -98,6 +98,35 @@ private slots:
         QCOMPARE(records.last().message, QString::number(start + calls - 1));
     }
 
+    // Long texts count by what they take: a client that logs a large reply
+    // at every login must not grow for ever. The newest stays, whatever its size.
+    void byteBudgetKeepsNewest()
+    {
+        Logger &logger = Logger::instance();
+        clearedNextId();
+        const auto noise = [](int length) {
+            QString text(length, Qt::Uninitialized);
+            for (QChar &c : text)
+                c = QChar(ushort(0x4E00 + QRandomGenerator::global()->bounded(0x5000)));   // compresses badly
+            return text;
+        };
+        const int length = int(Logger::kMaxStoredBytes / 4);   // about half the budget each, as UTF-16
+        QString last;
+        for (int i = 0; i < 6; ++i) {
+            last = noise(length);
+            logger.log(last, 1, 4);
+        }
+        auto records = logger.messagesSince(-1);
+        QVERIFY2(records.size() >= 1 && records.size() <= 3, qPrintable(QString::number(records.size())));
+        QCOMPARE(records.last().message, last);
+
+        last = noise(int(Logger::kMaxStoredBytes));   // alone larger than the budget
+        logger.log(last, 1, 4);
+        records = logger.messagesSince(-1);
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.last().message, last);
+    }
+
     void messagesSinceWindow()
     {
         Logger &logger = Logger::instance();
