@@ -12,7 +12,6 @@
 #include "widgets/sharepanel/sharepanel.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QJsonObject>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -25,11 +24,7 @@ namespace {
 void save(QWidget *widget, const QString &dir, const QString &name)
 {
     QTest::qWait(60);   // the zero-delay refreshes of the shown pages
-    const QString file = QDir(dir).filePath(name);
-    if (widget->grab().save(file))
-        qInfo("%s", qPrintable(file));
-    else
-        qWarning("could not write %s", qPrintable(file));
+    saveShot(widget->grab(), dir, name);
 }
 
 } // namespace
@@ -40,23 +35,18 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", sandbox.filePath(QStringLiteral("config")).toUtf8());
     qputenv("VARNELVPN_API_BASE", "https://127.0.0.1:1");
     QApplication app(argc, argv);
-    if (argc < 2) {
-        qWarning("usage: varnel-area-shots <output directory>");
+    const QString out = shotsFolder(argc, argv);
+    if (out.isEmpty())
         return 2;
-    }
-    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    QDir().mkpath(out);
     applyStartupLook();
 
     IPBundleList servers;
-    int id = 1;
-    for (const char *country : {"Germany", "Japan", "Canada"}) {
+    for (const auto &[id, country, code] : {std::make_tuple(1, "Germany", "276"), std::make_tuple(2, "Japan", "392"),
+                                            std::make_tuple(3, "Canada", "124")})
         servers << IPBundle::fromJson(QJsonObject{{"ip_id", id}, {"ipName", "Frankfurt"}, {"countryName", country},
-                                                  {"countryCode", id == 1 ? "276" : (id == 2 ? "392" : "124")},
-                                                  {"ip", QStringLiteral("127.0.1.%1:1194").arg(id)}, {"type", 1},
+                                                  {"countryCode", code}, {"type", 1},
+                                                  {"ip", QStringLiteral("127.0.1.%1:1194").arg(id)},
                                                   {"is_fast_server", 1}, {"is_gaming", 1}, {"is_online_stream", 1}});
-        ++id;
-    }
     User::instance()->setBundles(servers);
     Config::instance()->setFastestServer(QStringLiteral("Germany"));
     Config::instance()->setFastestCountryCode(276);

@@ -16,16 +16,6 @@
 using Varnel::MsgBox;
 using Varnel::Overlay;
 
-class TestShellHelpers : public QObject
-{
-    Q_OBJECT
-private slots:
-    void showMessageOverRootWindow();
-    void showMessageOverOtherWindow();
-    void msgBoxDrawsItsOwnBackground();
-    void fontsStopAtFirstFailure();
-};
-
 namespace {
 
 // What the open box looked like, captured while it ran modally.
@@ -61,101 +51,104 @@ void answerNextBox(QWidget *window, QMessageBox::StandardButton button, SeenBox 
 
 } // namespace
 
-void TestShellHelpers::showMessageOverRootWindow()
+class TestShellHelpers : public QObject
 {
-    Varnel::RootWindow root(QStringLiteral("not"));
-    root.show();
-    Varnel::setMainWindow(&root);
-
-    SeenBox seen;
-    answerNextBox(&root, QMessageBox::No, seen);
-    const auto pressed = Varnel::showMessage(QStringLiteral("Do you want to log out?"),
-                                             QMessageBox::Yes | QMessageBox::No, QStringLiteral("Session"));
-
-    QCOMPARE(pressed, QMessageBox::No);
-    QCOMPARE(seen.parent, &root);
-    QCOMPARE(seen.title, Varnel::applicationName());
-    // With a detail, the detail leads and the text explains.
-    QCOMPARE(seen.text, QStringLiteral("Session"));
-    QCOMPARE(seen.informative, QStringLiteral("Do you want to log out?"));
-    QVERIFY(seen.overlayCovers);
-    // Nothing stays behind: the overlay is gone, the box deleted itself.
-    QVERIFY(root.findChildren<Overlay *>().isEmpty());
-    QTRY_VERIFY(seen.box.isNull());
-}
-
-void TestShellHelpers::showMessageOverOtherWindow()
-{
-    QWidget other;
-    other.show();
-    Varnel::setMainWindow(&other);
-
-    SeenBox seen;
-    answerNextBox(&other, QMessageBox::Ok, seen);
-    QCOMPARE(Varnel::showMessage(QStringLiteral("Saved."), QMessageBox::Ok), QMessageBox::Ok);
-    QCOMPARE(seen.parent, &other);
-    QCOMPARE(seen.text, QStringLiteral("Saved."));
-    QVERIFY(seen.informative.isEmpty());
-    QCOMPARE(seen.overlays, 0);
-
-    // A main window that went away is no parent any more.
+    Q_OBJECT
+private slots:
+    void showMessageOverRootWindow()
     {
-        auto *gone = new QWidget;
-        Varnel::setMainWindow(gone);
-        delete gone;
+        Varnel::RootWindow root(QStringLiteral("not"));
+        root.show();
+        Varnel::setMainWindow(&root);
+
+        SeenBox seen;
+        answerNextBox(&root, QMessageBox::No, seen);
+        const auto pressed = Varnel::showMessage(QStringLiteral("Do you want to log out?"),
+                                                 QMessageBox::Yes | QMessageBox::No, QStringLiteral("Session"));
+
+        QCOMPARE(pressed, QMessageBox::No);
+        QCOMPARE(seen.parent, &root);
+        QCOMPARE(seen.title, Varnel::applicationName());
+        // With a detail, the detail leads and the text explains.
+        QCOMPARE(seen.text, QStringLiteral("Session"));
+        QCOMPARE(seen.informative, QStringLiteral("Do you want to log out?"));
+        QVERIFY(seen.overlayCovers);
+        // Nothing stays behind: the overlay is gone, the box deleted itself.
+        QVERIFY(root.findChildren<Overlay *>().isEmpty());
+        QTRY_VERIFY(seen.box.isNull());
     }
-    answerNextBox(&other, QMessageBox::Yes, seen);
-    QCOMPARE(Varnel::showMessage(QStringLiteral("Go on?"), QMessageBox::Yes | QMessageBox::No),
-             QMessageBox::Yes);
-    QCOMPARE(seen.parent, nullptr);
-}
 
-void TestShellHelpers::msgBoxDrawsItsOwnBackground()
-{
-    auto render = [](qreal radius, qreal border) {
-        MsgBox box;
-        QPalette palette = box.palette();
-        palette.setColor(QPalette::Window, Qt::white);
-        palette.setColor(QPalette::WindowText, Qt::red);
-        box.setPalette(palette);
-        box.setRadius(radius);
-        box.setBorderWidth(border);
-        box.setText(QString());
-        box.resize(200, 200);
-        QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        box.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
-        return image;
-    };
+    void showMessageOverOtherWindow()
+    {
+        QWidget other;
+        other.show();
+        Varnel::setMainWindow(&other);
 
-    QVERIFY(render(0, 0).pixelColor(0, 0) == Qt::white);
-    QVERIFY(render(0, 0).pixelColor(2, 100) == Qt::white);
-    // Rounded corners leave the corner itself transparent.
-    QCOMPARE(render(30, 0).pixelColor(1, 1).alpha(), 0);
-    QVERIFY(render(30, 0).pixelColor(100, 100) == Qt::white);
-    // A positive width outlines the box in the foreground colour.
-    QVERIFY(render(0, 6).pixelColor(2, 100) == Qt::red);
-    QVERIFY(render(0, 6).pixelColor(100, 100) == Qt::white);
-}
+        SeenBox seen;
+        answerNextBox(&other, QMessageBox::Ok, seen);
+        QCOMPARE(Varnel::showMessage(QStringLiteral("Saved."), QMessageBox::Ok), QMessageBox::Ok);
+        QCOMPARE(seen.parent, &other);
+        QCOMPARE(seen.text, QStringLiteral("Saved."));
+        QVERIFY(seen.informative.isEmpty());
+        QCOMPARE(seen.overlays, 0);
 
-void TestShellHelpers::fontsStopAtFirstFailure()
-{
-    const QString regular = QStringLiteral(":/fonts/fonts/Montserrat-Regular.ttf");
-    const QString thin = QStringLiteral(":/fonts/fonts/Montserrat-Thin.ttf");
-    QVERIFY(QFile::exists(regular));
-    QVERIFY(QFile::exists(thin));
+        // A main window that went away is no parent any more.
+        {
+            auto *gone = new QWidget;
+            Varnel::setMainWindow(gone);
+            delete gone;
+        }
+        answerNextBox(&other, QMessageBox::Yes, seen);
+        QCOMPARE(Varnel::showMessage(QStringLiteral("Go on?"), QMessageBox::Yes | QMessageBox::No),
+                 QMessageBox::Yes);
+        QCOMPARE(seen.parent, nullptr);
+    }
 
-    QCOMPARE(Varnel::registerFonts({regular, QStringLiteral(":/fonts/fonts/Montserrat-Missing.ttf"), thin}), 1);
-    QFontDatabase fonts;
-    QVERIFY(fonts.styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Regular")));
-    QVERIFY(!fonts.styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
+    void msgBoxDrawsItsOwnBackground()
+    {
+        auto render = [](qreal radius, qreal border) {
+            MsgBox box;
+            QPalette palette = box.palette();
+            palette.setColor(QPalette::Window, Qt::white);
+            palette.setColor(QPalette::WindowText, Qt::red);
+            box.setPalette(palette);
+            box.setRadius(radius);
+            box.setBorderWidth(border);
+            box.setText(QString());
+            box.resize(200, 200);
+            QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            box.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+            return image;
+        };
 
-    // The start-up list names every face that the resources hold.
-    const QStringList all = Varnel::montserratFonts();
-    QCOMPARE(all.size(), 18);
-    QCOMPARE(Varnel::registerFonts(all), 18);
-    QVERIFY(QFontDatabase().styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
-}
+        const QImage plain = render(0, 0), rounded = render(30, 0), outlined = render(0, 6);
+        // Rounded corners leave the corner itself transparent; a positive
+        // width outlines the box in the foreground colour.
+        QCOMPARE(rounded.pixelColor(1, 1).alpha(), 0);
+        QCOMPARE((QList<QColor>{plain.pixelColor(0, 0), plain.pixelColor(2, 100), rounded.pixelColor(100, 100),
+                                outlined.pixelColor(2, 100), outlined.pixelColor(100, 100)}),
+                 (QList<QColor>{Qt::white, Qt::white, Qt::white, Qt::red, Qt::white}));
+    }
+
+    void fontsStopAtFirstFailure()
+    {
+        // (Every face's file is checked with the resources.)
+        const QString regular = QStringLiteral(":/fonts/fonts/Montserrat-Regular.ttf");
+        const QString thin = QStringLiteral(":/fonts/fonts/Montserrat-Thin.ttf");
+
+        QCOMPARE(Varnel::registerFonts({regular, QStringLiteral(":/fonts/fonts/Montserrat-Missing.ttf"), thin}), 1);
+        QFontDatabase fonts;
+        QVERIFY(fonts.styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Regular")));
+        QVERIFY(!fonts.styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
+
+        // The start-up list names every face that the resources hold.
+        const QStringList all = Varnel::montserratFonts();
+        QCOMPARE(all.size(), 18);
+        QCOMPARE(Varnel::registerFonts(all), 18);
+        QVERIFY(QFontDatabase().styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
+    }
+};
 
 QTEST_MAIN(TestShellHelpers)
 #include "tst_shellhelpers.moc"

@@ -45,8 +45,6 @@ private slots:
         QFETCH(int, status);
         QFETCH(bool, loggedIn);
         QFETCH(QString, icon);
-        QFETCH(QString, text);
-        QFETCH(bool, enabled);
         Config::instance()->setAutoLogin(loggedIn);
         Config::instance()->save();
         RootWindow window(QStringLiteral("not"));
@@ -59,24 +57,22 @@ private slots:
         QVERIFY(tray->icon().isMask());
 
         window.onStatusChanged(status);
-        QCOMPARE(actions.at(0)->text(), text);
-        QCOMPARE(actions.at(0)->isEnabled(), enabled);
+        QTEST(actions.at(0)->text(), "text");
+        QTEST(actions.at(0)->isEnabled(), "enabled");
         QVERIFY(tray->icon().isMask());
         const QSize size(32, 32);
         QCOMPARE(tray->icon().pixmap(size).toImage(), QIcon(icon).pixmap(size).toImage());
     }
 
-    void connectedNoticeNamesTheServer()
-    {
-        QCOMPARE(connectedNotice(QStringLiteral("Frankfurt")), QStringLiteral("You are connected to  Frankfurt"));
-    }
-
-    void connectActionReachesTheWindow()
+    // The "Connect" action reaches the window; the notice of a connection
+    // names the server after two blanks.
+    void connectActionAndNotice()
     {
         RootWindow window(QStringLiteral("not"));
         QSignalSpy clicks(&window, &RootWindow::connectClick);
         window.findChild<QSystemTrayIcon *>()->contextMenu()->actions().at(0)->trigger();
         QCOMPARE(clicks.size(), 1);
+        QCOMPARE(connectedNotice(QStringLiteral("Frankfurt")), QStringLiteral("You are connected to  Frankfurt"));
     }
 };
 

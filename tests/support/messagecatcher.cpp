@@ -16,6 +16,8 @@ void MessageCatcher::answerOpenBox()
     if (!box || !box->isVisible() || box->buttons().isEmpty())
         return;
     m_texts << box->text();
+    m_titles << box->windowTitle();
+    m_parents << box->parentWidget();
     QAbstractButton *chosen = m_answer != QMessageBox::NoButton ? box->button(m_answer) : nullptr;
     (chosen ? chosen : box->buttons().constFirst())->click();
 }

@@ -332,6 +332,29 @@ check "OpenVPN: the client's end blocks again" blocked
 check "nothing of the caller's programs, plugins or configuration ran" test -z "$(marks_left)"
 [ -z "$(marks_left)" ] || head -n 3 "$marks"/* | sed 's/^/    /'
 
+check "the package's desktop entry handles the scheme; the client wrote no entry of its own" \
+  sh -c "[ ! -e '$work/home/.local/share/applications/varnelvpn-url.desktop' ] \
+    && grep -qx 'x-scheme-handler/varnelvpn=varnelvpn.desktop;' '$work/home/.config/mimeapps.list'"
+
+# The tunnel script as the client runs it (the user, CAP_NET_ADMIN ambient,
+# /run/vpnc not writable), for a server that takes the default route: the
+# package's hooks keep the script's state in the user's runtime folder, so
+# the disconnect gives the default route back.
+vpnc_script() {
+  "$lab" exec setpriv --reuid="$uid" --regid=nogroup --clear-groups --inh-caps=+net_admin --ambient-caps=+net_admin \
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin XDG_RUNTIME_DIR="$work/runtime" reason="$1" TUNDEV=vvhook0 \
+    INTERNAL_IP4_ADDRESS=10.213.77.2 VPNGATEWAY="$VARNEL_LAB_SERVER_ADDR" VPNPID=4242 \
+    /usr/share/vpnc-scripts/vpnc-script >>"$work/vpnc.log" 2>&1
+}
+in_client ip route add default via "$VARNEL_LAB_SERVER_ADDR"
+in_client ip tuntap add dev vvhook0 mode tun user "$uid"
+vpnc_script connect
+check "tunnel script as the user: the full tunnel takes the default route" \
+  sh -c "ip -n $ns route show default | grep -q 'dev vvhook0'"
+vpnc_script disconnect
+check "tunnel script as the user: the disconnect gives the default route back" \
+  sh -c "ip -n $ns route show default | grep -q 'via $VARNEL_LAB_SERVER_ADDR'"
+
 "$lab" down "$lab_env" >/dev/null 2>&1
 lab_env=
 save_state

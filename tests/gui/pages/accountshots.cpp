@@ -4,26 +4,20 @@
 //   varnel-account-shots <output directory>
 // Run it on a display (Xvfb) to see the pop-up over its page; offscreen the
 // pop-up is saved alone.
+#include "backendpagetest.h"
+#include "messagecatcher.h"
 #include "startuplook.h"
 
-#include "integration/backend/backendtest.h"
-
 #include "app/serverpage.h"
-#include "backend/apirequest.h"
-#include "backend/vpncredentials.h"
 #include "widgets/congratulations/congratulationspopup.h"
 #include "widgets/payment/webpicturelink.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTest>
@@ -34,28 +28,13 @@ namespace {
 
 QString g_out;
 
-void save(const QPixmap &picture, const QString &name)
-{
-    const QString file = QDir(g_out).filePath(name);
-    if (picture.save(file))
-        qInfo("%s", qPrintable(file));
-    else
-        qWarning("could not write %s", qPrintable(file));
-}
-
 // Waits for the page's requests and pictures (bounded), then saves.
 void settleAndSave(QWidget *host, const QString &name, const std::function<bool()> &ready)
 {
     if (!QTest::qWaitFor(ready, 10000))
         qWarning("%s: not ready after 10 s", qPrintable(name));
     QTest::qWait(150);
-    save(host->grab(), name);
-}
-
-bool loginAs(const QString &user, const QString &password)
-{
-    setVpnCredentials(user, password);
-    return ApiRequest::instance()->login(user, password) == 0;
+    saveShot(host->grab(), g_out, name);
 }
 
 } // namespace
@@ -64,12 +43,9 @@ int main(int argc, char *argv[])
 {
     ClientSandbox sandbox;
     QApplication app(argc, argv);
-    if (argc < 2) {
-        qWarning("usage: varnel-account-shots <output directory>");
+    g_out = shotsFolder(argc, argv);
+    if (g_out.isEmpty())
         return 2;
-    }
-    g_out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    QDir().mkpath(g_out);
     applyStartupLook();
 
     RefBackendProcess backend;
@@ -82,17 +58,12 @@ int main(int argc, char *argv[])
     qputenv("VARNELVPN_WEB_BASE", backend.baseUrl().toUtf8());
 
     // Message boxes would wait for a press; the shots need none.
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->accept();
-    });
-    closer.start(50);
+    MessageCatcher closer;
 
     for (const auto &account : {qMakePair(QStringLiteral("demo"), QStringLiteral("demo123")),
                                 qMakePair(QStringLiteral("card"), QStringLiteral("card123")),
                                 qMakePair(QStringLiteral("free"), QStringLiteral("free123"))}) {
-        if (!loginAs(account.first, account.second))
+        if (!BackendPageTest::loginAs(account.first, account.second))
             qFatal("login as %s failed", qPrintable(account.first));
         auto *area = new ServerPage;
         std::unique_ptr<QWidget> host(hostInRootWindowFrame(area));
@@ -129,7 +100,7 @@ int main(int argc, char *argv[])
     }
 
     // The free account redeems the demo account's code: the pop-up over the page.
-    loginAs(QStringLiteral("friend"), QStringLiteral("friend123"));
+    BackendPageTest::loginAs(QStringLiteral("friend"), QStringLiteral("friend123"));
     auto *area = new ServerPage;
     std::unique_ptr<QWidget> host(hostInRootWindowFrame(area));
     auto *left = area->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
@@ -142,14 +113,14 @@ int main(int argc, char *argv[])
         qFatal("no pop-up after the redemption");
     auto *popup = redeem->findChild<CongratulationsPopup *>();
     QTest::qWait(300);
-    save(popup->grab(), QStringLiteral("congratulations.png"));
+    saveShot(popup->grab(), g_out, QStringLiteral("congratulations.png"));
     if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
         host->raise();
         popup->raise();
         QTest::qWait(300);
         const QRect frame = host->frameGeometry();
-        save(QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()),
-             QStringLiteral("referral-redeem-popup.png"));
+        saveShot(QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()),
+                 g_out, QStringLiteral("referral-redeem-popup.png"));
     }
     return 0;
 }

@@ -12,40 +12,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-
-namespace {
-
-void save(QWidget *host, const QString &dir, const QString &name)
-{
-    const QString file = QDir(dir).filePath(name);
-    if (host->grab().save(file))
-        qInfo("%s", qPrintable(file));
-    else
-        qWarning("could not write %s", qPrintable(file));
-}
-
-void type(QWidget *page, const char *edit, const QString &text)
-{
-    page->findChild<QLineEdit *>(QLatin1String(edit))->setText(text);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     QTemporaryDir sandbox;
     qputenv("XDG_CONFIG_HOME", sandbox.filePath(QStringLiteral("config")).toUtf8());
     QApplication app(argc, argv);
-    if (argc < 2) {
-        qWarning("usage: varnel-login-shots <output directory>");
+    const QString out = shotsFolder(argc, argv);
+    if (out.isEmpty())
         return 2;
-    }
-    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    QDir().mkpath(out);
     QDir::setCurrent(sandbox.path());
 
     QTcpServer silent;   // accepts and never answers
@@ -58,28 +36,30 @@ int main(int argc, char *argv[])
 
     auto *login = new Varnel::LoginPage;
     std::unique_ptr<QWidget> loginHost(hostInRootWindowFrame(login));
-    QApplication::processEvents();
-    save(loginHost.get(), out, QStringLiteral("login-0-login.png"));
-
+    const auto shoot = [&](const QString &name) {
+        QApplication::processEvents();
+        saveShot(loginHost->grab(), out, name);
+    };
+    const auto type = [login](const char *edit, const QString &text) {
+        login->findChild<QLineEdit *>(QLatin1String(edit))->setText(text);
+    };
+    shoot(QStringLiteral("login-0-login.png"));
     login->on_btnSignup_pressed();
-    type(login, "editUsername", QStringLiteral("new.user"));
-    QApplication::processEvents();
-    save(loginHost.get(), out, QStringLiteral("login-1-signup.png"));
-
+    type("editUsername", QStringLiteral("new.user"));
+    shoot(QStringLiteral("login-1-signup.png"));
     login->on_btnSignup_pressed();
     login->on_btnForgotPassword_pressed();
-    QApplication::processEvents();
-    save(loginHost.get(), out, QStringLiteral("login-2-forgot.png"));
+    shoot(QStringLiteral("login-2-forgot.png"));
 
     login->on_btnSignup_pressed();
-    type(login, "editPassword", QStringLiteral("secret-pass"));
-    QTimer::singleShot(500, [&] { save(loginHost.get(), out, QStringLiteral("login-3-busy.png")); });
+    type("editPassword", QStringLiteral("secret-pass"));
+    QTimer::singleShot(500, [&] { saveShot(loginHost->grab(), out, QStringLiteral("login-3-busy.png")); });
     login->on_btnLogin_pressed();
     loginHost.reset();
 
     auto *autoLogin = new Varnel::AutoLoginPage;
     std::unique_ptr<QWidget> autoHost(hostInRootWindowFrame(autoLogin));
-    QTimer::singleShot(500, [&] { save(autoHost.get(), out, QStringLiteral("autologin.png")); });
+    QTimer::singleShot(500, [&] { saveShot(autoHost->grab(), out, QStringLiteral("autologin.png")); });
     QEventLoop wait;
     QObject::connect(autoLogin, &Varnel::AutoLoginPage::loginFailed, &wait, &QEventLoop::quit);
     wait.exec();

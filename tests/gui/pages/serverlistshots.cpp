@@ -3,19 +3,15 @@
 // The list comes through a real login from the reference backend on loopback
 // (the server-list test's data file): all categories closed, one country
 // open, a search, and a free account with its locked servers.
+#include "backendpagetest.h"
 #include "startuplook.h"
 
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
-
-#include "backend/apirequest.h"
 #include "common/config.h"
 #include "pages/serverselection/serverselectionpage.h"
 #include "pages/serverselection/servertree.h"
 #include "widgets/treeitems/treeparentitem.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QTest>
 #include <QVBoxLayout>
@@ -24,32 +20,8 @@
 
 namespace {
 
-void save(QWidget *host, const QString &dir, const QString &name)
+void open(Varnel::ServerTree *tree, const QString &title)
 {
-    QTest::qWait(50);   // the rows' first-show styling
-    const QString file = QDir(dir).filePath(name);
-    if (host->grab().save(file))
-        qInfo("%s", qPrintable(file));
-    else
-        qWarning("could not write %s", qPrintable(file));
-}
-
-// The left column of the logged-in area.
-QWidget *host(Varnel::ServerSelectionPage *page)
-{
-    auto *frame = new QWidget;
-    frame->setFixedSize(400, 740);
-    frame->setStyleSheet(QStringLiteral("background:#FAFAFA;"));
-    auto *layout = new QVBoxLayout(frame);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(page);
-    frame->show();
-    return frame;
-}
-
-void open(Varnel::ServerSelectionPage *page, const QString &title)
-{
-    auto *tree = page->findChild<Varnel::ServerTree *>(QStringLiteral("treeServerList"));
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem *item = tree->topLevelItem(i);
         tree->scrollToItem(item);
@@ -65,23 +37,33 @@ void open(Varnel::ServerSelectionPage *page, const QString &title)
 
 bool shoot(const QString &user, const QString &password, const QString &out, const QString &prefix)
 {
-    if (Varnel::ApiRequest::instance()->login(user, password) != 0) {
+    if (!BackendPageTest::loginAs(user, password)) {
         qWarning("login of %s failed", qPrintable(user));
         return false;
     }
+    // The left column of the logged-in area.
     auto *page = new Varnel::ServerSelectionPage;
-    std::unique_ptr<QWidget> frame(host(page));
+    QWidget frame;
+    frame.setFixedSize(400, 740);
+    frame.setStyleSheet(QStringLiteral("background:#FAFAFA;"));
+    (new QVBoxLayout(&frame))->addWidget(page);
+    frame.layout()->setContentsMargins(0, 0, 0, 0);
+    frame.show();
     auto *tree = page->findChild<Varnel::ServerTree *>(QStringLiteral("treeServerList"));
     (void)QTest::qWaitFor([&] { return tree->topLevelItemCount() > 0; });
-    save(frame.get(), out, prefix + QStringLiteral("-collapsed.png"));
-    open(page, QStringLiteral("Germany"));
-    save(frame.get(), out, prefix + QStringLiteral("-germany-open.png"));
-    open(page, QStringLiteral("High Speed Server"));
-    save(frame.get(), out, prefix + QStringLiteral("-high-speed-open.png"));
+    const auto save = [&](const char *name) {
+        QTest::qWait(50);   // the rows' first-show styling
+        saveShot(frame.grab(), out, prefix + QLatin1String(name));
+    };
+    save("-collapsed.png");
+    open(tree, QStringLiteral("Germany"));
+    save("-germany-open.png");
+    open(tree, QStringLiteral("High Speed Server"));
+    save("-high-speed-open.png");
     page->findChild<QLineEdit *>(QStringLiteral("editSearch"))->setText(QStringLiteral("ger"));
     QTest::qWait(200);
-    open(page, QStringLiteral("Germany"));
-    save(frame.get(), out, prefix + QStringLiteral("-search-ger.png"));
+    open(tree, QStringLiteral("Germany"));
+    save("-search-ger.png");
     return true;
 }
 
@@ -90,13 +72,9 @@ bool shoot(const QString &user, const QString &password, const QString &out, con
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc < 2) {
-        qWarning("usage: varnel-serverlist-shots <output directory>");
+    const QString out = shotsFolder(argc, argv);
+    if (out.isEmpty())
         return 2;
-    }
-    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    QDir().mkpath(out);
-
     ClientSandbox sandbox;
     RefBackendProcess backend;
     if (!backend.start({QStringLiteral("--data"), QStringLiteral(SERVERLIST_DATA)})) {

@@ -2,12 +2,11 @@
 // reference backend over HTTPS on loopback: what they show, the web pages
 // they open (caught before any browser starts, then fetched from the
 // backend, which checks the sign-in token), and how each request ends.
+#include "backendpagetest.h"
+#include "child.h"
 #include "messagecatcher.h"
 #include "openedlinks.h"
 #include "startuplook.h"
-
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
 
 #include "app/rootwindow.h"
 #include "backend/apirequest.h"
@@ -54,15 +53,6 @@ namespace {
 // client's own time limit.
 constexpr int kRequestLimitMs = 2000;
 
-template <typename T>
-T *child(const QObject *parent, const char *name)
-{
-    T *found = parent->findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no %s", name);
-    return found;
-}
-
 QString authTokenOf(const QUrl &url)
 {
     return QUrlQuery(url).queryItemValue(QStringLiteral("authToken"), QUrl::FullyDecoded);
@@ -70,19 +60,12 @@ QString authTokenOf(const QUrl &url)
 
 } // namespace
 
-class AccountPagesTest : public QObject
+class AccountPagesTest : public BackendPageTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
     std::unique_ptr<OpenedLinks> m_links;
 
-    bool loginAs(const QString &username, const QString &password)
-    {
-        setVpnCredentials(username, password);
-        return ApiRequest::instance()->login(username, password) == 0;
-    }
     QPair<int, int> recorded() const
     {
         Config::instance()->load();
@@ -102,14 +85,9 @@ class AccountPagesTest : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
-        applyStartupLook();
-    }
     void init()
     {
-        QVERIFY(enterFreshClient(m_sandbox, m_backend));
+        BackendPageTest::init();
         qputenv("VARNELVPN_HTTP_TIMEOUT_MS", QByteArray::number(kRequestLimitMs));
         ApiRequest::instance()->setTimeout(kRequestLimitMs);
         m_links = std::make_unique<OpenedLinks>();
@@ -117,7 +95,7 @@ private slots:
     void cleanup()
     {
         m_links.reset();
-        m_sandbox.leave();
+        BackendPageTest::cleanup();
     }
 
     void accountPage_data()
@@ -412,11 +390,7 @@ private slots:
     // user back to the page with the account's new plan.
     void referralRedeemedLogsInAgain()
     {
-        const auto config = Config::instance();
-        config->setServerHash(QStringLiteral("free.user"));
-        config->setConnectionHash(QStringLiteral("free-pass"));
-        config->setAutoLogin(true);
-        config->save();
+        storeLoggedInUser(QStringLiteral("free.user"), QStringLiteral("free-pass"));
         MessageCatcher boxes;
         RootWindow window(QStringLiteral("not"));
         auto *root = child<QStackedWidget>(&window, "stackedWidget");

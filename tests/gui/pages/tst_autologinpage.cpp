@@ -1,10 +1,9 @@
 // The automatic-login page: one attempt per show with the stored
 // credentials, against the reference backend over HTTPS on loopback.
+#include "backendpagetest.h"
+#include "child.h"
 #include "messagecatcher.h"
 #include "startuplook.h"
-
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
 
 #include "backend/logincache.h"
 #include "backend/vpncredentials.h"
@@ -22,27 +21,16 @@
 using namespace Varnel;
 namespace Routes = Varnel::RefBackend::Routes;
 
-class AutoLoginPageTest : public QObject
+class AutoLoginPageTest : public BackendPageTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
     std::unique_ptr<QWidget> m_host;
     AutoLoginPage *m_page = nullptr;
     MessageCatcher *m_messages = nullptr;
     std::unique_ptr<QSignalSpy> m_success;
     std::unique_ptr<QSignalSpy> m_failure;
 
-    // What a previous manual login left in the settings.
-    static void storeLoggedInUser(const QString &username, const QString &password)
-    {
-        const auto config = Config::instance();
-        config->setServerHash(username);
-        config->setConnectionHash(password);
-        config->setAutoLogin(true);
-        config->save();
-    }
     void showPage()
     {
         m_page = new AutoLoginPage;
@@ -55,24 +43,19 @@ class AutoLoginPageTest : public QObject
     {
         return QTest::qWaitFor([&] { return m_success->count() + m_failure->count() >= outcomes; }, 15000);
     }
-    QLabel *busyLabel() const { return m_page->findChild<QLabel *>(QStringLiteral("lblBusy")); }
+    QMovie::MovieState spinner() const
+    {
+        QLabel *label = child<QLabel>(m_page, "lblBusy");
+        return label->isVisible() && label->movie() ? label->movie()->state() : QMovie::NotRunning;
+    }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
-        applyStartupLook();
-    }
-    void init()
-    {
-        QVERIFY(enterFreshClient(m_sandbox, m_backend));
-    }
     void cleanup()
     {
         m_host.reset();
         m_success.reset();
         m_failure.reset();
-        m_sandbox.leave();
+        BackendPageTest::cleanup();
     }
 
     void everyShowLogsInAgainFromTheCache()
@@ -80,21 +63,17 @@ private slots:
         storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
         QVERIFY(m_backend.setFault(QLatin1String(Routes::kLogin), QStringLiteral("delay"), 500));
 
-        bool spinnerShownAndTurning = false;
-        QTimer::singleShot(250, this, [&] {
-            spinnerShownAndTurning = busyLabel()->isVisible() && busyLabel()->movie()
-                                     && busyLabel()->movie()->state() == QMovie::Running;
-        });
+        QMovie::MovieState whileBusy = QMovie::NotRunning;
+        QTimer::singleShot(250, this, [&] { whileBusy = spinner(); });
         showPage();
         QVERIFY(waitForOutcome(1));
         QCOMPARE(m_success->count(), 1);
         QCOMPARE(m_failure->count(), 0);
-        QVERIFY(spinnerShownAndTurning);
+        QCOMPARE(whileBusy, QMovie::Running);
         QVERIFY(m_messages->texts().isEmpty());
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
-        const QJsonObject request = m_backend.last(QLatin1String(Routes::kLogin));
-        QCOMPARE(formValue(request, "username"), QStringLiteral("premium.user"));
-        QCOMPARE(formValue(request, "pass"), QStringLiteral("premium-pass"));
+        QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kLogin)), {"username", "pass"}),
+                 (QStringList{"premium.user", "premium-pass"}));
         QCOMPARE(vpnCredentials().username, QStringLiteral("premium.user"));
         QCOMPARE(vpnCredentials().password, QStringLiteral("premium-pass"));
         QVERIFY(Config::instance()->autoLogin());
@@ -102,7 +81,7 @@ private slots:
         // Brought back from the tray: a second attempt, answered by the cache.
         setVpnCredentials(QString(), QString());
         m_host->hide();
-        QCOMPARE(busyLabel()->movie()->state(), QMovie::NotRunning);
+        QCOMPARE(child<QLabel>(m_page, "lblBusy")->movie()->state(), QMovie::NotRunning);
         m_host->show();
         QVERIFY(waitForOutcome(2));
         QCOMPARE(m_success->count(), 2);
@@ -114,20 +93,18 @@ private slots:
     {
         storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
         QVERIFY(m_backend.setFault(QLatin1String(Routes::kLogin), QStringLiteral("delay"), 600));
-        bool spinnerTurnsAfterReshow = false;
+        QMovie::MovieState afterReshow = QMovie::NotRunning;
         QTimer::singleShot(250, this, [&] {
             m_host->hide();
             m_host->show();
-            QTimer::singleShot(100, this, [&] {
-                spinnerTurnsAfterReshow = busyLabel()->movie()->state() == QMovie::Running;
-            });
+            QTimer::singleShot(100, this, [&] { afterReshow = spinner(); });
         });
         showPage();
         QVERIFY(waitForOutcome(1));
         QTest::qWait(300);   // room for a wrongly started second attempt
         QCOMPARE(m_success->count(), 1);
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
-        QVERIFY(spinnerTurnsAfterReshow);
+        QCOMPARE(afterReshow, QMovie::Running);
     }
 
     void failuresTellAndGiveUp_data()
@@ -149,7 +126,7 @@ private slots:
         QCOMPARE(m_failure->count(), 1);
         QCOMPARE(m_success->count(), 0);
         QCOMPARE(m_messages->texts(), QStringList{message});
-        QCOMPARE(busyLabel()->movie()->state(), QMovie::NotRunning);
+        QCOMPARE(child<QLabel>(m_page, "lblBusy")->movie()->state(), QMovie::NotRunning);
         QVERIFY(vpnCredentials().username.isEmpty());
     }
 };

@@ -3,14 +3,11 @@
 // no answer within the time limit, nothing listening): the page tells the
 // user in a message box, stops being busy within the time limit, and can
 // be used again.
+#include "backendpagetest.h"
 #include "messagecatcher.h"
-
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
 
 #include "backend/apirequest.h"
 #include "backend/vpncredentials.h"
-#include "common/config.h"
 #include "pages/about/aboutuspage.h"
 #include "pages/autologin/autologinpage.h"
 #include "pages/devices/devicespage.h"
@@ -72,12 +69,9 @@ void press(QWidget *page, const char *button)
 
 } // namespace
 
-class BackendFaultsTest : public QObject
+class BackendFaultsTest : public BackendPageTest
 {
     Q_OBJECT
-
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
 
     // Builds the page of the operation and starts the operation; returns the
     // widget that shows the page is busy (a button, or a spinner label).
@@ -102,11 +96,7 @@ class BackendFaultsTest : public QObject
             break;
         }
         case AutoLogin: {
-            const auto config = Config::instance();
-            config->setServerHash(QStringLiteral("premium.user"));
-            config->setConnectionHash(QStringLiteral("premium-pass"));
-            config->setAutoLogin(true);
-            config->save();
+            storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
             page = std::make_unique<AutoLoginPage>();
             *busy = page->findChild<QLabel *>(QStringLiteral("lblBusy"));
             page->show();
@@ -148,14 +138,12 @@ class BackendFaultsTest : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText())); }
     void init()
     {
-        QVERIFY(enterFreshClient(m_sandbox, m_backend));
+        BackendPageTest::init();
         ApiRequest::instance()->setTimeout(kRequestLimitMs);
         setVpnCredentials(QStringLiteral("free.user"), QStringLiteral("free-pass"));
     }
-    void cleanup() { m_sandbox.leave(); }
 
     void faults_data()
     {

@@ -1,14 +1,11 @@
 // The information pages and the share panel: every link they open (caught
 // before any browser starts) and the newsletter subscription against the
 // reference backend over HTTPS on loopback.
+#include "backendpagetest.h"
+#include "child.h"
 #include "messagecatcher.h"
 #include "openedlinks.h"
-#include "startuplook.h"
 
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
-
-#include "backend/apirequest.h"
 #include "backend/user.h"
 #include "pages/about/aboutuspage.h"
 #include "pages/more/varnelmorepage.h"
@@ -16,7 +13,6 @@
 #include "tools/refbackend/routes.h"
 #include "widgets/sharepanel/sharepanel.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,32 +24,23 @@
 using namespace Varnel;
 namespace Routes = Varnel::RefBackend::Routes;
 
-class InfoPagesTest : public QObject
+class InfoPagesTest : public BackendPageTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
     OpenedLinks m_links;
-
-    static QString query(const QUrl &url, const QString &item)
-    {
-        return QUrlQuery(url).queryItemValue(item, QUrl::FullyDecoded);
-    }
 
 private slots:
     void initTestCase()
     {
         qputenv("VARNELVPN_WEB_BASE", "https://127.0.0.1:9/");
-        QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
-        applyStartupLook();
+        BackendPageTest::initTestCase();
     }
     void init()
     {
-        QVERIFY(enterFreshClient(m_sandbox, m_backend));
+        BackendPageTest::init();
         m_links.urls.clear();
     }
-    void cleanup() { m_sandbox.leave(); }
 
     void links_data()
     {
@@ -62,6 +49,8 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::newRow("mail, the backend's address") << "support" << "btnMail"
                                                      << "mailto:help@varnel.test?subject=VarnelVPN desktop support";
+        QTest::newRow("mail, no backend address") << "support" << "btnMail"
+                                                  << "mailto:support@varnelvpn.com?subject=VarnelVPN desktop support";
         QTest::newRow("chat") << "support" << "btnChat" << "https://127.0.0.1:9/support/chat";
         QTest::newRow("help") << "support" << "btnHelp" << "https://127.0.0.1:9/help";
         QTest::newRow("browser") << "more" << "btnBrowser" << "https://127.0.0.1:9/products/browser";
@@ -78,7 +67,8 @@ private slots:
         QFETCH(QString, page);
         QFETCH(QString, button);
         QFETCH(QString, url);
-        User::instance()->setContactEmail(QStringLiteral("help@varnel.test"));
+        const bool noAddress = QTest::currentDataTag() == QLatin1String("mail, no backend address");
+        User::instance()->setContactEmail(noAddress ? QString() : QStringLiteral("help@varnel.test"));
         std::unique_ptr<QWidget> widget;
         if (page == QLatin1String("support"))
             widget = std::make_unique<SupportPage>();
@@ -86,17 +76,9 @@ private slots:
             widget = std::make_unique<VarnelMorePage>();
         else
             widget = std::make_unique<AboutUsPage>();
-        widget->findChild<QPushButton *>(button)->click();
+        child<QPushButton>(widget.get(), qPrintable(button))->click();
         QCOMPARE(m_links.urls.size(), 1);
         QCOMPARE(m_links.urls.constFirst().toString(QUrl::FullyDecoded), url);
-    }
-
-    void supportMailWithoutBackendAddress()
-    {
-        User::instance()->setContactEmail(QString());
-        SupportPage page;
-        page.findChild<QPushButton *>("btnMail")->click();
-        QCOMPARE(m_links.urls.value(0).path(), QStringLiteral("support@varnelvpn.com"));
     }
 
     // Every way of sharing carries the code (and codes with characters that
@@ -119,12 +101,12 @@ private slots:
         QFETCH(QString, item);
         const QString code = QStringLiteral("VRN+A&B=1");
         SharePanel panel(code);
-        QCOMPARE(panel.findChild<QLabel *>("lblCode")->text(), code);
-        panel.findChild<QPushButton *>(button)->click();
+        QCOMPARE(child<QLabel>(&panel, "lblCode")->text(), code);
+        child<QPushButton>(&panel, qPrintable(button))->click();
         QCOMPARE(m_links.urls.size(), 1);
         const QUrl url = m_links.urls.constFirst();
         QCOMPARE(url.host(), host);
-        const QString value = query(url, item);
+        const QString value = QUrlQuery(url).queryItemValue(item, QUrl::FullyDecoded);
         const QString signup = QStringLiteral("https://127.0.0.1:9/signup?ref=VRN%2BA%26B%3D1");
         QVERIFY2(value.contains(signup) || QUrl(value).toString(QUrl::FullyEncoded) == signup, qPrintable(value));
     }
@@ -147,20 +129,19 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, requests);
         // A logged-in client knows its endpoints; the subscription fetches none.
-        QCOMPARE(ApiRequest::instance()->login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
+        QVERIFY(loginAs(QStringLiteral("premium.user"), QStringLiteral("premium-pass")));
         if (!fault.isEmpty())
             QVERIFY(m_backend.setFault(QLatin1String(Routes::kSubscribe), fault));
         AboutUsPage page;
         page.show();
         MessageCatcher boxes;
-        auto *edit = page.findChild<QLineEdit *>("editEmail");
-        auto *button = page.findChild<QPushButton *>("btnSubscribe");
+        auto *edit = child<QLineEdit>(&page, "editEmail");
+        auto *button = child<QPushButton>(&page, "btnSubscribe");
         edit->setText(address);
         button->click();
         QTRY_COMPARE_WITH_TIMEOUT(boxes.texts().size(), 1, 15000);
-        if (message.isEmpty())
-            QVERIFY(!boxes.texts().constFirst().isEmpty());
-        else
+        QVERIFY(!boxes.texts().constFirst().isEmpty());
+        if (!message.isEmpty())
             QCOMPARE(boxes.texts().constFirst(), message);
         // (Qt's network layer may send a request again on a closed connection.)
         QCOMPARE(m_backend.count(QLatin1String(Routes::kSubscribe)) > 0, requests > 0);

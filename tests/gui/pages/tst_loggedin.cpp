@@ -1,10 +1,9 @@
 // The root window with a real automatic login (the reference backend over
 // HTTPS on loopback): every re-show, as from the tray, passes through the
 // automatic login and reopens the logged-in area where the user left it.
+#include "backendpagetest.h"
+#include "child.h"
 #include "messagecatcher.h"
-
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
 
 #include "app/rootwindow.h"
 #include "common/config.h"
@@ -15,32 +14,18 @@
 
 using namespace Varnel;
 
-class LoggedInTest : public QObject
+class LoggedInTest : public BackendPageTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
-
 private slots:
-    void initTestCase() { QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText())); }
-    void init()
-    {
-        QVERIFY(enterFreshClient(m_sandbox, m_backend));
-    }
-    void cleanup() { m_sandbox.leave(); }
-
     void reshowPassesThroughAutomaticLogin()
     {
-        const auto config = Config::instance();
-        config->setServerHash(QStringLiteral("premium.user"));
-        config->setConnectionHash(QStringLiteral("premium-pass"));
-        config->setAutoLogin(true);
-        config->save();
+        storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
         MessageCatcher boxes;
 
         RootWindow window(QStringLiteral("not"));
-        auto *pages = window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
+        auto *pages = child<QStackedWidget>(&window, "stackedWidget");
         QList<int> visited;
         connect(pages, &QStackedWidget::currentChanged, this, [&visited](int index) { visited << index; });
         window.show();
@@ -48,11 +33,11 @@ private slots:
 
         // To the settings through the menu: the settings page records itself.
         QWidget *area = pages->widget(3);
-        auto *left = area->findChild<QStackedWidget *>(QStringLiteral("stackedWidget"));
-        QTest::mousePress(area->findChild<QWidget *>(QStringLiteral("btnManu")), Qt::LeftButton);
-        QTest::mousePress(area->findChild<MenuEntry *>(QStringLiteral("settingButton")), Qt::LeftButton);
+        auto *left = child<QStackedWidget>(area, "stackedWidget");
+        QTest::mousePress(child(area, "btnManu"), Qt::LeftButton);
+        QTest::mousePress(child<MenuEntry>(area, "settingButton"), Qt::LeftButton);
         QCOMPARE(left->currentIndex(), 9);
-        QTRY_COMPARE(config->loadState(), qMakePair(9, 0));
+        QTRY_COMPARE(Config::instance()->loadState(), qMakePair(9, 0));
 
         // Hidden to the tray and brought back: through the automatic login
         // (answered from the cache) and back to the settings.

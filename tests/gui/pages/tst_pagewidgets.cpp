@@ -1,16 +1,18 @@
 // The helpers pages share: the busy state of a request, the page base with
-// its record, refresh and back button, the result-code texts and the
-// placeholder tint.
+// its record, refresh and back button, the placeholder tint and the round
+// badge of the quick-connect buttons. (The result-code texts are checked
+// through the login pages.)
 #include "startuplook.h"
 
 #include "common/config.h"
-#include "common/gui/outcometext.h"
 #include "common/gui/page.h"
+#include "common/gui/roundbadge.h"
 #include "widgets/busystate.h"
 #include "widgets/placeholdertint.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -66,6 +68,18 @@ class PageWidgetsTest : public QObject
     };
 
     QTemporaryDir m_settings;
+
+    // Red centre square with blue bands beyond it (left/right or top/bottom),
+    // in a format other than 32-bit ARGB.
+    static QImage banded(int width, int height)
+    {
+        QImage image(width, height, QImage::Format_RGB888);
+        image.fill(Qt::blue);
+        const int side = qMin(width, height);
+        QPainter painter(&image);
+        painter.fillRect(QRect((width - side) / 2, (height - side) / 2, side, side), Qt::red);
+        return image;
+    }
 
 private slots:
     void initTestCase()
@@ -138,31 +152,6 @@ private slots:
         QCOMPARE(label->movie()->state(), QMovie::NotRunning);
     }
 
-    void outcomeTexts_data()
-    {
-        QTest::addColumn<int>("table");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("text");
-        const QString refused = QStringLiteral("Invalid username or password.");
-        QTest::newRow("login refused: server's text") << 0 << 1 << refused;
-        QTest::newRow("login without endpoints") << 0 << 3 << "Could not connect to login server!";
-        QTest::newRow("login, network down") << 0 << 2 << "Could not connect to server!";
-        QTest::newRow("login, unknown code") << 0 << -7 << "Could not connect to server!";
-        QTest::newRow("sign-up accepted") << 1 << 0 << "Signup successfull. Login to continue";
-        QTest::newRow("sign-up refused") << 1 << 3 << refused;
-        QTest::newRow("sign-up failed") << 1 << 1 << "Could not connect to server";
-        QTest::newRow("recovery accepted: server's text") << 2 << 0 << refused;
-        QTest::newRow("recovery failed") << 2 << 2 << "Could not connect to server";
-    }
-    void outcomeTexts()
-    {
-        QFETCH(int, table);
-        QFETCH(int, code);
-        QFETCH(QString, text);
-        const OutcomeTable *tables[] = {&Outcomes::login(), &Outcomes::signUp(), &Outcomes::passwordRecovery()};
-        QCOMPARE(tables[table]->text(code, QStringLiteral("Invalid username or password.")), text);
-    }
-
     void busyDisablesAnimatesAndRestores()
     {
         Form form;
@@ -221,6 +210,45 @@ private slots:
         QVERIFY(form.edit->palette().color(QPalette::Disabled, QPalette::Text) != enabledText);
         form.edit->setEnabled(true);
         check();
+    }
+
+    // The round badge: the picture's centred square as a smooth disc on
+    // transparency, at the height the quick-connect buttons ask for.
+    void badgeIsTheCentredSquareAsADisc_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<int>("height");
+        QTest::newRow("wide flag, fastest button") << QSize(320, 240) << 40;
+        QTest::newRow("wide flag, location button") << QSize(320, 240) << 48;
+        QTest::newRow("tall picture") << QSize(100, 300) << 48;
+        QTest::newRow("square icon, scaled up") << QSize(30, 30) << 40;
+    }
+    void badgeIsTheCentredSquareAsADisc()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(int, height);
+        QVERIFY(roundBadge(QImage(), height).isNull());   // no picture, no badge
+        const QImage badge = roundBadge(banded(picture.width(), picture.height()), height).toImage();
+        QCOMPARE(badge.size(), QSize(height, height));
+        QVERIFY(badge.hasAlphaChannel());
+
+        const int last = height - 1;
+        for (const QPoint corner : {QPoint(0, 0), QPoint(last, 0), QPoint(0, last), QPoint(last, last)})
+            QCOMPARE(qAlpha(badge.pixel(corner)), 0);
+        // Inside the disc only the square's colour, up to the rim.
+        for (const QPoint inside : {QPoint(height / 2, height / 2), QPoint(3, height / 2), QPoint(last - 3, height / 2),
+                                    QPoint(height / 2, 3), QPoint(height / 2, last - 3)}) {
+            const QColor colour = QColor::fromRgba(badge.pixel(inside));
+            QCOMPARE(colour.alpha(), 255);
+            QVERIFY2(colour.red() > 200 && colour.blue() < 60, qPrintable(colour.name()));
+        }
+        // Antialiased: the rim has partly transparent pixels.
+        bool soft = false;
+        for (int x = 0; x < height / 2 && !soft; ++x) {
+            const int alpha = qAlpha(badge.pixel(x, height / 4));
+            soft = alpha > 0 && alpha < 255;
+        }
+        QVERIFY(soft);
     }
 };
 

@@ -1,11 +1,10 @@
 // The server list page with its rows and the toast, over server lists that
 // come through the real login: the reference backend over HTTPS on loopback
 // (a data file of its own), and a generated 5,000-server reply.
+#include "backendpagetest.h"
+#include "child.h"
 #include "messagecatcher.h"
 #include "startuplook.h"
-
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
 
 #include "backend/apirequest.h"
 #include "backend/user.h"
@@ -42,9 +41,9 @@ const QString kCategories[] = {QStringLiteral("High Speed Server"), QStringLiter
                                QStringLiteral("Streaming Server")};
 const QString kUk = QStringLiteral("The United Kingdom of Great Britain and Northern Ireland");
 
-QImage imageOf(const QLabel *label)
+QImage imageOf(const QWidget *row, const char *label)
 {
-    return label->pixmap(Qt::ReturnByValue).toImage();
+    return child<QLabel>(row, label)->pixmap(Qt::ReturnByValue).toImage();
 }
 
 // A key of the program's settings storage as it was written.
@@ -57,24 +56,25 @@ QVariant stored(const QString &key)
 
 } // namespace
 
-class ServerSelectionTest : public QObject
+class ServerSelectionTest : public BackendPageTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
+public:
+    // The backend takes the last data file it is given.
+    ServerSelectionTest() : BackendPageTest({QStringLiteral("--data"), QStringLiteral(SERVERLIST_DATA)}) {}
+
+private:
     std::unique_ptr<QWidget> m_host;
     ServerSelectionPage *m_page = nullptr;
     MessageCatcher *m_messages = nullptr;
 
-    ServerTree *tree() const { return m_page->findChild<ServerTree *>(QStringLiteral("treeServerList")); }
+    ServerTree *tree() const { return child<ServerTree>(m_page, "treeServerList"); }
 
-    void login(const QString &user)
+    static void login(const QString &user)
     {
-        const int code = ApiRequest::instance()->login(user, user == QLatin1String("free.user")
-                                                                 ? QStringLiteral("free-pass")
-                                                                 : QStringLiteral("premium-pass"));
-        QCOMPARE(code, 0);
+        QVERIFY(loginAs(user, user == QLatin1String("free.user") ? QStringLiteral("free-pass")
+                                                                 : QStringLiteral("premium-pass")));
         QVERIFY(!User::instance()->bundles().isEmpty());
     }
     // The page as the server page holds it, shown; the first build follows the show.
@@ -85,10 +85,17 @@ class ServerSelectionTest : public QObject
         m_host.reset(hostInRootWindowFrame(m_page));
         QTRY_VERIFY(tree()->topLevelItemCount() > 0);
     }
+    // The list of a user, with a protocol setting and a search text.
+    void showListOf(const QString &user, int protocol = 0, const QString &searchText = QString())
+    {
+        login(user);
+        Config::instance()->setProtocol(protocol);
+        showPage();
+        search(searchText);
+    }
     void search(const QString &text)
     {
-        auto *edit = m_page->findChild<QLineEdit *>(QStringLiteral("editSearch"));
-        edit->setText(text);
+        child<QLineEdit>(m_page, "editSearch")->setText(text);
         m_page->onFilter();   // the debounced build, without waiting for the pause
     }
 
@@ -144,7 +151,10 @@ class ServerSelectionTest : public QObject
     {
         return cachedPicture(QStringLiteral(":/img/arrow.png"), QSize(14, 14), expanded ? 90 : 0).toImage();
     }
-    static QPushButton *star(QWidget *row) { return row->findChild<QPushButton *>(QStringLiteral("btnFavorite")); }
+    static QImage starOf(QWidget *row)
+    {
+        return child<QPushButton>(row, "btnFavorite")->icon().pixmap(QSize(15, 15)).toImage();
+    }
     static int liveRowWidgets(QWidget *page)
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -152,16 +162,9 @@ class ServerSelectionTest : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        // The backend takes the last data file it is given.
-        QVERIFY2(m_backend.start({QStringLiteral("--data"), QStringLiteral(SERVERLIST_DATA)}),
-                 qPrintable(m_backend.errorText()));
-        applyStartupLook();
-    }
     void init()
     {
-        QVERIFY(enterFreshClient(m_sandbox, m_backend));
+        BackendPageTest::init();
         const auto config = Config::instance();
         config->load();
         for (int id : config->favourites())
@@ -171,7 +174,7 @@ private slots:
     {
         m_host.reset();
         setMainWindow(nullptr);
-        m_sandbox.leave();
+        BackendPageTest::cleanup();
     }
 
     void categoriesAndCountriesFollowTheirOrders_data()
@@ -208,10 +211,7 @@ private slots:
         QFETCH(QString, searchText);
         QFETCH(int, protocol);
         QFETCH(QStringList, expected);
-        login(QStringLiteral("premium.user"));
-        Config::instance()->setProtocol(protocol);
-        showPage();
-        search(searchText);
+        showListOf(QStringLiteral("premium.user"), protocol, searchText);
         QCOMPARE(titles(), expected);
         for (const QString &title : expected) {
             for (TreeChildItem *row : servers(title)) {
@@ -253,10 +253,7 @@ private slots:
         QFETCH(QString, category);
         QFETCH(QStringList, names);
         QFETCH(QStringList, corners);
-        login(QStringLiteral("premium.user"));
-        Config::instance()->setProtocol(protocol);
-        showPage();
-        search(searchText);
+        showListOf(QStringLiteral("premium.user"), protocol, searchText);
         QCOMPARE(serverNames(category), names);
 
         const QMap<QString, QString> radius{{"t", "border-top-left-radius"},
@@ -277,31 +274,25 @@ private slots:
 
     void categoryRowsShowTheirPictures()
     {
-        login(QStringLiteral("free.user"));
-        showPage();
+        showListOf(QStringLiteral("free.user"));
         // The country's icon is that of the bundle listed last.
         const QImage austria = cachedPicture(iconPath(40), QSize(30, 30)).toImage();
         QVERIFY(!austria.isNull());
-        auto *germany = qobject_cast<TreeParentItem *>(rowWidget(categoryItem("Germany")));
-        QCOMPARE(imageOf(germany->findChild<QLabel *>("lblCountryIcon")), austria);
-        auto *fast = qobject_cast<TreeParentItem *>(rowWidget(categoryItem(kCategories[0])));
-        QCOMPARE(imageOf(fast->findChild<QLabel *>("lblCountryIcon")),
+        QCOMPARE(imageOf(rowWidget(categoryItem("Germany")), "lblCountryIcon"), austria);
+        QCOMPARE(imageOf(rowWidget(categoryItem(kCategories[0])), "lblCountryIcon"),
                  cachedPicture(QStringLiteral(":/img/high-speed-server.png"), QSize(30, 30)).toImage());
 
         // A long title is cut to 200 px with an ellipsis.
         auto *uk = qobject_cast<TreeParentItem *>(rowWidget(categoryItem(kUk)));
-        const QLabel *ukTitle = uk->findChild<QLabel *>("lblCountryName");
+        const QLabel *ukTitle = child<QLabel>(uk, "lblCountryName");
         QVERIFY(ukTitle->text().endsWith(QChar(0x2026)));
         QVERIFY(ukTitle->fontMetrics().horizontalAdvance(ukTitle->text()) <= 200);
         QCOMPARE(uk->title(), kUk);
-        QCOMPARE(category(tree()->indexOfTopLevelItem(categoryItem("Zambia")))
-                     ->findChild<QLabel *>("lblCountryName")->text(), QStringLiteral("Zambia"));
+        QCOMPARE(child<QLabel>(rowWidget(categoryItem("Zambia")), "lblCountryName")->text(), QStringLiteral("Zambia"));
 
         // Locks on the servers the free plan does not cover, and no gap elsewhere.
-        for (TreeChildItem *row : servers("Germany")) {
-            const QLabel *lock = row->findChild<QLabel *>("lblLock");
-            QCOMPARE(lock->isVisible(), row->bundle()->ipName() == QLatin1String("Berlin"));
-        }
+        for (TreeChildItem *row : servers("Germany"))
+            QCOMPARE(child(row, "lblLock")->isVisible(), row->bundle()->ipName() == QLatin1String("Berlin"));
     }
 
     void pressingAServerRow_data()
@@ -320,8 +311,7 @@ private slots:
         QFETCH(int, answer);
         QFETCH(int, connects);
         QFETCH(int, payments);
-        login(user);
-        showPage();
+        showListOf(user);
         m_messages->setAnswer(QMessageBox::StandardButton(answer));
         const auto config = Config::instance();
         config->setActiveServer(203);
@@ -341,14 +331,9 @@ private slots:
         const int active = connects ? 301 : 203;
         QCOMPARE(config->activeServer(), active);
         QCOMPARE(stored(QStringLiteral("ActiveServer")).toInt(), active);
-    }
 
-    void theMenuButtonAsksForTheMenuOnPressAndOnClick()
-    {
-        login(QStringLiteral("premium.user"));
-        showPage();
-        QSignalSpy menu(m_page, &ServerSelectionPage::menueButtonClick);
-        auto *button = m_page->findChild<QPushButton *>(QStringLiteral("btnManu"));
+        // The menu button asks for the menu on its press and again on its click.
+        auto *button = child<QPushButton>(m_page, "btnManu");
         QTest::mousePress(button, Qt::LeftButton);
         QCOMPARE(menu.count(), 1);
         QTest::mouseRelease(button, Qt::LeftButton);
@@ -364,14 +349,10 @@ private slots:
     void categoriesOpenAsAnAccordionWithoutSearchText()
     {
         QFETCH(QString, searchText);
-        login(QStringLiteral("premium.user"));
-        showPage();
-        search(searchText);
+        showListOf(QStringLiteral("premium.user"), 0, searchText);
         QTreeWidgetItem *first = categoryItem("Bangladesh");
         QTreeWidgetItem *second = categoryItem("Germany");
-        auto arrowOf = [&](QTreeWidgetItem *item) {
-            return imageOf(rowWidget(item)->findChild<QLabel *>("lblArrow"));
-        };
+        auto arrowOf = [&](QTreeWidgetItem *item) { return imageOf(rowWidget(item), "lblArrow"); };
         QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
 
         press(rowWidget(first));
@@ -403,8 +384,7 @@ private slots:
     void theStarTogglesTheFavouriteEverywhere()
     {
         QFETCH(bool, mainWindowSet);
-        login(QStringLiteral("premium.user"));
-        showPage();
+        showListOf(QStringLiteral("premium.user"));
         auto mainWindow = std::make_unique<QWidget>();
         mainWindow->setGeometry(300, 200, 400, 700);
         if (mainWindowSet)
@@ -412,7 +392,7 @@ private slots:
         QWidget *anchor = mainWindowSet ? mainWindow.get() : m_host.get();
         QSettings("Varnel", "Morvanta Limited").remove("FAVORITE");
 
-        QPushButton *sylhetStar = star(servers("Bangladesh").at(2));
+        auto *sylhetStar = child<QPushButton>(servers("Bangladesh").at(2), "btnFavorite");
         QElapsedTimer shown;
         shown.start();
         QTest::mouseClick(sylhetStar, Qt::LeftButton);
@@ -427,7 +407,7 @@ private slots:
         for (const QString &title : {kCategories[0], kCategories[2], kCategories[4], QStringLiteral("Bangladesh")}) {
             for (QTreeWidgetItem *item : serverItems(title)) {
                 const bool favourite = server(item)->bundle()->ipId() == 201;
-                QTRY_COMPARE(star(server(item))->icon().pixmap(QSize(15, 15)).toImage() == starred, favourite);
+                QTRY_COMPARE(starOf(server(item)) == starred, favourite);
             }
         }
 
@@ -436,19 +416,19 @@ private slots:
         QCOMPARE(toasts.size(), 1);
         QPointer<Dialog> toast = toasts.constFirst();
         QVERIFY(toast->isVisible());
-        QCOMPARE(toast->findChild<QLabel *>("lblText")->text(), QStringLiteral("added to favorite locations"));
+        QCOMPARE(child<QLabel>(toast, "lblText")->text(), QStringLiteral("added to favorite locations"));
         QCOMPARE(toast->frameGeometry().center(), anchor->mapToGlobal(QPoint(170, 590)));
 
         // Removing the last favourite removes its category at once.
-        QTest::mouseClick(star(servers(kCategories[2]).at(0)), Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>(servers(kCategories[2]).at(0), "btnFavorite"), Qt::LeftButton);
         QVERIFY(Config::instance()->favourites().isEmpty());
         QVERIFY(!titles().contains(kCategories[2]));
-        QTRY_COMPARE(star(servers("Bangladesh").at(2))->icon().pixmap(QSize(15, 15)).toImage()
-                         == cachedPictureOfHeight(":/img/favourit.png", 15).toImage(), true);
-        const QList<Dialog *> both = anchor->findChildren<Dialog *>();
-        QCOMPARE(both.size(), 2);
-        QVERIFY(both.at(0)->findChild<QLabel *>("lblText")->text() == QStringLiteral("Removed from favorite locations")
-                || both.at(1)->findChild<QLabel *>("lblText")->text() == QStringLiteral("Removed from favorite locations"));
+        QTRY_VERIFY(starOf(servers("Bangladesh").at(2)) == cachedPictureOfHeight(":/img/favourit.png", 15).toImage());
+        QStringList toastTexts;
+        for (Dialog *each : anchor->findChildren<Dialog *>())
+            toastTexts << child<QLabel>(each, "lblText")->text();
+        QCOMPARE(toastTexts.size(), 2);
+        QVERIFY(toastTexts.contains(QStringLiteral("Removed from favorite locations")));
 
         QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), 7000);
         QVERIFY2(shown.elapsed() >= 4750, qPrintable(QString::number(shown.elapsed())));   // a coarse timer
@@ -488,10 +468,9 @@ private slots:
         m_page->onFilterChanged(searchText);
         QTRY_COMPARE(config->loadState(), qMakePair(0, 0));
         QCOMPARE(updated.count(), updates);
-        QCOMPARE(config->fastestServer(), name);
-        QCOMPARE(config->fastestCountryCode(), code);
-        QCOMPARE(stored("FastestServer").toString(), name);
-        QCOMPARE(stored("FastestCountryCode").toInt(), code);
+        QCOMPARE(qMakePair(config->fastestServer(), config->fastestCountryCode()), qMakePair(name, code));
+        QCOMPARE(qMakePair(stored("FastestServer").toString(), stored("FastestCountryCode").toInt()),
+                 qMakePair(name, code));
         QCOMPARE(tree()->topLevelItemCount() > 0, !emptyList && searchText != QLatin1String("zzz"));
         QCOMPARE(liveRowWidgets(m_page), 0);   // nothing made for a page nobody sees
     }

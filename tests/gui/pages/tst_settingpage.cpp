@@ -1,5 +1,6 @@
 // The settings page: what each show reads back from the settings and what
 // each press stores and tells the rest of the window.
+#include "child.h"
 #include "startuplook.h"
 
 #include "common/config.h"
@@ -37,7 +38,7 @@ class SettingPageTest : public QObject
     }
     static QImage indicator(QWidget *row)
     {
-        return row->findChild<QLabel *>(QStringLiteral("lblArrow"))->pixmap(Qt::ReturnByValue).toImage();
+        return child<QLabel>(row, "lblArrow")->pixmap(Qt::ReturnByValue).toImage();
     }
     static QImage picture(const char *path, int size, int rotation = 0)
     {
@@ -72,10 +73,10 @@ private slots:
         store(protocol, serverButton, false, false);
         SettingPage page;
         page.show();
-        QTRY_VERIFY(page.findChild<QRadioButton *>(protocolRadio)->isChecked());
-        QVERIFY(page.findChild<QRadioButton *>(generalRadio)->isChecked());
+        QTRY_VERIFY(child<QRadioButton>(&page, qPrintable(protocolRadio))->isChecked());
+        QVERIFY(child<QRadioButton>(&page, qPrintable(generalRadio))->isChecked());
         QCOMPARE(Config::instance()->loadState(), qMakePair(9, 0));
-        QVERIFY(page.findChild<QWidget *>("appsetting")->isHidden());
+        QVERIFY(child(&page, "appsetting")->isHidden());
     }
 
     void pressesStoreAndTell_data()
@@ -97,7 +98,7 @@ private slots:
         store(5, serverButton != 1, false, false);
         SettingPage page;
         QSignalSpy general(&page, &SettingPage::clickedGeneralButton);
-        QTest::mousePress(page.findChild<QRadioButton *>(radio), Qt::LeftButton);
+        QTest::mousePress(child<QRadioButton>(&page, qPrintable(radio)), Qt::LeftButton);
         const auto config = Config::instance();
         config->load();   // what was saved, not what is in memory
         QCOMPARE(config->protocol(), protocol);
@@ -116,14 +117,14 @@ private slots:
         };
         User::instance()->setBundles({server(1, "Alpha", 1), server(2, "Beta", 2)});
         ServerSelectionPage list;
-        auto *tree = list.findChild<QTreeWidget *>("treeServerList");
+        auto *tree = child<QTreeWidget>(&list, "treeServerList");
         list.show();
         QTRY_COMPARE(tree->topLevelItemCount(), 2);
         list.hide();
 
         SettingPage page;
         page.show();
-        QTest::mousePress(page.findChild<QRadioButton *>("radioButtonProtocol1"), Qt::LeftButton);
+        QTest::mousePress(child<QRadioButton>(&page, "radioButtonProtocol1"), Qt::LeftButton);
         QCOMPARE(tree->topLevelItemCount(), 2);   // hidden: not rebuilt yet
         list.show();
         QTRY_COMPARE(tree->topLevelItemCount(), 1);
@@ -134,10 +135,10 @@ private slots:
     {
         SettingPage page;
         page.show();
-        QTest::mousePress(page.findChild<QWidget *>("generalButton"), Qt::LeftButton);
-        QVERIFY(page.findChild<QWidget *>("generalToolWidget")->isVisible());
-        auto *row = page.findChild<QWidget *>("protocolWidget");
-        auto *part = page.findChild<QWidget *>("protocolToolWidget");
+        QTest::mousePress(child(&page, "generalButton"), Qt::LeftButton);
+        QVERIFY(child(&page, "generalToolWidget")->isVisible());
+        auto *row = child(&page, "protocolWidget");
+        auto *part = child(&page, "protocolToolWidget");
         QVERIFY(part->isHidden());
         QCOMPARE(indicator(row), picture(":/img/arrow.png", 15));
         QTest::mousePress(row, Qt::LeftButton);
@@ -147,7 +148,7 @@ private slots:
         QVERIFY(part->isHidden());
         QCOMPARE(indicator(row), picture(":/img/arrow.png", 15));
         QSignalSpy tools(&page, &SettingPage::clickNetworkProtecton);
-        QTest::mousePress(page.findChild<QWidget *>("networkProtection"), Qt::LeftButton);
+        QTest::mousePress(child(&page, "networkProtection"), Qt::LeftButton);
         QCOMPARE(tools.size(), 1);
     }
 
@@ -171,7 +172,7 @@ private slots:
         SettingPage page;
         QSignalSpy autoConnect(&page, &SettingPage::autoConnectClicked);
         page.show();
-        auto *row = page.findChild<QWidget *>("autoConnectButton");
+        auto *row = child(&page, "autoConnectButton");
         QTRY_COMPARE(indicator(row), picture(stored ? ":/img/1.png" : ":/img/0.png", 32));
         QTest::mousePress(row, Qt::LeftButton);
         QCOMPARE(indicator(row), picture(stored ? ":/img/0.png" : ":/img/1.png", 32));

@@ -1,10 +1,8 @@
 // The network test page: the address and security verdict it reports, the
 // ping reading, the 1000-step rates, and the two probes against the
 // reference backend over HTTPS on loopback. Every address is on loopback.
-#include "startuplook.h"
-
-#include "endpointsetup.h"
-#include "integration/backend/backendtest.h"
+#include "backendpagetest.h"
+#include "child.h"
 
 #include "backend/user.h"
 #include "common/config.h"
@@ -44,41 +42,32 @@ QString sample(const char *name)
 
 } // namespace
 
-class ToolsPageTest : public QObject
+class ToolsPageTest : public BackendPageTest
 {
     Q_OBJECT
-
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
 
     void useProbesAt(const QString &base)
     {
         qputenv("VARNELVPN_DOWNLOAD_PROBE", (base + QLatin1String(WebPages::kDownloadProbePath)).toUtf8());
         qputenv("VARNELVPN_UPLOAD_PROBE", (base + QLatin1String(WebPages::kUploadProbePath)).toUtf8());
     }
-    static QString text(QWidget *page, const char *label)
-    {
-        return page->findChild<QLabel *>(QLatin1String(label))->text();
-    }
-    static void press(ToolsPage &page) { QTest::mousePress(page.findChild<QPushButton *>("btnTest"), Qt::LeftButton); }
+    static QString text(QWidget *page, const char *label) { return child<QLabel>(page, label)->text(); }
+    static void press(ToolsPage &page) { QTest::mousePress(child<QPushButton>(&page, "btnTest"), Qt::LeftButton); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText()));
-        applyStartupLook();
+        BackendPageTest::initTestCase();
         g_previous = qInstallMessageHandler(captureDebug);
     }
     void cleanupTestCase() { qInstallMessageHandler(g_previous); }
     void init()
     {
-        QVERIFY(m_backend.reset());
-        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+        BackendPageTest::init();
         useProbesAt(m_backend.baseUrl());
         qputenv("VARNELVPN_PING_TARGET", "127.0.0.1");
         g_debugLines.clear();
     }
-    void cleanup() { m_sandbox.leave(); }
 
     void rates_data()
     {
@@ -142,8 +131,8 @@ private slots:
         press(page);
         QCOMPARE(text(&page, "lblrisk"), connected ? QStringLiteral("Secured") : QStringLiteral("Risk"));
         QCOMPARE(text(&page, "lblIP"), connected ? QStringLiteral("10.0.0.1") : localIpv4());
-        QVERIFY(page.findChild<QPushButton *>("btnTest")->isEnabled());
-        QCOMPARE(page.findChild<QPushButton *>("btnTest")->text(), QStringLiteral("Test Your Network"));
+        QVERIFY(child<QPushButton>(&page, "btnTest")->isEnabled());
+        QCOMPARE(child<QPushButton>(&page, "btnTest")->text(), QStringLiteral("Test Your Network"));
         QVERIFY(text(&page, "lblPing").endsWith(QLatin1String(" Ms")));
         QTRY_COMPARE(Config::instance()->loadState(), qMakePair(4, 0));
         emit OpenConnectConnection::instance()->statusChanged(OpenConnectConnection::Disconnected);
@@ -172,8 +161,8 @@ private slots:
         page.show();
         press(page);
         QTRY_COMPARE_WITH_TIMEOUT(g_debugLines.filter(QStringLiteral("Network error: ")).size(), 2, 10000);
-        QCOMPARE(text(&page, "lblDwnload"), QStringLiteral("00.00 Mbps"));
-        QCOMPARE(text(&page, "lblUpload"), QStringLiteral("00.00 Mbps"));
+        QCOMPARE((QStringList{text(&page, "lblDwnload"), text(&page, "lblUpload")}),
+                 (QStringList{"00.00 Mbps", "00.00 Mbps"}));
     }
 
     // The first press's download is held back: the second press's reply

@@ -23,12 +23,6 @@ class TestStatsIndicator : public QObject
 public:
     explicit TestStatsIndicator(const QString &bin) : m_bin(bin) {}
 
-private slots:
-    void initTestCase();
-    void countersFollowEveryUpdateQueued();
-    void roundTripOncePerRun();
-    void pingNeverHoldsTheWindowLong();
-
 private:
     QLabel *label(StatsIndicator &panel, const char *name)
     {
@@ -47,104 +41,105 @@ private:
     // What the run's first statistics update (in initTestCase) showed and ran.
     QString m_firstPing;
     QStringList m_firstRuns;
-};
 
-void TestStatsIndicator::initTestCase()
-{
-    QFile sample(QStringLiteral(PING_REPLY));
-    QVERIFY(sample.open(QIODevice::ReadOnly));
-    QFile answer(m_bin + QStringLiteral("/answer.txt"));
-    QVERIFY(answer.open(QIODevice::WriteOnly));
-    answer.write(sample.readAll().replace("time=0.215", "time=45.7"));
-    answer.close();
-    QFile ping(m_bin + QStringLiteral("/ping"));
-    QVERIFY(ping.open(QIODevice::WriteOnly));
-    ping.write(QStringLiteral("#!/bin/sh\necho \"$*\" >>'%1/runs.txt'\n[ -e '%1/hang' ] && sleep 30\ncat '%1/answer.txt'\n")
-                   .arg(m_bin)
-                   .toUtf8());
-    ping.close();
-    QVERIFY(ping.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+private slots:
+    void initTestCase()
+    {
+        QFile sample(QStringLiteral(PING_REPLY));
+        QVERIFY(sample.open(QIODevice::ReadOnly));
+        QFile answer(m_bin + QStringLiteral("/answer.txt"));
+        QVERIFY(answer.open(QIODevice::WriteOnly));
+        answer.write(sample.readAll().replace("time=0.215", "time=45.7"));
+        answer.close();
+        QFile ping(m_bin + QStringLiteral("/ping"));
+        QVERIFY(ping.open(QIODevice::WriteOnly));
+        ping.write(QStringLiteral("#!/bin/sh\necho \"$*\" >>'%1/runs.txt'\n[ -e '%1/hang' ] && sleep 30\ncat '%1/answer.txt'\n")
+                       .arg(m_bin)
+                       .toUtf8());
+        ping.close();
+        QVERIFY(ping.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
-    // Two servers; the active one is the second, given with its port.
-    IPBundleList bundles;
-    for (const auto &[id, ip] : {std::pair<int, const char *>{3, "10.9.8.1"}, {7, "10.9.8.7:1194"}}) {
-        auto bundle = IPBundle::fromJson(QJsonObject());
-        bundle->setIpId(id);
-        bundle->setIp(QLatin1String(ip));
-        bundles.append(bundle);
+        // Two servers; the active one is the second, given with its port.
+        IPBundleList bundles;
+        for (const auto &[id, ip] : {std::pair<int, const char *>{3, "10.9.8.1"}, {7, "10.9.8.7:1194"}}) {
+            auto bundle = IPBundle::fromJson(QJsonObject());
+            bundle->setIpId(id);
+            bundle->setIp(QLatin1String(ip));
+            bundles.append(bundle);
+        }
+        User::instance()->setBundles(bundles);
+        Config::instance()->setActiveServer(7);
+
+        // The round trip is measured once per run, on the run's first update: make
+        // that update here, before any test function, whichever of them runs.
+        StatsIndicator panel;
+        emit OpenConnectConnection::instance()->statsChanged(1, 1);
+        QTRY_VERIFY(label(panel, "lblPing")->text() != QStringLiteral("0"));
+        m_firstPing = label(panel, "lblPing")->text();
+        m_firstRuns = pingRuns();
     }
-    User::instance()->setBundles(bundles);
-    Config::instance()->setActiveServer(7);
 
-    // The round trip is measured once per run, on the run's first update: make
-    // that update here, before any test function, whichever of them runs.
-    StatsIndicator panel;
-    emit OpenConnectConnection::instance()->statsChanged(1, 1);
-    QTRY_VERIFY(label(panel, "lblPing")->text() != QStringLiteral("0"));
-    m_firstPing = label(panel, "lblPing")->text();
-    m_firstRuns = pingRuns();
-}
+    void countersFollowEveryUpdateQueued()
+    {
+        StatsIndicator panel;
+        const auto controller = OpenConnectConnection::instance();
 
-void TestStatsIndicator::countersFollowEveryUpdateQueued()
-{
-    StatsIndicator panel;
-    const auto controller = OpenConnectConnection::instance();
+        // From the session's thread, as the OpenConnect engine reports.
+        QThread *worker = QThread::create([&] { emit controller->statsChanged(1023, 1536); });
+        worker->start();
+        QVERIFY(worker->wait(5000));
+        delete worker;
+        QTRY_COMPARE(label(panel, "lblDownload")->text(), QStringLiteral("1.5 KB"));
+        QCOMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1023 B"));
 
-    // From the session's thread, as the OpenConnect engine reports.
-    QThread *worker = QThread::create([&] { emit controller->statsChanged(1023, 1536); });
-    worker->start();
-    QVERIFY(worker->wait(5000));
-    delete worker;
-    QTRY_COMPARE(label(panel, "lblDownload")->text(), QStringLiteral("1.5 KB"));
-    QCOMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1023 B"));
+        // Queued even from the GUI thread: nothing changes before the loop runs.
+        emit controller->statsChanged(1099511627776ULL, 1048575);
+        QCOMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1023 B"));
+        QTRY_COMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1.0 TB"));
+        QCOMPARE(label(panel, "lblDownload")->text(), QStringLiteral("1024.0 KB"));
+    }
 
-    // Queued even from the GUI thread: nothing changes before the loop runs.
-    emit controller->statsChanged(1099511627776ULL, 1048575);
-    QCOMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1023 B"));
-    QTRY_COMPARE(label(panel, "lblUpload")->text(), QStringLiteral("1.0 TB"));
-    QCOMPARE(label(panel, "lblDownload")->text(), QStringLiteral("1024.0 KB"));
-}
+    void roundTripOncePerRun()
+    {
+        // The run's first update measured the round trip: one ping, to the
+        // active server's address without its port, its time shown.
+        QCOMPARE(m_firstPing, QStringLiteral("45 ms"));
+        QCOMPARE(m_firstRuns, QStringList({QStringLiteral("-c 1 -W 2 10.9.8.7")}));
 
-void TestStatsIndicator::roundTripOncePerRun()
-{
-    // The run's first update measured the round trip: one ping, to the
-    // active server's address without its port, its time shown.
-    QCOMPARE(m_firstPing, QStringLiteral("45 ms"));
-    QCOMPARE(m_firstRuns, QStringList({QStringLiteral("-c 1 -W 2 10.9.8.7")}));
+        // A new panel (a second connection) and more updates: no new ping.
+        const int runs = pingRuns().size();
+        StatsIndicator panel;
+        const auto controller = OpenConnectConnection::instance();
+        emit controller->statsChanged(1, 2);
+        emit controller->statsChanged(3, 4);
+        QTRY_COMPARE(label(panel, "lblUpload")->text(), QStringLiteral("3 B"));
+        // A ping would be queued with a zero timer behind the updates and runs
+        // synchronously: a few turns of the event loop are enough to see one.
+        QTest::qWait(50);
+        QCOMPARE(pingRuns().size(), runs);
+        QCOMPARE(label(panel, "lblPing")->text(), QStringLiteral("0"));
+    }
 
-    // A new panel (a second connection) and more updates: no new ping.
-    const int runs = pingRuns().size();
-    StatsIndicator panel;
-    const auto controller = OpenConnectConnection::instance();
-    emit controller->statsChanged(1, 2);
-    emit controller->statsChanged(3, 4);
-    QTRY_COMPARE(label(panel, "lblUpload")->text(), QStringLiteral("3 B"));
-    // A ping would be queued with a zero timer behind the updates and runs
-    // synchronously: a few turns of the event loop are enough to see one.
-    QTest::qWait(50);
-    QCOMPARE(pingRuns().size(), runs);
-    QCOMPARE(label(panel, "lblPing")->text(), QStringLiteral("0"));
-}
+    void pingNeverHoldsTheWindowLong()
+    {
+        const int runs = pingRuns().size();
+        // A server address that looks like an option never reaches ping.
+        QCOMPARE(measureRoundTrip(QStringLiteral("-f")), QStringLiteral("0 ms"));
+        QCOMPARE(pingRuns().size(), runs);
 
-void TestStatsIndicator::pingNeverHoldsTheWindowLong()
-{
-    const int runs = pingRuns().size();
-    // A server address that looks like an option never reaches ping.
-    QCOMPARE(measureRoundTrip(QStringLiteral("-f")), QStringLiteral("0 ms"));
-    QCOMPARE(pingRuns().size(), runs);
-
-    // A ping that never ends costs a few seconds, not the window.
-    QFile hang(m_bin + QStringLiteral("/hang"));
-    QVERIFY(hang.open(QIODevice::WriteOnly));
-    hang.close();
-    QElapsedTimer clock;
-    clock.start();
-    const QString hung = measureRoundTrip(QStringLiteral("10.9.8.7"));
-    QVERIFY(hang.remove());
-    QCOMPARE(hung, QStringLiteral("0 ms"));
-    QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(pingRuns().size(), runs + 1);
-}
+        // A ping that never ends costs a few seconds, not the window.
+        QFile hang(m_bin + QStringLiteral("/hang"));
+        QVERIFY(hang.open(QIODevice::WriteOnly));
+        hang.close();
+        QElapsedTimer clock;
+        clock.start();
+        const QString hung = measureRoundTrip(QStringLiteral("10.9.8.7"));
+        QVERIFY(hang.remove());
+        QCOMPARE(hung, QStringLiteral("0 ms"));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(pingRuns().size(), runs + 1);
+    }
+};
 
 int main(int argc, char **argv)
 {

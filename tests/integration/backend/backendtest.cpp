@@ -3,6 +3,18 @@
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QTcpServer>
+#include <QTest>
+
+void BackendTest::initTestCase()
+{
+    QVERIFY2(m_backend.start(m_arguments), qPrintable(m_backend.errorText()));
+}
+
+void BackendTest::init()
+{
+    QVERIFY(m_backend.reset());
+    m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+}
 
 quint16 closedLoopbackPort()
 {
@@ -33,4 +45,12 @@ QString formValue(const QJsonObject &request, const QString &name)
             return item.toArray().at(1).toString();
     }
     return QString();
+}
+
+QStringList formValues(const QJsonObject &request, const QStringList &names)
+{
+    QStringList values;
+    for (const QString &name : names)
+        values << formValue(request, name);
+    return values;
 }

@@ -23,14 +23,10 @@
 using namespace Varnel;
 namespace Routes = Varnel::RefBackend::Routes;
 
-class BackendLoginTest : public QObject
+class BackendLoginTest : public BackendTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
-
-    QString url(const char *path) const { return m_backend.baseUrl() + QLatin1String(path); }
     QSettings settings() const { return QSettings(organizationName(), QString::fromLatin1(kApplicationId)); }
     // Both "Network error" lines, code first, right after the mark.
     static void verifyNetworkErrorLogged(int mark)
@@ -42,15 +38,7 @@ class BackendLoginTest : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText())); }
-    void init()
-    {
-        QVERIFY(m_backend.reset());
-        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
-    }
-    void cleanup() { m_sandbox.leave(); }
-
-    // ------------------------------------------------------------ request layer
+    // The request layer.
 
     void invalidUrlSendsNothing()
     {
@@ -165,7 +153,7 @@ private slots:
         QVERIFY(clock.elapsed() < 2500);
     }
 
-    // ------------------------------------------------------------ endpoint store
+    // The endpoint store.
 
     void endpointsFetchedOnceThenTakenFromSettings()
     {
@@ -227,7 +215,7 @@ private slots:
         QCOMPARE(settings().value("loginUrl").toString(), url(Routes::kLogin));
     }
 
-    // ------------------------------------------------------------ login
+    // Login.
 
     void loginFillsAccountAndServers_data()
     {
@@ -290,19 +278,14 @@ private slots:
                  (QStringList{"username", "pass", "udid", "vpnAppVersion", "brand", "osName", "osVersion", "isRooted",
                               "bundle2", "bundle", "device_type", "app_id", "player_id"}));
         const DeviceInfo device = deviceInfo();
-        QCOMPARE(formValue(request, "udid"), QString::fromLatin1(QSysInfo::machineUniqueId()));
-        QCOMPARE(formValue(request, "vpnAppVersion"), QStringLiteral("3.0.4"));
-        QCOMPARE(formValue(request, "brand"), device.manufacturer);
-        QCOMPARE(formValue(request, "bundle"), device.manufacturer);
-        QCOMPARE(formValue(request, "osName"), QSysInfo::productType());
-        QStringList fixed;
-        for (const char *name : {"isRooted", "bundle2", "device_type", "app_id", "player_id"})
-            fixed << formValue(request, QLatin1String(name));
-        QCOMPARE(fixed, (QStringList{"0", "1", "3", "1", "0"}));
+        QCOMPARE(formValues(request, {"udid", "vpnAppVersion", "brand", "bundle", "osName", "isRooted", "bundle2",
+                                      "device_type", "app_id", "player_id"}),
+                 (QStringList{QString::fromLatin1(QSysInfo::machineUniqueId()), "3.0.4", device.manufacturer,
+                              device.manufacturer, QSysInfo::productType(), "0", "1", "3", "1", "0"}));
         const QJsonObject headers = request.value("headers").toObject();
-        QCOMPARE(headers.value("countryCode").toString(), QString::number(countryCallingCode()));
-        QCOMPARE(headers.value("model").toString(), device.model);
-        QCOMPARE(headers.value("osPlatform").toString(), QSysInfo::productType());
+        QCOMPARE((QStringList{headers.value("countryCode").toString(), headers.value("model").toString(),
+                              headers.value("osPlatform").toString()}),
+                 (QStringList{QString::number(countryCallingCode()), device.model, QSysInfo::productType()}));
     }
 
     void credentialsArriveUnchanged()

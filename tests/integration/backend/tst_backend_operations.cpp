@@ -19,153 +19,139 @@
 using namespace Varnel;
 namespace Routes = Varnel::RefBackend::Routes;
 
-class BackendOperationsTest : public QObject
+class BackendOperationsTest : public BackendTest
 {
     Q_OBJECT
 
-    ClientSandbox m_sandbox;
-    RefBackendProcess m_backend;
     std::unique_ptr<ApiRequest> m_api;
 
-    QString url(const char *path) const { return m_backend.baseUrl() + QLatin1String(path); }
+    // An operation's result code with the message it leaves.
+    QPair<int, QString> outcome(int code) const { return qMakePair(code, m_api->message()); }
     int seen(const char *path) { return m_backend.count(QLatin1String(path)); }
+    QJsonObject last(const char *path) { return m_backend.last(QLatin1String(path)); }
     // Until replaced: Qt sends a request again once when the connection closes unanswered.
     void fault(const char *path, const char *mode) { QVERIFY(m_backend.setFault(QLatin1String(path), QLatin1String(mode))); }
-    // Endpoints stored as after an earlier start, one of them replaced.
-    void storeEndpointsWith(const QString &key, const QString &value)
-    {
-        QMap<QString, QString> table = ClientSandbox::endpointsAt(m_backend.baseUrl());
-        table.insert(key, value);
-        ClientSandbox::storeEndpoints(table);
-    }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_backend.start(), qPrintable(m_backend.errorText())); }
     void init()
     {
-        QVERIFY(m_backend.reset());
-        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+        BackendTest::init();
         m_api = std::make_unique<ApiRequest>();
         setVpnCredentials(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
     }
     void cleanup()
     {
         m_api.reset();
-        m_sandbox.leave();
+        BackendTest::cleanup();
     }
 
     void signUp()
     {
-        QCOMPARE(m_api->signUp("new.user", "secret1", "1", ""), 0);
-        QCOMPARE(m_api->message(), QStringLiteral("Your account has been created."));
-        const QJsonObject request = m_backend.last(QLatin1String(Routes::kSignUp));
-        QCOMPARE(formNames(request),
+        QCOMPARE(outcome(m_api->signUp("new.user", "secret1", "1", "")),
+                 qMakePair(0, QString("Your account has been created.")));
+        QCOMPARE(formNames(last(Routes::kSignUp)),
                  (QStringList{"username", "password", "should_receive_promotion", "timezone", "subscription_code"}));
-        QCOMPARE(formValue(request, "timezone"), utcOffsetText());
+        QCOMPARE(formValue(last(Routes::kSignUp), "timezone"), utcOffsetText());
         QCOMPARE(m_backend.account("new.user").value("promotions").toBool(), true);
 
-        QCOMPARE(m_api->signUp("new.user", "secret1", "0", ""), 3);   // 200, response_code 2
-        QCOMPARE(m_api->message(), QStringLiteral("This username is already taken."));
-        QCOMPARE(m_api->signUp("other.user", "short", "0", ""), 3);   // 422 with JSON
+        // 200 with response_code 2, then 422 with JSON.
+        QCOMPARE(outcome(m_api->signUp("new.user", "secret1", "0", "")),
+                 qMakePair(3, QString("This username is already taken.")));
+        QCOMPARE(m_api->signUp("other.user", "short", "0", ""), 3);
         QVERIFY(m_api->message().contains(QStringLiteral("at least 6")));
         fault(Routes::kSignUp, "notjson");
         QCOMPARE(m_api->signUp("third.user", "secret1", "0", ""), 3);
         fault(Routes::kSignUp, "status500");
         QCOMPARE(m_api->signUp("third.user", "secret1", "0", ""), 1);
         fault(Routes::kSignUp, "close");
-        QCOMPARE(m_api->signUp("third.user", "secret1", "0", ""), 1);
-        QCOMPARE(m_api->message(), QStringLiteral("Network request error"));
+        QCOMPARE(outcome(m_api->signUp("third.user", "secret1", "0", "")),
+                 qMakePair(1, QString("Network request error")));
 
-        ApiRequest invalid;
-        storeEndpointsWith("signupUrl", "http://[::1");
-        QCOMPARE(invalid.signUp("third.user", "secret1", "0", ""), 1);
-        QCOMPARE(invalid.message(), QStringLiteral("Invalid Signup URL"));
+        // Endpoints stored as after an earlier start, the sign-up one unusable.
+        QMap<QString, QString> table = ClientSandbox::endpointsAt(m_backend.baseUrl());
+        table.insert("signupUrl", "http://[::1");
+        ClientSandbox::storeEndpoints(table);
+        m_api = std::make_unique<ApiRequest>();
+        QCOMPARE(outcome(m_api->signUp("third.user", "secret1", "0", "")), qMakePair(1, QString("Invalid Signup URL")));
     }
 
     void forgotPassword()
     {
         QCOMPARE(m_api->forgotPassword("premium.user"), 0);
         QVERIFY(m_api->message().startsWith(QStringLiteral("Password reset instructions")));
-        QCOMPARE(m_api->forgotPassword("nobody"), 3);   // 422, not JSON
-        QCOMPARE(m_api->message(), QStringLiteral("User Not Found!"));
-        QCOMPARE(m_api->forgotPassword("blocked.user"), 3);   // 403 with JSON
+        // 422, not JSON; then 403 with JSON.
+        QCOMPARE(outcome(m_api->forgotPassword("nobody")), qMakePair(3, QString("User Not Found!")));
+        QCOMPARE(m_api->forgotPassword("blocked.user"), 3);
         QVERIFY(m_api->message().contains(QStringLiteral("suspended")));
         fault(Routes::kForgotPassword, "notjson");
-        QCOMPARE(m_api->forgotPassword("premium.user"), 3);
-        QCOMPARE(m_api->message(), QStringLiteral("<html><body><h1>Service temporarily unavailable</h1>"
-                                                  "<p>Maintenance in progress.</p></body></html>"));
+        QCOMPARE(outcome(m_api->forgotPassword("premium.user")),
+                 qMakePair(3, QString("<html><body><h1>Service temporarily unavailable</h1>"
+                                      "<p>Maintenance in progress.</p></body></html>")));
         fault(Routes::kForgotPassword, "close");
-        QCOMPARE(m_api->forgotPassword("premium.user"), 1);
-        QCOMPARE(m_api->message(), QStringLiteral("Network request error"));
+        QCOMPARE(outcome(m_api->forgotPassword("premium.user")), qMakePair(1, QString("Network request error")));
     }
 
     void subscribe()
     {
-        QCOMPARE(m_api->subscribe(""), 1);
-        QCOMPARE(m_api->message(), QStringLiteral("Invalid Email!"));
-        QCOMPARE(m_api->subscribe("reader@varnel.test"), 2);   // no endpoint table yet, nothing fetched
-        QCOMPARE(m_api->message(), QStringLiteral("Invalid Subscribe URL"));
+        QCOMPARE(outcome(m_api->subscribe("")), qMakePair(1, QString("Invalid Email!")));
+        // No endpoint table yet, and nothing fetched.
+        QCOMPARE(outcome(m_api->subscribe("reader@varnel.test")), qMakePair(2, QString("Invalid Subscribe URL")));
         QCOMPARE(m_backend.totalCount(), 0);
 
         QVERIFY(m_api->ensureEndpoints());
         QCOMPARE(m_api->subscribe("reader@varnel.test"), 0);
-        QCOMPARE(m_backend.last(QLatin1String(Routes::kSubscribe)).value("headers").toObject().value("email"),
-                 QJsonValue("reader@varnel.test"));
-        QCOMPARE(m_api->subscribe("reader@varnel.test"), 4);
-        QCOMPARE(m_api->message(), QStringLiteral("This e-mail address is already subscribed."));
-        QCOMPARE(m_api->subscribe("not-an-address"), 4);   // 422 with JSON
-        QCOMPARE(m_api->message(), QStringLiteral("Please enter a valid e-mail address."));
+        QCOMPARE(last(Routes::kSubscribe).value("headers").toObject().value("email"), QJsonValue("reader@varnel.test"));
+        QCOMPARE(outcome(m_api->subscribe("reader@varnel.test")),
+                 qMakePair(4, QString("This e-mail address is already subscribed.")));
+        QCOMPARE(outcome(m_api->subscribe("not-an-address")),   // 422 with JSON
+                 qMakePair(4, QString("Please enter a valid e-mail address.")));
         fault(Routes::kSubscribe, "close");
-        QCOMPARE(m_api->subscribe("second@varnel.test"), 3);
-        QCOMPARE(m_api->message(), QStringLiteral("Network request error"));
+        QCOMPARE(outcome(m_api->subscribe("second@varnel.test")), qMakePair(3, QString("Network request error")));
     }
 
     void redeemVoucher()
     {
-        QCOMPARE(m_api->redeemVoucher(""), 1);
-        QCOMPARE(m_api->message(), QStringLiteral("Empty subscription code!"));
+        QCOMPARE(outcome(m_api->redeemVoucher("")), qMakePair(1, QString("Empty subscription code!")));
         QCOMPARE(seen(Routes::kRedeemVoucher), 0);
 
         QCOMPARE(m_api->redeemVoucher("VOUCHER-30"), 0);
         QVERIFY(m_api->message().startsWith(QStringLiteral("Subscription code redeemed")));
-        const QJsonObject request = m_backend.last(QLatin1String(Routes::kRedeemVoucher));
-        QCOMPARE(formNames(request), (QStringList{"username", "password", "udid", "subscription_code", "noEncrypted"}));
-        QCOMPARE(formValue(request, "udid"), QString::fromLatin1(QSysInfo::machineUniqueId()));
-        QCOMPARE(m_api->redeemVoucher("VOUCHER-30"), 4);
-        QCOMPARE(m_api->message(), QStringLiteral("This subscription code has already been used."));
+        QCOMPARE(formNames(last(Routes::kRedeemVoucher)),
+                 (QStringList{"username", "password", "udid", "subscription_code", "noEncrypted"}));
+        QCOMPARE(formValue(last(Routes::kRedeemVoucher), "udid"), QString::fromLatin1(QSysInfo::machineUniqueId()));
+        QCOMPARE(outcome(m_api->redeemVoucher("VOUCHER-30")),
+                 qMakePair(4, QString("This subscription code has already been used.")));
         setVpnCredentials(QStringLiteral("premium.user"), QStringLiteral("wrong"));
-        QCOMPARE(m_api->redeemVoucher("USED-CODE"), 4);   // 403 with JSON
-        QCOMPARE(m_api->message(), QStringLiteral("Invalid username or password."));
+        QCOMPARE(outcome(m_api->redeemVoucher("USED-CODE")),   // 403 with JSON
+                 qMakePair(4, QString("Invalid username or password.")));
         fault(Routes::kRedeemVoucher, "notjson");
         QCOMPARE(m_api->redeemVoucher("USED-CODE"), 4);
         QVERIFY(m_api->message().startsWith(QStringLiteral("<html><body>")));
         fault(Routes::kRedeemVoucher, "close");
-        QCOMPARE(m_api->redeemVoucher("USED-CODE"), 3);
-        QCOMPARE(m_api->message(), QStringLiteral("Could not connect to serve"));
+        QCOMPARE(outcome(m_api->redeemVoucher("USED-CODE")), qMakePair(3, QString("Could not connect to serve")));
     }
 
     void referral()
     {
         QCOMPARE(m_api->referInfo(), 0);
         QCOMPARE(User::instance()->referInfo().value("referral_code").toString(), QStringLiteral("VRNPREM01"));
-        QCOMPARE(formNames(m_backend.last(QLatin1String(Routes::kReferInfo))), (QStringList{"username", "password", "udid"}));
+        QCOMPARE(formNames(last(Routes::kReferInfo)), (QStringList{"username", "password", "udid"}));
 
         setVpnCredentials(QStringLiteral("free.user"), QStringLiteral("free-pass"));
-        QCOMPARE(m_api->referRedeem("VRNFREE01"), 3);
-        QCOMPARE(m_api->message(), QStringLiteral("You cannot redeem your own referral code."));
+        QCOMPARE(outcome(m_api->referRedeem("VRNFREE01")),
+                 qMakePair(3, QString("You cannot redeem your own referral code.")));
         QCOMPARE(m_api->referRedeem("vrnprem01"), 0);
-        QCOMPARE(formNames(m_backend.last(QLatin1String(Routes::kRefer))),
-                 (QStringList{"username", "pass", "udid", "referral_code"}));
+        QCOMPARE(formNames(last(Routes::kRefer)), (QStringList{"username", "pass", "udid", "referral_code"}));
         QCOMPARE(m_backend.account("premium.user").value("referrals").toInt(), 1);
-        QCOMPARE(m_api->referRedeem("VRNCARD01"), 3);
-        QCOMPARE(m_api->message(), QStringLiteral("You have already redeemed a referral code."));
+        QCOMPARE(outcome(m_api->referRedeem("VRNCARD01")),
+                 qMakePair(3, QString("You have already redeemed a referral code.")));
         fault(Routes::kRefer, "notjson");
         QCOMPARE(m_api->referRedeem("VRNCARD01"), 2);
 
         const QJsonObject before = User::instance()->referInfo();
         setVpnCredentials(QStringLiteral("free.user"), QStringLiteral("wrong"));
-        QCOMPARE(m_api->referInfo(), 3);   // 403: the page content stays
-        QCOMPARE(m_api->message(), QStringLiteral("Invalid username or password."));
+        // 403: the page content stays.
+        QCOMPARE(outcome(m_api->referInfo()), qMakePair(3, QString("Invalid username or password.")));
         fault(Routes::kReferInfo, "notjson");
         QCOMPARE(m_api->referInfo(), 2);
         QCOMPARE(User::instance()->referInfo(), before);
@@ -174,14 +160,13 @@ private slots:
     void loggedDevices()
     {
         QCOMPARE(m_api->loggedDevices(), 0);
-        QCOMPARE(formNames(m_backend.last(QLatin1String(Routes::kLoggedDevices))), (QStringList{"username", "pass", "udid"}));
+        QCOMPARE(formNames(last(Routes::kLoggedDevices)), (QStringList{"username", "pass", "udid"}));
         const QJsonArray devices = User::instance()->loggedDevices();
         QCOMPARE(devices.size(), 2);
         QCOMPARE(devices.at(1).toObject().value("os_name").toString(), QStringLiteral("Android"));
 
         setVpnCredentials(QStringLiteral("premium.user"), QStringLiteral("wrong"));
-        QCOMPARE(m_api->loggedDevices(), 3);
-        QCOMPARE(m_api->message(), QStringLiteral("Invalid username or password."));
+        QCOMPARE(outcome(m_api->loggedDevices()), qMakePair(3, QString("Invalid username or password.")));
         fault(Routes::kLoggedDevices, "notjson");
         QCOMPARE(m_api->loggedDevices(), 2);
         QCOMPARE(User::instance()->loggedDevices(), devices);
@@ -189,16 +174,14 @@ private slots:
 
     void operationsWithoutEndpointTable()
     {
-        QVERIFY(m_backend.setFault(QLatin1String(Routes::kRemoteData), QStringLiteral("status500")));
+        fault(Routes::kRemoteData, "status500");
         const QString text = QStringLiteral("Could not connect to server!");
         QCOMPARE(m_api->signUp("a.user", "secret1", "0", ""), 2);
         QCOMPARE(m_api->forgotPassword("premium.user"), 2);
-        QCOMPARE(m_api->redeemVoucher("VOUCHER-30"), 2);
-        QCOMPARE(m_api->message(), text);
+        QCOMPARE(outcome(m_api->redeemVoucher("VOUCHER-30")), qMakePair(2, text));
         QCOMPARE(m_api->referInfo(), 1);
         QCOMPARE(m_api->referRedeem("VRNFREE01"), 1);
-        QCOMPARE(m_api->loggedDevices(), 1);
-        QCOMPARE(m_api->message(), text);
+        QCOMPARE(outcome(m_api->loggedDevices()), qMakePair(1, text));
         // Every attempt asked for the table again and nothing else was sent.
         QCOMPARE(seen(Routes::kRemoteData), 6);
         QCOMPARE(m_backend.totalCount(), 6);
@@ -216,19 +199,17 @@ private slots:
     {
         const QString key = QString::fromLatin1(kAuthTokenKey);
         int status = 0;
-        QByteArray page = m_backend.fetch(checkoutUrl(m_backend.baseUrl(), "monthly", key), &status);
+        const auto tokenAccepted = [&](const QUrl &page) {
+            return m_backend.fetch(page, &status).contains("data-token-state=\"valid\"");
+        };
+        QVERIFY(tokenAccepted(checkoutUrl(m_backend.baseUrl(), "monthly", key)));
         QCOMPARE(status, 200);
-        QVERIFY(page.contains("data-token-state=\"valid\""));
-        page = m_backend.fetch(webPageUrl(m_backend.baseUrl() + "/features?src=app", key), &status);
-        QVERIFY(page.contains("data-token-state=\"valid\""));
-
+        QVERIFY(tokenAccepted(webPageUrl(m_backend.baseUrl() + "/features?src=app", key)));
         // Credentials whose password holds "+" and "&" still arrive intact.
         setVpnCredentials(QStringLiteral("odd+name"), QString::fromUtf8("p+ss w&rd=1%41é"));
-        page = m_backend.fetch(checkoutUrl(m_backend.baseUrl(), "monthly", key), &status);
-        QVERIFY(page.contains("data-token-state=\"valid\""));
+        QVERIFY(tokenAccepted(checkoutUrl(m_backend.baseUrl(), "monthly", key)));
         setVpnCredentials(QStringLiteral("premium.user"), QStringLiteral("wrong"));
-        page = m_backend.fetch(checkoutUrl(m_backend.baseUrl(), "monthly", key), &status);
-        QVERIFY(!page.contains("data-token-state=\"valid\""));
+        QVERIFY(!tokenAccepted(checkoutUrl(m_backend.baseUrl(), "monthly", key)));
     }
 };
 

@@ -20,209 +20,180 @@ public:
     {
     }
 
-private slots:
-    void initTestCase();
-    void init();
-    void freshProfileDefaults();
-    void loadAndSaveUseTheStoredNames();
-    void favouritesFollowTheAccount();
-    void favouritesTextForm();
-    void navigationState();
-    void fileIsOwnerOnly();
-
 private:
-    void login(const QString &user)
+    static void login(const QString &user)
     {
-        auto config = Config::instance();
-        config->setServerHash(user);
-        config->setAutoLogin(true);
+        Config::instance()->setServerHash(user);
+        Config::instance()->setAutoLogin(true);
+    }
+    // Replaces the stored favourites text of a user.
+    void storeFavourites(const QString &user, const QString &text)
+    {
+        QSettings s(m_fileName, QSettings::IniFormat);
+        s.setValue(encipher(user, kCredentialKey) + QStringLiteral("/Favourites"), text);
     }
 
     const QString m_fileName;
-};
 
-void TestConfig::initTestCase()
-{
+private slots:
     // Before the first load of the run the active server is unset.
-    QCOMPARE(Config::instance()->activeServer(), -1);
-}
+    void initTestCase() { QCOMPARE(Config::instance()->activeServer(), -1); }
 
-// Every test starts from a missing file and the store's defaults in memory.
-void TestConfig::init()
-{
-    QFile::remove(m_fileName);
-    QVERIFY(!QFile::exists(m_fileName));
-    auto config = Config::instance();
-    config->setServerHash(QString());
-    config->setAutoLogin(true);   // reads no favourites from the missing file
-    config->load();
-}
-
-void TestConfig::freshProfileDefaults()
-{
-    auto config = Config::instance();
-    config->load();
-
-    QCOMPARE(config->activeServer(), 0);
-    QCOMPARE(config->serverButton(), true);
-    for (bool b : {config->notify(), config->autoLogin(), config->killSwitch(), config->connectionState(),
-                   config->autoConnect(), config->refresh()})
-        QCOMPARE(b, false);
-    for (const QString &text : {config->serverHash(), config->connectionHash(), config->fastestServer(),
-                                config->country(), config->city()})
-        QCOMPARE(text, QString());
-    QCOMPARE(config->protocol() + config->flag() + config->fastestCountryCode(), 0);
-    QVERIFY(config->favourites().isEmpty());
-    QCOMPARE(config->loadState(), qMakePair(0, 0));
-    QVERIFY(!QFile::exists(m_fileName));   // reading creates nothing
-}
-
-void TestConfig::loadAndSaveUseTheStoredNames()
-{
-    const QVariantMap stored = {
-        {"ServerHash", encipher("alice", kCredentialKey)},
-        {"ConnectionHash", encipher(QString::fromUtf8("pä55"), kCredentialKey)},
-        {"ActiveServer", 42}, {"Notify", true}, {"AutoLogin", true}, {"Protocol", 2}, {"KillSwitch", true},
-        {"Country", "Norway"}, {"City", "Oslo"}, {"Flag", 578}, {"ConnectionState", true},
-        {"ServerButton", false}, {"AutoConncet", true}, {"Refresh", true}, {"FastestServer", "Oslo 1"},
-        {"FastestCountryCode", 578}};
+    // Every test starts from a missing file and the store's defaults in memory.
+    void init()
     {
-        QSettings s(m_fileName, QSettings::IniFormat);
-        for (auto it = stored.begin(); it != stored.end(); ++it)
-            s.setValue(it.key(), it.value());
+        QFile::remove(m_fileName);
+        QVERIFY(!QFile::exists(m_fileName));
+        auto config = Config::instance();
+        config->setServerHash(QString());
+        config->setAutoLogin(true);   // reads no favourites from the missing file
+        config->load();
     }
-    auto config = Config::instance();
-    config->load();
-    QCOMPARE(config->serverHash(), QStringLiteral("alice"));
-    QCOMPARE(config->connectionHash(), QString::fromUtf8("pä55"));
-    QCOMPARE(config->activeServer(), 42);
-    QCOMPARE(config->autoConnect(), true);
-    QCOMPARE(config->serverButton(), false);
 
-    // Saved back from memory: the same 16 keys and values, nothing else
-    // (a misspelt key would add one and leave the stored value behind).
-    QVERIFY(QFile::remove(m_fileName));
-    config->addFavourite(5);
-    config->save();
-    QSettings s(m_fileName, QSettings::IniFormat);
-    QCOMPARE(s.allKeys().size(), stored.size());
-    for (auto it = stored.begin(); it != stored.end(); ++it)
-        QCOMPARE(s.value(it.key()).toString(), it.value().toString());
-
-    // Credentials go to memory (and so to the file) only scrambled.
-    config->setServerHash(QStringLiteral("bob"));
-    QCOMPARE(config->serverHash(), QStringLiteral("bob"));
-    config->save();
-    QCOMPARE(s.value("ServerHash").toString(), encipher(QStringLiteral("bob"), kCredentialKey));
-
-    // A file that holds every value already is not rewritten (nor synced to disk).
-    const QDateTime old = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 3600);
+    void freshProfileDefaults()
     {
-        QFile file(m_fileName);
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+        auto config = Config::instance();
+        config->load();
+        QCOMPARE(config->activeServer(), 0);
+        QCOMPARE(config->serverButton(), true);
+        QCOMPARE((QVector<bool>{config->notify(), config->autoLogin(), config->killSwitch(),
+                                config->connectionState(), config->autoConnect(), config->refresh()}),
+                 QVector<bool>(6, false));
+        QCOMPARE(config->serverHash() + config->connectionHash() + config->fastestServer() + config->country()
+                     + config->city(),
+                 QString());
+        QCOMPARE(config->protocol() + config->flag() + config->fastestCountryCode(), 0);
+        QVERIFY(config->favourites().isEmpty());
+        QCOMPARE(config->loadState(), qMakePair(0, 0));
+        QVERIFY(!QFile::exists(m_fileName));   // reading creates nothing
     }
-    config->save();
-    QCOMPARE(QFileInfo(m_fileName).lastModified(), old);
-}
 
-void TestConfig::favouritesFollowTheAccount()
-{
-    auto config = Config::instance();
-    const QList<int> none;
-
-    login(QStringLiteral("userA"));
-    QCOMPARE(config->autoLogin(), true);
-    QCOMPARE(config->favourites(), none);
-    config->addFavourite(3);
-    config->addFavourite(7);
-    config->addFavourite(3);
-    config->removeFavourite(9);
-    QCOMPARE(config->favourites(), (QList<int>{3, 7}));
-    config->setAutoLogin(false);
-    QCOMPARE(config->autoLogin(), false);
-
-    login(QStringLiteral("userB"));
-    QCOMPARE(config->favourites(), none);
-    config->addFavourite(11);
-    config->setAutoLogin(false);
-
-    login(QStringLiteral("userA"));
-    QCOMPARE(config->favourites(), (QList<int>{3, 7}));
-
-    // Changes reach the storage only through logout: a quit without one loses them.
-    config->addFavourite(99);
-    config->removeFavourite(3);
-    login(QStringLiteral("userA"));
-    QCOMPARE(config->favourites(), (QList<int>{3, 7}));
-
-    login(QStringLiteral("userB"));
-    QCOMPARE(config->favourites(), (QList<int>{11}));
-}
-
-void TestConfig::favouritesTextForm()
-{
-    auto config = Config::instance();
-    login(QStringLiteral("userC"));
-    config->addFavourite(12);
-    config->addFavourite(-4);
-    config->addFavourite(30);
-    config->setAutoLogin(false);
-
-    const QString group = encipher(QStringLiteral("userC"), kCredentialKey);
+    void loadAndSaveUseTheStoredNames()
     {
-        QSettings s(m_fileName, QSettings::IniFormat);
-        s.beginGroup(group);
-        QCOMPARE(s.value("Favourites").toString(), QStringLiteral("12:-4:30:"));
-        s.setValue("Favourites", QStringLiteral("5::9:"));
-    }
-    login(QStringLiteral("userC"));
-    QCOMPARE(config->favourites(), (QList<int>{5, 9}));
+        const QVariantMap stored = {
+            {"ServerHash", encipher("alice", kCredentialKey)},
+            {"ConnectionHash", encipher(QString::fromUtf8("pä55"), kCredentialKey)},
+            {"ActiveServer", 42}, {"Notify", true}, {"AutoLogin", true}, {"Protocol", 2}, {"KillSwitch", true},
+            {"Country", "Norway"}, {"City", "Oslo"}, {"Flag", 578}, {"ConnectionState", true},
+            {"ServerButton", false}, {"AutoConncet", true}, {"Refresh", true}, {"FastestServer", "Oslo 1"},
+            {"FastestCountryCode", 578}};
+        {
+            QSettings s(m_fileName, QSettings::IniFormat);
+            for (auto it = stored.begin(); it != stored.end(); ++it)
+                s.setValue(it.key(), it.value());
+        }
+        auto config = Config::instance();
+        config->load();
+        QCOMPARE(config->serverHash(), QStringLiteral("alice"));
+        QCOMPARE(config->connectionHash(), QString::fromUtf8("pä55"));
+        QCOMPARE(config->activeServer(), 42);
+        QCOMPARE(config->autoConnect(), true);
+        QCOMPARE(config->serverButton(), false);
 
-    {
-        QSettings s(m_fileName, QSettings::IniFormat);
-        s.beginGroup(group);
-        s.setValue("Favourites", QStringLiteral("x:4:"));
-    }
-    login(QStringLiteral("userC"));
-    QCOMPARE(config->favourites(), (QList<int>{0, 4}));
-}
-
-void TestConfig::navigationState()
-{
-    auto config = Config::instance();
-    config->saveState(2, 5);
-    QCOMPARE(config->loadState(), qMakePair(2, 5));
-    QSettings s(m_fileName, QSettings::IniFormat);
-    QCOMPARE(s.value("State/firstState").toInt(), 2);
-    QCOMPARE(s.value("State/secoundState").toInt(), 5);
-}
-
-void TestConfig::fileIsOwnerOnly()
-{
-    // Owner, group and other bits (the "user" bits mirror the owner's for us).
-    const auto mode = [this] { return int(QFile::permissions(m_fileName)) & 0x7077; };
-    const int ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
-    auto config = Config::instance();
-
-    // Each kind of write, each time starting from a world-readable or missing file.
-    const QList<std::function<void()>> writes = {
-        [&] { config->save(); },
-        [&] { config->saveState(1, 1); },
-        [&] { config->setAutoLogin(false); },
-    };
-    for (const auto &write : writes) {
-        write();
-        QVERIFY(QFile::setPermissions(m_fileName, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
-                                                       | QFile::ReadOther));
-        write();
-        QCOMPARE(mode(), ownerOnly);
-
+        // Saved back from memory: the same 16 keys and values, nothing else
+        // (a misspelt key would add one and leave the stored value behind).
         QVERIFY(QFile::remove(m_fileName));
-        write();
-        QVERIFY(QFile::exists(m_fileName));
-        QCOMPARE(mode(), ownerOnly);
+        config->addFavourite(5);
+        config->save();
+        QSettings s(m_fileName, QSettings::IniFormat);
+        QCOMPARE(s.allKeys().size(), stored.size());
+        for (auto it = stored.begin(); it != stored.end(); ++it)
+            QCOMPARE(s.value(it.key()).toString(), it.value().toString());
+
+        // Credentials go to memory (and so to the file) only scrambled.
+        config->setServerHash(QStringLiteral("bob"));
+        config->save();
+        QCOMPARE(s.value("ServerHash").toString(), encipher(QStringLiteral("bob"), kCredentialKey));
+
+        // A file that holds every value already is not rewritten (nor synced to disk).
+        const QDateTime old = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 3600);
+        {
+            QFile file(m_fileName);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        config->save();
+        QCOMPARE(QFileInfo(m_fileName).lastModified(), old);
+
+        // The page pair, under its own group.
+        config->saveState(2, 5);
+        QCOMPARE(config->loadState(), qMakePair(2, 5));
+        s.sync();
+        QCOMPARE(s.value("State/firstState").toInt(), 2);
+        QCOMPARE(s.value("State/secoundState").toInt(), 5);
     }
-}
+
+    void favouritesFollowTheAccount()
+    {
+        auto config = Config::instance();
+        login(QStringLiteral("userA"));
+        QCOMPARE(config->favourites(), QList<int>());
+        config->addFavourite(3);
+        config->addFavourite(7);
+        config->addFavourite(3);
+        config->removeFavourite(9);
+        QCOMPARE(config->favourites(), (QList<int>{3, 7}));
+        config->setAutoLogin(false);
+
+        login(QStringLiteral("userB"));
+        QCOMPARE(config->favourites(), QList<int>());
+        config->addFavourite(11);
+        config->setAutoLogin(false);
+        login(QStringLiteral("userA"));
+        QCOMPARE(config->favourites(), (QList<int>{3, 7}));
+
+        // Changes reach the storage only through logout: a quit without one loses them.
+        config->addFavourite(99);
+        config->removeFavourite(3);
+        login(QStringLiteral("userA"));
+        QCOMPARE(config->favourites(), (QList<int>{3, 7}));
+        login(QStringLiteral("userB"));
+        QCOMPARE(config->favourites(), (QList<int>{11}));
+    }
+
+    void favouritesTextForm()
+    {
+        auto config = Config::instance();
+        login(QStringLiteral("userC"));
+        for (int id : {12, -4, 30})
+            config->addFavourite(id);
+        config->setAutoLogin(false);
+        QCOMPARE(QSettings(m_fileName, QSettings::IniFormat)
+                     .value(encipher(QStringLiteral("userC"), kCredentialKey) + QStringLiteral("/Favourites"))
+                     .toString(),
+                 QStringLiteral("12:-4:30:"));
+        storeFavourites(QStringLiteral("userC"), QStringLiteral("5::9:"));
+        login(QStringLiteral("userC"));
+        QCOMPARE(config->favourites(), (QList<int>{5, 9}));
+        storeFavourites(QStringLiteral("userC"), QStringLiteral("x:4:"));
+        login(QStringLiteral("userC"));
+        QCOMPARE(config->favourites(), (QList<int>{0, 4}));
+    }
+
+    void fileIsOwnerOnly()
+    {
+        // Owner, group and other bits (the "user" bits mirror the owner's for us).
+        const auto mode = [this] { return int(QFile::permissions(m_fileName)) & 0x7077; };
+        const int ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
+        auto config = Config::instance();
+        // Each kind of write, each time starting from a world-readable or missing file.
+        const QList<std::function<void()>> writes = {
+            [&] { config->save(); },
+            [&] { config->saveState(1, 1); },
+            [&] { config->setAutoLogin(false); },
+        };
+        for (const auto &write : writes) {
+            write();
+            QVERIFY(QFile::setPermissions(m_fileName, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                           | QFile::ReadOther));
+            write();
+            QCOMPARE(mode(), ownerOnly);
+            QVERIFY(QFile::remove(m_fileName));
+            write();
+            QVERIFY(QFile::exists(m_fileName));
+            QCOMPARE(mode(), ownerOnly);
+        }
+    }
+};
 
 int main(int argc, char **argv)
 {

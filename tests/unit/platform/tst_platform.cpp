@@ -1,0 +1,372 @@
+// The platform layer on Linux: the device description, the URL-scheme
+// registration and the capability handling of an installed client.
+#include "common/logger.h"
+#include "platform/deviceinfo.h"
+#include "platform/privileges.h"
+#include "platform/urlscheme.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <grp.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+using namespace Varnel;
+using Privileges::NetworkAdminScope;
+
+namespace {
+
+// The hexadecimal value of a capability line ("CapEff:") of a status file,
+// reduced to CAP_NET_ADMIN's bit; "other" when any other bit is set.
+QString networkAdminBit(const QByteArray &status, const QByteArray &line)
+{
+    for (const QByteArray &l : status.split('\n')) {
+        if (!l.startsWith(line + ':'))
+            continue;
+        const qulonglong value = l.mid(line.size() + 1).trimmed().toULongLong(nullptr, 16);
+        if (value & ~(qulonglong(1) << 12))
+            return QStringLiteral("other");
+        return value ? QStringLiteral("1") : QStringLiteral("0");
+    }
+    return QStringLiteral("?");
+}
+
+QByteArray threadStatus()
+{
+    QFile status(QStringLiteral("/proc/thread-self/status"));
+    return status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+}
+
+// What a program started now by this thread holds.
+QString childEffective()
+{
+    QProcess child;
+    child.start(QStringLiteral("/bin/cat"), {QStringLiteral("/proc/self/status")});
+    child.waitForFinished(10000);
+    return networkAdminBit(child.readAllStandardOutput(), "CapEff");
+}
+
+QString threadSets()
+{
+    const QByteArray status = threadStatus();
+    return QStringLiteral("permitted %1 effective %2 inheritable %3 ambient %4")
+        .arg(networkAdminBit(status, "CapPrm"), networkAdminBit(status, "CapEff"),
+             networkAdminBit(status, "CapInh"), networkAdminBit(status, "CapAmb"));
+}
+
+// In a process of its own: root becomes an ordinary user who keeps every
+// capability permitted, as an exec with a file capability leaves a process
+// (and more), then the start-up drop and the scopes are walked through.
+// One line per observation.
+int runChild(int argc, char *argv[])
+{
+    ::prctl(PR_SET_KEEPCAPS, 1);
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+        || ::setresuid(65534, 65534, 65534) != 0)
+        return 2;
+    ::setenv("QT_PLUGIN_PATH", "/tmp/plugins", 1);
+    ::setenv("PATH", "/tmp/evil", 1);
+    ::setenv("VARNELVPN_API_BASE", "https://127.0.0.1:1", 1);
+
+    Privileges::keepOnlyNetworkAdmin();
+    Privileges::restrictEnvironment();
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    out << "environment " << qgetenv("QT_PLUGIN_PATH").isNull() << ' ' << qgetenv("PATH") << ' '
+        << qgetenv("VARNELVPN_API_BASE") << '\n';
+    out << "start: " << threadSets() << ", permitted() " << Privileges::networkAdminPermitted()
+        << ", child " << childEffective() << '\n';
+    {
+        NetworkAdminScope scope(NetworkAdminScope::Inherited);
+        out << "inherited scope: " << threadSets() << ", active " << scope.active() << ", child "
+            << childEffective() << '\n';
+    }
+    out << "after it: " << threadSets() << ", child " << childEffective() << '\n';
+    // A thread that exists already keeps its own sets while the scope lasts.
+    QSemaphore scopeOpen, observed;
+    QString other;
+    std::unique_ptr<QThread> thread(QThread::create([&] {
+        scopeOpen.acquire();
+        other = threadSets();
+        observed.release();
+    }));
+    thread->start();
+    {
+        NetworkAdminScope scope(NetworkAdminScope::Effective | NetworkAdminScope::Inherited);
+        {
+            NetworkAdminScope inner(NetworkAdminScope::Inherited);
+        }
+        out << "both, after an inner scope: " << threadSets() << ", child " << childEffective() << '\n';
+        scopeOpen.release();
+        observed.acquire();
+        out << "other thread meanwhile: " << other << '\n';
+    }
+    thread->wait();
+    out << "after it: " << threadSets() << '\n';
+    return 0;
+}
+
+} // namespace
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::unique_ptr<QTemporaryDir> m_config;
+    std::unique_ptr<QTemporaryDir> m_system;
+
+    QString entryFile() const { return m_data->filePath("applications/varnelvpn-url.desktop"); }
+    QString mimeApps() const { return m_config->filePath("mimeapps.list"); }
+    static QString read(const QString &fileName)
+    {
+        QFile f(fileName);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<unreadable>");
+    }
+    static bool write(const QString &fileName, const QString &text)
+    {
+        QFile f(fileName);
+        return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0;
+    }
+    QString execLine() const
+    {
+        const QStringList exec = read(entryFile()).split('\n').filter(QRegularExpression("^Exec="));
+        return exec.size() == 1 ? exec.first() : QString();
+    }
+
+private slots:
+    void init()
+    {
+        m_data = std::make_unique<QTemporaryDir>();
+        m_config = std::make_unique<QTemporaryDir>();
+        m_system = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_data->path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+        // Never the machine's own folders: an installed package would count.
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_system->path()));
+    }
+    void cleanup()
+    {
+        m_data.reset();
+        m_config.reset();
+        m_system.reset();
+    }
+
+    void entryNamesTheExecutable_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/opt/varnel/VarnelVPN" << R"(Exec="/opt/varnel/VarnelVPN" %u)";
+        QTest::newRow("blank") << "/home/a b/VarnelVPN" << R"(Exec="/home/a b/VarnelVPN" %u)";
+        // Quoting escapes " ` $ \ with a backslash, the string rule doubles each
+        // backslash; % is doubled so it is not a field code.
+        QTest::newRow("reserved") << R"(/x/"q"/$HOME/`id`/50%/b\s)"
+                                  << R"(Exec="/x/\\"q\\"/\\$HOME/\\`id\\`/50%%/b\\\\s" %u)";
+    }
+    void entryNamesTheExecutable()
+    {
+        QFETCH(QString, path);
+        registerUrlScheme(path);
+        const QString entry = read(entryFile());
+        QVERIFY2(entry.startsWith("[Desktop Entry]\n"), qPrintable(entry));
+        QVERIFY(entry.contains("\nType=Application\n"));
+        QVERIFY(entry.contains("\nMimeType=x-scheme-handler/varnelvpn;\n"));
+        QTEST(execLine(), "exec");
+    }
+
+    void mimeAppsKeepsOtherLines_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        const QString entry = QStringLiteral("x-scheme-handler/varnelvpn=varnelvpn-url.desktop;\n");
+        QTest::newRow("no file") << QString() << "[Default Applications]\n" + entry;
+        QTest::newRow("other handler replaced")
+            << "# user's own\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+               "[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
+               "x-scheme-handler/varnelvpn=old.desktop;\nx-scheme-handler/varnelvpnx=other.desktop;\n\n"
+               "[Removed Associations]\nimage/png=gimp.desktop;\n"
+            << "# user's own\n[Added Associations]\ntext/plain=gedit.desktop;\n\n"
+               "[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
+               + entry + "x-scheme-handler/varnelvpnx=other.desktop;\n\n"
+               "[Removed Associations]\nimage/png=gimp.desktop;\n";
+        QTest::newRow("added after the section's last entry")
+            << "[Default Applications]\ntext/html=firefox.desktop;\n\n[Added Associations]\ntext/plain=g.desktop;\n"
+            << "[Default Applications]\ntext/html=firefox.desktop;\n" + entry
+                   + "\n[Added Associations]\ntext/plain=g.desktop;\n";
+        QTest::newRow("section added, no final line break")
+            << "[Added Associations]\ntext/plain=gedit.desktop;"
+            << "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n" + entry;
+    }
+    void mimeAppsKeepsOtherLines()
+    {
+        QFETCH(QString, before);
+        if (!before.isNull())
+            QVERIFY(write(mimeApps(), before));
+        registerUrlScheme("/opt/varnel/VarnelVPN");
+        QTEST(read(mimeApps()), "after");
+    }
+
+    void newPathRepointsScheme()
+    {
+        registerUrlScheme("/old/place/VarnelVPN");
+        const QString mimeAfterFirst = read(mimeApps());
+        registerUrlScheme("/new/place/VarnelVPN");
+        QCOMPARE(execLine(), QStringLiteral(R"(Exec="/new/place/VarnelVPN" %u)"));
+        QCOMPARE(read(mimeApps()), mimeAfterFirst);   // no duplicate entry
+        QVERIFY(!read(entryFile()).contains("/old/place"));
+    }
+
+    void installedEntryTakesOver_data()
+    {
+        QTest::addColumn<QString>("exec");        // the installed entry's Exec; %1: the installed program
+        QTest::addColumn<QString>("mimeTypes");
+        QTest::addColumn<bool>("startInstalled"); // else a copy elsewhere (a build tree) starts
+        QTest::addColumn<bool>("installedHandles");
+        const QString scheme = QStringLiteral("x-scheme-handler/varnelvpn;");
+        QTest::newRow("installed program starts") << "%1 %u" << scheme << true << true;
+        QTest::newRow("quoted") << "\"%1\" %u" << "text/plain;" + scheme << true << true;
+        QTest::newRow("on the search path") << "varnelvpn %u" << scheme << true << true;
+        QTest::newRow("a copy elsewhere starts") << "%1 %u" << scheme << false << false;
+        QTest::newRow("entry without the scheme") << "%1 %u" << "text/plain;" << true << false;
+    }
+
+    void installedEntryTakesOver()
+    {
+        QFETCH(QString, exec);
+        QFETCH(QString, mimeTypes);
+        QFETCH(bool, startInstalled);
+        QFETCH(bool, installedHandles);
+        QVERIFY(QDir(m_system->path()).mkpath("applications") && QDir(m_system->path()).mkpath("bin"));
+        const QString installed = m_system->filePath("bin/varnelvpn");
+        const QString copy = m_system->filePath("varnelvpn");
+        QVERIFY(write(installed, "#!/bin/sh\n") && write(copy, "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(write(m_system->filePath("applications/varnelvpn.desktop"),
+                      "[Desktop Entry]\nType=Application\nName=VarnelVPN\nExec=" + exec.arg(installed)
+                          + "\nMimeType=" + mimeTypes + "\n[Desktop Action x]\nExec=/bin/true\n"));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(m_system->filePath("bin")) + ':' + path);
+
+        registerUrlScheme(copy);   // an earlier start from elsewhere left its entry
+        QVERIFY(QFile::exists(entryFile()));
+        registerUrlScheme(startInstalled ? installed : copy);
+        qputenv("PATH", path);
+
+        QCOMPARE(QFile::exists(entryFile()), !installedHandles);
+        const QString handler = installedHandles ? "varnelvpn.desktop" : "varnelvpn-url.desktop";
+        QCOMPARE(read(mimeApps()), "[Default Applications]\nx-scheme-handler/varnelvpn=" + handler + ";\n");
+    }
+
+    void keptEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("display") << QByteArray("DISPLAY=:0") << true;
+        QTest::newRow("home") << QByteArray("HOME=/home/u") << true;
+        QTest::newRow("locale") << QByteArray("LC_ALL=de_DE.UTF-8") << true;
+        QTest::newRow("backend") << QByteArray("VARNELVPN_API_BASE=https://x") << true;
+        QTest::newRow("platform") << QByteArray("QT_QPA_PLATFORM=offscreen") << true;
+        QTest::newRow("qt plugins") << QByteArray("QT_PLUGIN_PATH=/tmp/p") << false;
+        QTest::newRow("platform plugins") << QByteArray("QT_QPA_PLATFORM_PLUGIN_PATH=/tmp/p") << false;
+        QTest::newRow("platform theme") << QByteArray("QT_QPA_PLATFORMTHEME=gtk3") << false;
+        QTest::newRow("gtk modules") << QByteArray("GTK_MODULES=/tmp/m.so") << false;
+        QTest::newRow("gio modules") << QByteArray("GIO_EXTRA_MODULES=/tmp") << false;
+        QTest::newRow("preload") << QByteArray("LD_PRELOAD=/tmp/x.so") << false;
+        QTest::newRow("openvpn program") << QByteArray("VARNELVPN_OPENVPN=/tmp/sh") << false;
+        QTest::newRow("kill-switch folder") << QByteArray("VARNELVPN_DATA_DIR=/tmp") << false;
+        QTest::newRow("nft program") << QByteArray("VARNELVPN_NFT=/tmp/nft") << false;
+        QTest::newRow("name that only starts alike") << QByteArray("DISPLAYX=1") << false;
+        QTest::newRow("no value") << QByteArray("HOME") << false;
+        QTest::newRow("caller's search path") << QByteArray("PATH=/tmp/bin:/usr/bin") << false;
+    }
+
+    void keptEnvironment()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(bool, kept);
+        const QByteArrayList result = Privileges::keptEnvironment({"USER=u", entry});
+        QCOMPARE(result.contains(entry), kept);
+        QCOMPARE(result.first(), QByteArray("USER=u"));
+        QCOMPARE(std::count_if(result.begin(), result.end(), [](const QByteArray &e) { return e.startsWith("PATH="); }),
+                 1);
+        QCOMPARE(result.last(), "PATH=" + Privileges::fixedPath());
+    }
+
+    void scopesRaiseOnlyForTheirThreadAndTime()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to become a user who holds capabilities");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--privileges-child")});
+        QVERIFY(child.waitForFinished(30000));
+        const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QCOMPARE(child.exitCode(), 0);
+        const QStringList expected = {
+            "environment 1 " + QString::fromLatin1(Privileges::fixedPath()) + " https://127.0.0.1:1",
+            "start: permitted 1 effective 0 inheritable 0 ambient 0, permitted() 1, child 0",
+            "inherited scope: permitted 1 effective 0 inheritable 1 ambient 1, active 1, child 1",
+            "after it: permitted 1 effective 0 inheritable 0 ambient 0, child 0",
+            "both, after an inner scope: permitted 1 effective 1 inheritable 1 ambient 1, child 1",
+            "other thread meanwhile: permitted 1 effective 0 inheritable 0 ambient 0",
+            "after it: permitted 1 effective 0 inheritable 0 ambient 0",
+        };
+        QCOMPARE(output.trimmed().split('\n'), expected);
+    }
+
+    void readsTrimmedValuesElseUnknownAndLogged_data()
+    {
+        // A null content: the file is missing.
+        QTest::addColumn<QByteArray>("vendorFile");
+        QTest::addColumn<QByteArray>("productFile");
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QStringList>("logged");   // files named in the log, in order
+        QTest::newRow("trimmed") << QByteArray("LENOVO \n") << QByteArray("  ThinkPad X1 Carbon Gen 9\n")
+                                 << "LENOVO" << "ThinkPad X1 Carbon Gen 9" << QStringList();
+        QTest::newRow("vendor missing, model blank") << QByteArray() << QByteArray(" \n") << "Unknown" << "Unknown"
+                                                     << QStringList({"sys_vendor", "product_name"});
+        QTest::newRow("no such directory") << QByteArray() << QByteArray() << "Unknown" << "Unknown"
+                                           << QStringList({"sys_vendor", "product_name"});
+    }
+    void readsTrimmedValuesElseUnknownAndLogged()
+    {
+        QFETCH(QByteArray, vendorFile);
+        QFETCH(QByteArray, productFile);
+        QFETCH(QStringList, logged);
+        QTemporaryDir dmi;
+        const bool noDirectory = vendorFile.isNull() && productFile.isNull();
+        const QString dir = noDirectory ? dmi.filePath("absent") : dmi.path();
+        for (const auto &[name, bytes] : {std::pair<const char *, QByteArray>{"sys_vendor", vendorFile},
+                                          {"product_name", productFile}}) {
+            QFile f(dmi.filePath(QLatin1String(name)));
+            QVERIFY(bytes.isNull() || (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()));
+        }
+        const auto all = Logger::instance().messagesSince(-1);
+        const int before = all.isEmpty() ? -1 : all.last().id;
+
+        const DeviceInfo info = deviceInfoFrom(dir);
+        QTEST(info.manufacturer, "manufacturer");
+        QTEST(info.model, "model");
+        const auto messages = Logger::instance().messagesSince(before);
+        QCOMPARE(messages.size(), logged.size());
+        for (int i = 0; i < logged.size(); ++i) {
+            QVERIFY2(messages.at(i).message.contains(dir + QLatin1Char('/') + logged.at(i)),
+                     qPrintable(messages.at(i).message));
+            QCOMPARE(qMakePair(messages.at(i).level, messages.at(i).category), qMakePair(1, 4));
+        }
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && qstrcmp(argv[1], "--privileges-child") == 0)
+        return runChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestPlatform test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_platform.moc"
