@@ -18,23 +18,27 @@ QString mapKey(QString name)
 
 QHash<QString, int> loadCallingCodes()
 {
-    QHash<QString, int> codes;
     QFile file(QStringLiteral(":/misc/country_calling_code_map.txt"));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return codes;
-    QTextStream stream(&file);
+        return {};
+    return parseCallingCodes(file.readAll());
+}
+
+} // namespace
+
+QHash<QString, int> parseCallingCodes(const QByteArray &text)
+{
+    QHash<QString, int> codes;
+    QTextStream stream(text);
     QString line;
     while (stream.readLineInto(&line)) {
         const int comma = line.lastIndexOf(QLatin1Char(','));
         if (comma < 0)
             continue;
-        // A number that does not parse counts as 0; later lines win.
         codes.insert(mapKey(line.left(comma)), line.mid(comma + 1).trimmed().toInt());
     }
     return codes;
 }
-
-} // namespace
 
 int countryCallingCode(const QTimeZone &zone)
 {
