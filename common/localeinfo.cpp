@@ -13,7 +13,8 @@ namespace {
 // Map keys are lower-case names without blanks ("unitedkingdom").
 QString mapKey(QString name)
 {
-    return name.remove(QLatin1Char('"')).remove(QRegularExpression(QStringLiteral("\\s"))).toLower();
+    static const QRegularExpression kBlank(QStringLiteral("\\s"));
+    return name.remove(QLatin1Char('"')).remove(kBlank).toLower();
 }
 
 QHash<QString, int> loadCallingCodes()

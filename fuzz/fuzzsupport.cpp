@@ -1,0 +1,34 @@
+#include "fuzzsupport.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace VarnelFuzz {
+
+namespace {
+
+void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+} // namespace
+
+void initialise(int *argc, char ***argv)
+{
+    qInstallMessageHandler(dropMessage);
+    // Kept for the whole run; removed when the process ends normally.
+    static QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QDir::setCurrent(home.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("Morvanta"));
+    QCoreApplication::setApplicationName(QStringLiteral("VarnelVPN"));
+    static QCoreApplication application(*argc, *argv);
+}
+
+void fail(const char *what)
+{
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+}
+
+} // namespace VarnelFuzz
