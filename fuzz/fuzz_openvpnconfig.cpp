@@ -63,7 +63,10 @@ void checkPlainReading(const QByteArray &config)
         const QByteArray first = trimmed.split(' ').first().split('\t').first();
         const QByteArray word = bare(first);
         VarnelFuzz::check(!dangerous(word), "a dangerous directive accepted");
-        if (word.startsWith('<') && word.endsWith('>') && first == trimmed)
+        // "<tag>" alone, or followed by a comment, opens a block.
+        const QByteArray rest = trimmed.mid(first.size()).trimmed();
+        if (word.startsWith('<') && word.endsWith('>')
+            && (rest.isEmpty() || rest.startsWith('#') || rest.startsWith(';')))
             closeTag = "</" + word.mid(1);
     }
 }

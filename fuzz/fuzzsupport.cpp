@@ -1,6 +1,5 @@
 #include "fuzzsupport.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -19,7 +18,6 @@ void initialise(int *argc, char ***argv)
     // Kept for the whole run; removed when the process ends normally.
     static QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    QDir::setCurrent(home.path());
     QCoreApplication::setOrganizationName(QStringLiteral("Morvanta"));
     QCoreApplication::setApplicationName(QStringLiteral("VarnelVPN"));
     static QCoreApplication application(*argc, *argv);

@@ -78,6 +78,8 @@ void TestEngineWithoutCapability::openConnect()
     QCOMPARE(recorder.statuses.first(), Connection::Connecting);
     QVERIFY(log.contains(
         QStringLiteral("Error setting up the TUN device: tunnels need root or the CAP_NET_ADMIN capability")));
+    QTRY_COMPARE(recorder.failures.size(), 1);
+    QCOMPARE(recorder.failures.first().second, TunnelFailure::NeedsAdministrator);
     QTRY_VERIFY_WITH_TIMEOUT(!m_engine->isSessionRunning(), 10000);
     // No status may follow: the ended session's last signals are queued already.
     QTest::qWait(50);
@@ -100,6 +102,8 @@ void TestEngineWithoutCapability::openVpn()
              qPrintable(exits.first()));
     QTRY_VERIFY(!m_engine->findChild<OpenVpnRunner *>());
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
+    QCOMPARE(recorder.failures.size(), 1);
+    QCOMPARE(recorder.failures.first().second, TunnelFailure::NeedsAdministrator);
 }
 
 QTEST_GUILESS_MAIN(TestEngineWithoutCapability)
