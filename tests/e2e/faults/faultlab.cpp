@@ -6,6 +6,7 @@
 #include "common/config.h"
 #include "pages/connect/connectpage.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/openvpnrunner.h"
 #include "widgets/settingkillswitch/settingkillswitch.h"
 
 #include <QDir>
@@ -301,7 +302,8 @@ bool LoggedInWindow::disconnectAndSettle()
         QTest::mousePress(connectPage()->findChild<QPushButton *>(QStringLiteral("btnConnect")), Qt::LeftButton);
     return QTest::qWaitFor([&] { return pageStatus() == C::Disconnected; }, 15000)
         && QTest::qWaitFor([] { return !C::instance()->isSessionRunning(); }, 10000)
-        && QTest::qWaitFor([] { return openVpnProcessesHere().isEmpty(); }, 10000);
+        && QTest::qWaitFor([] { return openVpnProcessesHere().isEmpty(); }, 10000)
+        && QTest::qWaitFor([] { return C::instance()->findChildren<OpenVpnRunner *>().isEmpty(); }, 10000);
 }
 
 bool LoggedInWindow::setKillSwitch(bool on)
@@ -347,6 +349,16 @@ QString tunnelDevice()
             return device.name();
     }
     return QString();
+}
+
+int exec(QObject *test, int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    arguments.insert(1, QStringLiteral("-maxwarnings"));
+    arguments.insert(2, QStringLiteral("0"));
+    return QTest::qExec(test, arguments);
 }
 
 } // namespace FaultLab

@@ -136,6 +136,10 @@ QList<qint64> openVpnProcessesHere();
 // Name of the tunnel device up in this namespace ("tun0"), empty when none.
 QString tunnelDevice();
 
+// Runs the test object with no cap on messages: OpenVPN without its device
+// prints a line per packet, and the measurements come at the end.
+int exec(QObject *test, int argc, char **argv);
+
 } // namespace FaultLab
 
 } // namespace Varnel

@@ -5,6 +5,7 @@
 #include "faultlab.h"
 #include "labfixture.h"
 
+#include "common/logger.h"
 #include "vpn/openconnectconnection.h"
 
 #include <QApplication>
@@ -18,7 +19,9 @@ using Connection = OpenConnectConnection;
 
 namespace {
 
-constexpr int kWarmUp = 4;
+// The heap and the window's caches settle within about 40 cycles (measured:
+// +10 MiB over them, +24 KiB over the 100 after).
+constexpr int kWarmUp = 40;
 constexpr int kCycles = 50;
 
 int threads()
@@ -61,6 +64,9 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!tunnelDevice().isEmpty(), 10000);
             QVERIFY(window.disconnectAndSettle());
             QTRY_COMPARE_WITH_TIMEOUT(tunnelDevice(), QString(), 10000);
+            // The log keeps its last 19999 records by design; emptied, so
+            // that its growth does not hide one of ours.
+            Logger::instance().clear();
         }
         const qint64 rssAfter = EngineLab::residentKiB();
         const int descriptorsAfter = EngineLab::openDescriptors();
@@ -68,7 +74,7 @@ private slots:
         qInfo("%d cycles after %d to warm up: RSS %lld -> %lld KiB, descriptors %d -> %d, threads %d -> %d", kCycles,
               kWarmUp, rss, rssAfter, descriptors, descriptorsAfter, threadsBefore, threadsAfter);
         QCOMPARE(descriptorsAfter, descriptors);
-        QVERIFY2(rssAfter - rss < 2048, qPrintable(QString::number(rssAfter - rss)));
+        QVERIFY2(rssAfter - rss < 1024, qPrintable(QString::number(rssAfter - rss)));
         // The session threads are pooled: one may be idle, none more.
         QVERIFY(threadsAfter <= threadsBefore + 1);
         QCOMPARE(openVpnProcessesHere(), QList<qint64>());
@@ -79,7 +85,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     TestSoak test;
-    return QTest::qExec(&test, argc, argv);
+    return FaultLab::exec(&test, argc, argv);
 }
 
 #include "tst_soak_e2e.moc"

@@ -265,5 +265,10 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTerminationE2E)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    TestTerminationE2E test;
+    return FaultLab::exec(&test, argc, argv);
+}
 #include "tst_termination_e2e.moc"
