@@ -31,8 +31,10 @@ void OpenConnectSession::endEarly(OpenConnectConnection *controller, const QStri
     controller->setLastError(error);
     engineLog(error);
     // Unless a callback found the cause already (a changed key, refused
-    // credentials), the server could not be reached or broke off.
-    controller->noteSessionFailure(TunnelFailure::ServerUnreachable);
+    // credentials), the server could not be reached or broke off; or the
+    // user cancelled, which is no failure.
+    if (!controller->stopRequested())
+        controller->noteSessionFailure(TunnelFailure::ServerUnreachable);
     controller->reportSessionEnd();
 }
 
