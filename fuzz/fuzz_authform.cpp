@@ -15,12 +15,6 @@
 
 using namespace Varnel;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    VarnelFuzz::initialise(argc, argv);
-    return 0;
-}
-
 namespace {
 
 // One form and the texts it points to, as the library would own them.

@@ -6,12 +6,6 @@
 
 using namespace Varnel;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    VarnelFuzz::initialise(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QHash<QString, int> codes =

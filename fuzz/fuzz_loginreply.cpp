@@ -19,12 +19,6 @@
 
 using namespace Varnel;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    VarnelFuzz::initialise(argc, argv);
-    return 0;
-}
-
 namespace {
 
 QByteArray enciphered(const QByteArray &json)

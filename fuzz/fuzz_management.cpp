@@ -7,12 +7,6 @@
 
 using namespace Varnel;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    VarnelFuzz::initialise(argc, argv);
-    return 0;
-}
-
 namespace {
 
 // The inverse of the quoting, as OpenVPN reads a quoted argument; empty

@@ -9,12 +9,6 @@
 
 using namespace Varnel;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    VarnelFuzz::initialise(argc, argv);
-    return 0;
-}
-
 namespace {
 
 // Directives that run programs, load code, or read or write files: a

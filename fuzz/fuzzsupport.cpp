@@ -4,15 +4,15 @@
 
 #include <cstdio>
 
-namespace VarnelFuzz {
-
 namespace {
 
 void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 } // namespace
 
-void initialise(int *argc, char ***argv)
+// libFuzzer's start-up hook: drops Qt's messages (the code under test logs
+// every reply), and gives the settings store a throw-away home.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     qInstallMessageHandler(dropMessage);
     // Kept for the whole run; removed when the process ends normally.
@@ -21,7 +21,10 @@ void initialise(int *argc, char ***argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Morvanta"));
     QCoreApplication::setApplicationName(QStringLiteral("VarnelVPN"));
     static QCoreApplication application(*argc, *argv);
+    return 0;
 }
+
+namespace VarnelFuzz {
 
 void fail(const char *what)
 {

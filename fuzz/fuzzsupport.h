@@ -1,7 +1,8 @@
 #pragma once
 
 // What every harness shares: a quiet Qt with an application object and
-// private settings, and a few ways to cut the input into pieces.
+// private settings (LLVMFuzzerInitialize, in fuzzsupport.cpp), and a few ways
+// to cut the input into pieces.
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -13,10 +14,6 @@
 #include <cstdlib>
 
 namespace VarnelFuzz {
-
-// Call from LLVMFuzzerInitialize: drops Qt's messages (the code under test
-// logs every reply), and gives the settings store a throw-away home.
-void initialise(int *argc, char ***argv);
 
 // Aborts with the text, so that libFuzzer keeps the input as a crash.
 [[noreturn]] void fail(const char *what);

@@ -23,6 +23,9 @@ class RootWindow;
 // data directory of its own, and counters on the server side of the raw link.
 namespace FaultLab {
 
+// VARNEL_LAB_<key> as UTF-8, whatever the locale says.
+QString labValue(const char *key);
+
 // Server ids on the backend.
 constexpr int kOcserv = 1;
 constexpr int kOpenVpn = 2;

@@ -34,11 +34,6 @@ constexpr quint16 kExtraOcservPort = 4446;
 // ping-restart and dead-peer detection).
 constexpr int kLossMs = 60000;
 
-QString labValue(const char *key)
-{
-    return QString::fromUtf8(qgetenv(QByteArray("VARNEL_LAB_") + key));
-}
-
 // A hostile configuration of the data file (the lab's working template with
 // the hostile lines before it), made concrete.
 struct Hostile {

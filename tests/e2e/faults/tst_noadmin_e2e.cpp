@@ -1,6 +1,7 @@
 // Without the right to create tunnels (no CAP_NET_ADMIN, as an ordinary user
 // has it), a connect through the window ends in Disconnected with a message
 // that says to run the program as root, for both protocols.
+#include "engine/enginelab.h"
 #include "faultlab.h"
 #include "labfixture.h"
 
@@ -10,35 +11,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <linux/capability.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 using namespace Varnel;
 using namespace Varnel::FaultLab;
 using Connection = OpenConnectConnection;
 
 namespace {
-
-// Takes CAP_NET_ADMIN away from this process for good (capabilities are
-// per thread: before any other thread exists), so that neither the
-// OpenConnect session's thread nor the OpenVPN it starts (as root) has it.
-bool dropNetworkAdmin()
-{
-    if (prctl(PR_CAPBSET_DROP, CAP_NET_ADMIN, 0, 0, 0) != 0)
-        return false;
-    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    const unsigned bit = 1u << (CAP_NET_ADMIN % 32);
-    auto &word = data[CAP_NET_ADMIN / 32];
-    word.effective &= ~bit;
-    word.permitted &= ~bit;
-    word.inheritable &= ~bit;
-    return syscall(SYS_capset, &header, data) == 0;
-}
 
 bool g_dropped = false;
 
@@ -91,7 +68,7 @@ private slots:
 int main(int argc, char *argv[])
 {
     // First of all, while this is the only thread.
-    g_dropped = !Lab::inside() || dropNetworkAdmin();
+    g_dropped = !Lab::inside() || EngineLab::dropNetworkAdmin();
     QApplication app(argc, argv);
     TestWithoutAdministratorRights test;
     return QTest::qExec(&test, argc, argv);

@@ -25,11 +25,6 @@ using namespace Varnel::FaultLab;
 
 namespace {
 
-QString labValue(const char *key)
-{
-    return QString::fromUtf8(qgetenv(QByteArray("VARNEL_LAB_") + key));
-}
-
 QStringList routes()
 {
     QProcess ip;
