@@ -98,11 +98,10 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
                      QIODevice::ReadOnly);
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
         qCritical() << "OpenVPN Process Error:" << m_process->errorString();
-        engineLog(QStringLiteral("Could not start OpenVPN (%1): %2")
-                      .arg(program.isEmpty() ? QStringLiteral("openvpn") : program, m_process->errorString()));
+        const QString name = program.isEmpty() ? QStringLiteral("openvpn") : program;
+        engineLog(QStringLiteral("Could not start OpenVPN (%1): %2").arg(name, m_process->errorString()));
         m_errorText = m_process->errorString();
-        noteFailure(TunnelFailure::ProgramMissing, QStringLiteral("%1: %2").arg(
-                        program.isEmpty() ? QStringLiteral("openvpn") : program, m_process->errorString()));
+        noteFailure(TunnelFailure::ProgramMissing, QStringLiteral("%1: %2").arg(name, m_process->errorString()));
         disconnect();
         return false;
     }

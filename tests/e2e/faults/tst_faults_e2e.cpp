@@ -84,6 +84,7 @@ class TestFaults : public QObject
     std::unique_ptr<ExtraOcserv> m_extra;
     std::unique_ptr<LoggedInWindow> m_window;
     QList<Hostile> m_hostile;
+    bool m_tunHidden = false;
 
     QString file(const char *name) const { return m_files.filePath(QLatin1String(name)); }
     QString markDir() const { return file("marks"); }
@@ -110,6 +111,7 @@ private slots:
     void connectionLost();
     void changedServerKey();
     void openVpnMissing();
+    void noTunnelDevice();
     void killSwitchLeaks();
 };
 
@@ -156,6 +158,9 @@ void TestFaults::cleanup()
     qputenv("VARNELVPN_OPENVPN", QFile::encodeName(file("openvpn")));
     for (const QString &server : {QStringLiteral("ocserv"), QStringLiteral("openvpn")})
         Lab::startServer(server);   // refused when it runs
+    QString ignored;
+    if (m_tunHidden && Lab::run(QStringLiteral("umount"), {QStringLiteral("/dev/net/tun")}, &ignored))
+        m_tunHidden = false;
 }
 
 void TestFaults::cleanupTestCase()
@@ -303,6 +308,27 @@ void TestFaults::openVpnMissing()
     QVERIFY2(messages().startsWith(QStringLiteral("The OpenVPN program could not be started (/nonexistent/openvpn")),
              qPrintable(messages()));
     qputenv("VARNELVPN_OPENVPN", QFile::encodeName(file("openvpn")));
+    QCOMPARE(attempt(kOpenVpn), int(Connection::Connected));
+}
+
+// A machine without a usable /dev/net/tun (the module not loaded, a
+// container without the device): /dev/null takes its place, in this test's
+// own mount namespace only.
+void TestFaults::noTunnelDevice()
+{
+    QString error;
+    if (!Lab::run(QStringLiteral("mount"), {"--bind", "/dev/null", "/dev/net/tun"}, &error))
+        QSKIP(qPrintable(QStringLiteral("cannot hide /dev/net/tun here: ") + error));
+    m_tunHidden = true;
+    for (int serverId : {kOpenVpn, kOcserv}) {
+        m_window->press(serverId);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes(), 1, 30000);
+        QVERIFY2(messages().startsWith(QStringLiteral("The tunnel device could not be created.")),
+                 qPrintable(messages()));
+        QVERIFY(m_window->disconnectAndSettle());
+    }
+    QVERIFY2(Lab::run(QStringLiteral("umount"), {"/dev/net/tun"}, &error), qPrintable(error));
+    m_tunHidden = false;
     QCOMPARE(attempt(kOpenVpn), int(Connection::Connected));
 }
 
