@@ -2,6 +2,9 @@
 #include "vpn/openvpnconfig.h"
 #include "vpn/openvpnfilter.h"
 
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using Varnel::ManagementLine;
@@ -16,6 +19,8 @@ private slots:
     void configFromTemplate();
     void configFilter_data();
     void configFilter();
+    void filterReadsAsOpenVpnDoes_data();
+    void filterReadsAsOpenVpnDoes();
     void managementLine_data();
     void managementLine();
     void quoting_data();
@@ -110,6 +115,48 @@ void TestOpenVpnParts::configFilter()
     QCOMPARE(verdict.accepted, line == 0);
     QCOMPARE(verdict.line, line);
     QCOMPARE(verdict.directive, directive);
+}
+
+// The filter's reading of the file against OpenVPN's own: in each text the
+// only directive OpenVPN does not know is "frobnicate", after some tricky
+// structure; both must find it on the same line.
+void TestOpenVpnParts::filterReadsAsOpenVpnDoes_data()
+{
+    QTest::addColumn<QByteArray>("config");
+    QTest::newRow("block closed by a line starting with its end tag")
+        << QByteArray("<ca>\nfrobnicate\n</ca> trailing\nfrobnicate\n");
+    QTest::newRow("block opened before a comment") << QByteArray("<ca> # x\nfrobnicate\n</ca>\nfrobnicate\n");
+    QTest::newRow("indented end tag") << QByteArray("<ca>\nfrobnicate\n   </ca>\nfrobnicate\n");
+    QTest::newRow("quoted start tag") << QByteArray("\"<ca>\"\nfrobnicate\n</ca>\nfrobnicate\n");
+    QTest::newRow("comment after arguments") << QByteArray("verb 3 # frobnicate\n; frobnicate\nfrobnicate\n");
+    QTest::newRow("double dash") << QByteArray("--verb 3\n--frobnicate\n");
+    QTest::newRow("quoted and escaped")
+        << QByteArray("\"verb\" '3'\nverify-x509-name \"CN=a \\\"b\\\" \\\\c\" name\n'frobnicate'\n");
+    QTest::newRow("carriage returns") << QByteArray("verb 3\r\n\tfrobnicate\r\n");
+}
+
+void TestOpenVpnParts::filterReadsAsOpenVpnDoes()
+{
+    QFETCH(QByteArray, config);
+    if (!QFileInfo::exists(QStringLiteral("/usr/sbin/openvpn")))
+        QSKIP("needs Debian's openvpn");
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("probe.conf")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(config);
+    file.close();
+    // It stops at the unknown directive, before it does anything at all.
+    QProcess openvpn;
+    openvpn.setProcessChannelMode(QProcess::MergedChannels);
+    openvpn.start(QStringLiteral("/usr/sbin/openvpn"), {QStringLiteral("--config"), file.fileName()});
+    QVERIFY(openvpn.waitForFinished(10000));
+    const QString output = QString::fromLocal8Bit(openvpn.readAll());
+    const QRegularExpressionMatch seen =
+        QRegularExpression(QStringLiteral("Unrecognized option .* in .*probe\\.conf:(\\d+): (\\S+)")).match(output);
+    QVERIFY2(seen.hasMatch(), qPrintable(output));
+    const Varnel::OpenVpnConfigVerdict verdict = Varnel::checkOpenVpnConfig(config);
+    QCOMPARE(verdict.line, seen.captured(1).toInt());
+    QCOMPARE(verdict.directive, seen.captured(2));
 }
 
 void TestOpenVpnParts::managementLine_data()
