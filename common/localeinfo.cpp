@@ -3,18 +3,23 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QTextStream>
 
 namespace Varnel {
 
 namespace {
 
-// Map keys are lower-case names without blanks ("unitedkingdom").
-QString mapKey(QString name)
+// Map keys are lower-case names without blanks ("unitedkingdom"); any
+// Unicode blank counts, so that a key never holds one.
+QString mapKey(const QString &name)
 {
-    static const QRegularExpression kBlank(QStringLiteral("\\s"));
-    return name.remove(QLatin1Char('"')).remove(kBlank).toLower();
+    QString key;
+    key.reserve(name.size());
+    for (const QChar c : name) {
+        if (!c.isSpace() && c != QLatin1Char('"'))
+            key += c;
+    }
+    return key.toLower();
 }
 
 QHash<QString, int> loadCallingCodes()
