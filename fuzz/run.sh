@@ -2,10 +2,11 @@
 # Builds the libFuzzer harnesses (clang, a tree of their own) and runs each
 # for a given time, starting from its corpus in fuzz/corpus/<harness>/.
 #
-#   fuzz/run.sh [--seconds N] [--build-dir DIR] [--no-build] [--keep DIR] [HARNESS...]
+#   fuzz/run.sh [--seconds N] [--seed N] [--build-dir DIR] [--no-build] [--keep DIR] [HARNESS...]
 #
 #   --seconds N    fuzzing time per harness (default 60); every corpus input
 #                  is run first, so a regression input that crashes again fails
+#   --seed N       the same inputs on every run (default: new ones each time)
 #   --build-dir D  the fuzz tree (default: $BUILD_DIR/fuzz, else build/fuzz)
 #   --no-build     use the harnesses already built there
 #   --keep DIR     keep the inputs each run found in DIR/<harness>/ (new
@@ -22,14 +23,16 @@ seconds=60
 build_dir=
 build=1
 keep=
+seed=
 harnesses=()
 while [ $# -gt 0 ]; do
   case $1 in
     --seconds) seconds=$2; shift 2 ;;
+    --seed) seed=$2; shift 2 ;;
     --build-dir) build_dir=$2; shift 2 ;;
     --no-build) build=0; shift ;;
     --keep) keep=$2; shift 2 ;;
-    -h|--help) sed -n '2,18p' "${BASH_SOURCE[0]}"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "${BASH_SOURCE[0]}"; exit 0 ;;
     -*) echo "fuzz/run.sh: unknown option $1" >&2; exit 2 ;;
     *) harnesses+=("$1"); shift ;;
   esac
@@ -71,6 +74,7 @@ for name in "${harnesses[@]}"; do
   options=(-max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=3072
            -artifact_prefix="$work/$name-")
   [ -f "$here/fuzz/dict/$name.dict" ] && options+=(-dict="$here/fuzz/dict/$name.dict")
+  [ -n "$seed" ] && options+=(-seed="$seed")
   # New inputs go to the first directory (ours), the corpus is read only.
   set +e
   "$binary" "${options[@]}" "$found" "$corpus" >"$work/$name.log" 2>&1
