@@ -54,11 +54,13 @@ void checkPlainReading(const QByteArray &config)
                 closeTag.clear();
             continue;
         }
-        const QByteArray first = trimmed.split(' ').first().split('\t').first();
+        // Words apart at any blank, as OpenVPN takes them.
+        const QByteArray words = line.simplified();
+        const QByteArray first = words.split(' ').first();
         const QByteArray word = bare(first);
         VarnelFuzz::check(!dangerous(word), "a dangerous directive accepted");
         // "<tag>" alone, or followed by a comment, opens a block.
-        const QByteArray rest = trimmed.mid(first.size()).trimmed();
+        const QByteArray rest = words.mid(first.size()).trimmed();
         if (word.startsWith('<') && word.endsWith('>')
             && (rest.isEmpty() || rest.startsWith('#') || rest.startsWith(';')))
             closeTag = "</" + word.mid(1);
