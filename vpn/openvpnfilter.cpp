@@ -251,7 +251,8 @@ bool closesBlock(const QByteArray &line, const QByteArray &closeTag)
 
 bool argumentsAllowed(const Allowed &entry, const QList<QByteArray> &words, QString &why)
 {
-    static const QRegularExpression kDevice(QStringLiteral("^(tun|tap)[0-9]*$"));
+    // \z: "$" would let a word end in a line feed.
+    static const QRegularExpression kDevice(QStringLiteral("\\A(tun|tap)[0-9]*\\z"));
     const QList<QByteArray> arguments = words.mid(1);
     switch (entry.arguments) {
     case Arguments::Any:
@@ -313,8 +314,10 @@ OpenVpnConfigVerdict checkOpenVpnConfig(const QByteArray &config)
             continue;
         }
 
+        // With its line feed, as OpenVPN reads it: a backslash at the end of
+        // the line escapes that, and the last word keeps it.
         QList<QByteArray> words;
-        if (!splitWords(line, words))
+        if (!splitWords(index + 1 < lines.size() ? line + '\n' : line, words))
             return refuse(number, QByteArray(), QStringLiteral("unreadable line (quotes or backslashes)"));
         if (words.isEmpty())
             continue;

@@ -99,6 +99,7 @@ void TestOpenVpnParts::configFilter_data()
     refused("block end found by its start", "<ca>\nx\n</ca> rest\nup /bin/sh\n", 4, "up");
     refused("block without end", "client\n<ca>\nplugin x\n", 2, "ca");
     refused("device path", "dev /dev/net/tun\n", 1, "dev");
+    refused("device name running into the next line", "dev tun\\\nclient\n", 1, "dev");
     refused("long line", "remote " + QByteArray(250, 'a') + "plugin /x.so\n", 1, "");
     refused("control character", "remote h\x0b" "1\n", 1, "");
     refused("unterminated quote", "remote \"h 1\n", 1, "");
@@ -133,6 +134,7 @@ void TestOpenVpnParts::filterReadsAsOpenVpnDoes_data()
     QTest::newRow("quoted and escaped")
         << QByteArray("\"verb\" '3'\nverify-x509-name \"CN=a \\\"b\\\" \\\\c\" name\n'frobnicate'\n");
     QTest::newRow("carriage returns") << QByteArray("verb 3\r\n\tfrobnicate\r\n");
+    QTest::newRow("backslash before the line feed") << QByteArray("<ca> x\\\nfrobnicate\n</ca>\nfrobnicate\n");
 }
 
 void TestOpenVpnParts::filterReadsAsOpenVpnDoes()
