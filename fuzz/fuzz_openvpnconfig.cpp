@@ -47,7 +47,11 @@ bool dangerous(QByteArray word)
 void checkPlainReading(const QByteArray &config)
 {
     QByteArray closeTag;
-    for (const QByteArray &line : config.split('\n')) {
+    QList<QByteArray> lines = config.split('\n');
+    // OpenVPN skips a byte-order mark before the first line.
+    if (lines.first().startsWith("\xEF\xBB\xBF"))
+        lines.first().remove(0, 3);
+    for (const QByteArray &line : qAsConst(lines)) {
         const QByteArray trimmed = line.trimmed();
         if (!closeTag.isEmpty()) {
             if (trimmed.startsWith(closeTag))
@@ -59,8 +63,11 @@ void checkPlainReading(const QByteArray &config)
         const QByteArray first = words.split(' ').first();
         const QByteArray word = bare(first);
         VarnelFuzz::check(!dangerous(word), "a dangerous directive accepted");
-        // "<tag>" alone, or followed by a comment, opens a block.
-        const QByteArray rest = words.mid(first.size()).trimmed();
+        // "<tag>" alone, or followed by a comment, opens a block (a comment
+        // sign after a backslash still is one, OpenVPN finds).
+        QByteArray rest = words.mid(first.size()).trimmed();
+        if (rest.startsWith('\\'))
+            rest.remove(0, 1);
         if (word.startsWith('<') && word.endsWith('>')
             && (rest.isEmpty() || rest.startsWith('#') || rest.startsWith(';')))
             closeTag = "</" + word.mid(1);

@@ -134,6 +134,8 @@ void TestOpenVpnParts::filterReadsAsOpenVpnDoes_data()
     QTest::newRow("quoted and escaped")
         << QByteArray("\"verb\" '3'\nverify-x509-name \"CN=a \\\"b\\\" \\\\c\" name\n'frobnicate'\n");
     QTest::newRow("carriage returns") << QByteArray("verb 3\r\n\tfrobnicate\r\n");
+    QTest::newRow("comment sign after a backslash") << QByteArray("<ca> \\;x\nfrobnicate\n</ca>\nfrobnicate\n");
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF<ca>\nfrobnicate\n</ca>\nfrobnicate\n");
     QTest::newRow("backslash before the line feed") << QByteArray("<ca> x\\\nfrobnicate\n</ca>\nfrobnicate\n");
 }
 
