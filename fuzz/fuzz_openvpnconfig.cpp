@@ -64,9 +64,9 @@ void checkPlainReading(const QByteArray &config)
         const QByteArray word = bare(first);
         VarnelFuzz::check(!dangerous(word), "a dangerous directive accepted");
         // "<tag>" alone, or followed by a comment, opens a block (a comment
-        // sign after a backslash still is one, OpenVPN finds).
-        QByteArray rest = words.mid(first.size()).trimmed();
-        if (rest.startsWith('\\'))
+        // sign or a blank after a backslash still is one, OpenVPN finds).
+        QByteArray rest = words.mid(first.size());
+        while (rest.startsWith('\\') || rest.startsWith(' '))
             rest.remove(0, 1);
         if (word.startsWith('<') && word.endsWith('>')
             && (rest.isEmpty() || rest.startsWith('#') || rest.startsWith(';')))

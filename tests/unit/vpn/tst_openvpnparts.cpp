@@ -135,6 +135,7 @@ void TestOpenVpnParts::filterReadsAsOpenVpnDoes_data()
         << QByteArray("\"verb\" '3'\nverify-x509-name \"CN=a \\\"b\\\" \\\\c\" name\n'frobnicate'\n");
     QTest::newRow("carriage returns") << QByteArray("verb 3\r\n\tfrobnicate\r\n");
     QTest::newRow("comment sign after a backslash") << QByteArray("<ca> \\;x\nfrobnicate\n</ca>\nfrobnicate\n");
+    QTest::newRow("blank after a backslash") << QByteArray("<ca>\r\\ ;x\nfrobnicate\n</ca>\nfrobnicate\n");
     QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF<ca>\nfrobnicate\n</ca>\nfrobnicate\n");
     QTest::newRow("backslash before the line feed") << QByteArray("<ca> x\\\nfrobnicate\n</ca>\nfrobnicate\n");
 }
