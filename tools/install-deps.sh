@@ -19,6 +19,8 @@ PACKAGES=(
   jq
   # reference clients for the lab benchmarks and lab checks
   openconnect
+  # fuzz harnesses (fuzz/run.sh, and a short run among the tests): clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev
 )
 
 missing=()
