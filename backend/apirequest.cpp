@@ -3,6 +3,7 @@
 #include "backend/backendconfig.h"
 #include "backend/formencoding.h"
 #include "backend/logincache.h"
+#include "backend/replyjson.h"
 #include "backend/user.h"
 #include "backend/vpncredentials.h"
 #include "common/appinfo.h"
@@ -94,7 +95,7 @@ bool ApiRequest::ensureEndpoints()
     const QByteArray body = get(BackendConfig::dataEndpointUrl(), status);
     if (status != 200)
         return false;
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonDocument document = parseReplyJson(body);
     if (!document.isObject())
         return false;
 
@@ -112,7 +113,7 @@ ApiRequest::Answer ApiRequest::send(const QString &url, const QUrlQuery &form,
 {
     Answer answer;
     answer.body = post(url, formBody(form), answer.status, headers);
-    const QJsonDocument document = QJsonDocument::fromJson(answer.body);
+    const QJsonDocument document = parseReplyJson(answer.body);
     answer.isObject = document.isObject();
     answer.object = document.object();
     return answer;
@@ -179,7 +180,7 @@ void ApiRequest::logReply(const QJsonDocument &reply)
 
 QJsonDocument ApiRequest::decodeReply(const QByteArray &body)
 {
-    return QJsonDocument::fromJson(decodeReplyText(body));
+    return parseReplyJson(decodeReplyText(body));
 }
 
 QByteArray ApiRequest::decodeReplyText(const QByteArray &body)
@@ -225,13 +226,13 @@ int ApiRequest::login(const QString &username, const QString &password)
         QJsonDocument reply;
         if (Config::instance()->autoLogin()) {
             text = LoginCache::readText();
-            reply = QJsonDocument::fromJson(text);
+            reply = parseReplyJson(text);
         }
         if (reply.isEmpty()) {
             int status = 0;   // the reply decides, whatever the status
             const QByteArray body = post(m_endpoints.login, formBody(form), status, headers);
             text = decodeReplyText(body);
-            reply = QJsonDocument::fromJson(text);
+            reply = parseReplyJson(text);
             // A reply that is not JSON leaves the cache empty.
             LoginCache::writeText(reply.isNull() ? QByteArray() : text);
         }

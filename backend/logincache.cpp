@@ -1,5 +1,6 @@
 #include "backend/logincache.h"
 
+#include "backend/replyjson.h"
 #include "common/fileutil.h"
 
 #include <QFile>
@@ -13,7 +14,7 @@ QString LoginCache::fileName()
 
 QJsonDocument LoginCache::read()
 {
-    return readJson(fileName());
+    return parseReplyJson(readText());
 }
 
 namespace {

@@ -3,38 +3,48 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QTextStream>
 
 namespace Varnel {
 
 namespace {
 
-// Map keys are lower-case names without blanks ("unitedkingdom").
-QString mapKey(QString name)
+// Map keys are lower-case names without blanks ("unitedkingdom"); any
+// Unicode blank counts, so that a key never holds one.
+QString mapKey(const QString &name)
 {
-    return name.remove(QLatin1Char('"')).remove(QRegularExpression(QStringLiteral("\\s"))).toLower();
+    QString key;
+    key.reserve(name.size());
+    for (const QChar c : name) {
+        if (!c.isSpace() && c != QLatin1Char('"'))
+            key += c;
+    }
+    return key.toLower();
 }
 
 QHash<QString, int> loadCallingCodes()
 {
-    QHash<QString, int> codes;
     QFile file(QStringLiteral(":/misc/country_calling_code_map.txt"));
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return codes;
-    QTextStream stream(&file);
+        return {};
+    return parseCallingCodes(file.readAll());
+}
+
+} // namespace
+
+QHash<QString, int> parseCallingCodes(const QByteArray &text)
+{
+    QHash<QString, int> codes;
+    QTextStream stream(text);
     QString line;
     while (stream.readLineInto(&line)) {
         const int comma = line.lastIndexOf(QLatin1Char(','));
         if (comma < 0)
             continue;
-        // A number that does not parse counts as 0; later lines win.
         codes.insert(mapKey(line.left(comma)), line.mid(comma + 1).trimmed().toInt());
     }
     return codes;
 }
-
-} // namespace
 
 int countryCallingCode(const QTimeZone &zone)
 {

@@ -49,10 +49,14 @@ QByteArray rewriteFonts(const QByteArray &style, int size16, int size24, int wei
     // Which sizes and weights the sheet declares is decided on the compact
     // text; the original is rewritten only where "font-size:" or
     // "font-weight:" is followed by at most one blank.
-    const QSet<int> sizes = capturedNumbers(compact, QRegularExpression(QStringLiteral("font-size:(\\d+)px")));
-    const QSet<int> weights = capturedNumbers(compact, QRegularExpression(QStringLiteral("font-weight:(\\d+);")));
+    static const QRegularExpression kDeclaredSize(QStringLiteral("font-size:(\\d+)px"));
+    static const QRegularExpression kDeclaredWeight(QStringLiteral("font-weight:(\\d+);"));
+    static const QRegularExpression kSize(QStringLiteral("font-size: ?(\\d+)px"));
+    static const QRegularExpression kWeight(QStringLiteral("font-weight: ?(\\d+)"));
+    const QSet<int> sizes = capturedNumbers(compact, kDeclaredSize);
+    const QSet<int> weights = capturedNumbers(compact, kDeclaredWeight);
 
-    QString out = replaceMatches(text, QRegularExpression(QStringLiteral("font-size: ?(\\d+)px")),
+    QString out = replaceMatches(text, kSize,
                                  [&](const QRegularExpressionMatch &m) {
                                      const int n = m.captured(1).toInt();
                                      if (!sizes.contains(n))
@@ -61,7 +65,7 @@ QByteArray rewriteFonts(const QByteArray &style, int size16, int size24, int wei
                                      return QStringLiteral("font-size: %1px").arg(size);
                                  });
     // Whole numbers only: a weight of 60 must not rewrite the first digits of 600.
-    out = replaceMatches(out, QRegularExpression(QStringLiteral("font-weight: ?(\\d+)")),
+    out = replaceMatches(out, kWeight,
                          [&](const QRegularExpressionMatch &m) {
                              if (!weights.contains(m.captured(1).toInt()))
                                  return m.captured(0);

@@ -12,7 +12,9 @@
 #else
 #include <cerrno>
 #include <fcntl.h>
+#include <csignal>
 #include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,7 +33,18 @@ QString besideExecutable(const QString &name)
 
 } // namespace
 
+TiedProcess::TiedProcess(QObject *parent)
+    : QProcess(parent)
+    , m_parentId(QCoreApplication::applicationPid())
+{
+}
+
 #ifdef Q_OS_WIN
+
+void TiedProcess::setupChildProcess()
+{
+    // Not done here yet: a job object that closes with us would do it.
+}
 
 int sendCommandByte(CommandSocket socket, char command)
 {
@@ -81,6 +94,15 @@ bool isOwnRegularFile(const QString &path)
 }
 
 #else
+
+void TiedProcess::setupChildProcess()
+{
+    // In the child, between fork and exec: only async-signal-safe calls.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // We may have died before the line above took effect.
+    if (::getppid() != pid_t(m_parentId))
+        ::_exit(1);
+}
 
 int sendCommandByte(CommandSocket socket, char command)
 {

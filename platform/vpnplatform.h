@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QString>
 #include <QtGlobal>
 
@@ -24,6 +25,21 @@ QString openVpnProgram();
 // The tunnel script handed to the OpenConnect library: the one beside our
 // executable when present, else the system's.
 QString tunnelScriptPath();
+
+// A child process that does not outlive us: should this process die without
+// ending it (SIGKILL, a crash), the system ends the child (SIGTERM) too. For
+// OpenVPN, which would otherwise keep a tunnel up that nothing manages.
+class TiedProcess : public QProcess
+{
+public:
+    explicit TiedProcess(QObject *parent = nullptr);
+
+protected:
+    void setupChildProcess() override;
+
+private:
+    qint64 m_parentId;
+};
 
 // Operating-system name reported to OpenConnect servers.
 const char *reportedOsName();

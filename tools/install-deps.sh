@@ -21,6 +21,8 @@ PACKAGES=(
   openconnect
   # the Debian package: its checker, and the test's client for the backend
   lintian curl
+  # fuzz harnesses (fuzz/run.sh, and a short run among the tests): clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev
 )
 
 missing=()

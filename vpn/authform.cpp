@@ -66,6 +66,8 @@ int fillAuthForm(oc_auth_form *form, AuthFormState &state, const AuthFormInput &
             break;
         case OC_FORM_OPT_TEXT:
             engineLog(QStringLiteral("Text form: ") + name);
+            if (state.formAttempt != 0)
+                state.rejected = true;
             if (state.formAttempt != 0 || input.username.isEmpty()
                 || name.compare(QLatin1String("username"), Qt::CaseInsensitive) != 0)
                 return OC_FORM_RESULT_CANCELLED;
@@ -75,6 +77,8 @@ int fillAuthForm(oc_auth_form *form, AuthFormState &state, const AuthFormInput &
             break;
         case OC_FORM_OPT_PASSWORD:
             engineLog(QStringLiteral("Password form: ") + name);
+            if (state.formPasswordAttempt != 0)
+                state.rejected = true;
             if (state.formPasswordAttempt != 0 || input.password.isEmpty()
                 || name.compare(QLatin1String("password"), Qt::CaseInsensitive) != 0)
                 return OC_FORM_RESULT_CANCELLED;

@@ -15,6 +15,9 @@ struct AuthFormState {
     // this attempt: a server that asks again has rejected the credentials.
     int formAttempt = 0;
     int formPasswordAttempt = 0;
+    // The server asked again for a field already filled: it refused the
+    // credentials.
+    bool rejected = false;
 };
 
 // The credentials and the wanted group the filler answers with.

@@ -4,6 +4,18 @@
 
 namespace Varnel {
 
+namespace {
+
+// A part that is not a number counts as 0, and so does a negative one (it
+// would show as some 16 EB once taken as a count).
+qint64 byteCount(const QString &text)
+{
+    const qint64 count = text.toLongLong();
+    return count > 0 ? count : 0;
+}
+
+} // namespace
+
 ManagementLine ManagementLine::parse(const QString &line)
 {
     ManagementLine result;
@@ -21,10 +33,9 @@ ManagementLine ManagementLine::parse(const QString &line)
         if (halves.size() == 2) {
             const QStringList counts = halves.at(1).split(QLatin1Char(','));
             if (counts.size() == 2) {
-                // A part that is not a number counts as 0.
                 result.kind = ByteCount;
-                result.down = counts.at(0).toLongLong();
-                result.up = counts.at(1).toLongLong();
+                result.down = byteCount(counts.at(0));
+                result.up = byteCount(counts.at(1));
             }
         }
     }

@@ -11,6 +11,7 @@
 #include <QDebug>
 #include <QFutureInterface>
 #include <QMutexLocker>
+#include <QNetworkInterface>
 #include <QThread>
 #include <QThreadPool>
 
@@ -40,12 +41,15 @@ OpenConnectConnection::OpenConnectConnection()
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
     qRegisterMetaType<OpenConnectConnection::Status>("OpenConnectConnection::Status");
     qRegisterMetaType<OpenConnectConnection::Status>();
+    qRegisterMetaType<TunnelFailure>();
 
     // Queued, because the session thread emits too: the field is then only
     // ever written on the thread that owns the controller.
     QObject::connect(this, &OpenConnectConnection::statusChanged, this, &OpenConnectConnection::storeStatus,
                      Qt::QueuedConnection);
     QObject::connect(&m_watcher, &QFutureWatcher<void>::finished, this, &OpenConnectConnection::releaseSession);
+    m_deviceCheck.setInterval(kDeviceCheckMs);
+    QObject::connect(&m_deviceCheck, &QTimer::timeout, this, &OpenConnectConnection::checkTunnelDevice);
     // The process-wide thread pool is torn down before this object at exit
     // and would wait for a running session without limit: stop the session
     // when the event loop ends, or at the latest with the application object.
@@ -77,6 +81,14 @@ void OpenConnectConnection::storeStatus(OpenConnectConnection::Status status)
     // then could not be stopped. It goes with the library session instead
     // (releaseSession).
     m_status = status;
+    if (status == Connected) {
+        // A reconnection may bring a new device.
+        m_watchedDevice.clear();
+        m_watchedIndex = 0;
+        m_deviceCheck.start();
+    } else {
+        m_deviceCheck.stop();
+    }
 }
 
 bool OpenConnectConnection::initTls()
@@ -109,6 +121,54 @@ void OpenConnectConnection::setLastError(const QString &text)
 {
     QMutexLocker locker(&m_resultLock);
     m_lastError = text;
+}
+
+void OpenConnectConnection::setTunnelDevice(const QString &name)
+{
+    QMutexLocker locker(&m_resultLock);
+    m_tunnelInfo.device = name;
+}
+
+void OpenConnectConnection::noteSessionFailure(TunnelFailure failure, const QString &detail)
+{
+    QMutexLocker locker(&m_resultLock);
+    if (m_sessionFailure != TunnelFailure::None)
+        return;
+    m_sessionFailure = failure;
+    m_sessionFailureDetail = detail;
+}
+
+QString OpenConnectConnection::tunnelDevice() const
+{
+    if (m_protocol == kOpenVpn)
+        return m_runner ? m_runner->deviceName() : QString();
+    return tunnelInfo().device;
+}
+
+void OpenConnectConnection::checkTunnelDevice()
+{
+    const QString name = tunnelDevice();
+    if (name.isEmpty())
+        return;
+    // Compared by index as well: a device of the same name made anew is
+    // not the one our routes went to.
+    const int index = QNetworkInterface::interfaceIndexFromName(name);
+    if (name != m_watchedDevice) {
+        m_watchedDevice = name;
+        m_watchedIndex = index;
+    }
+    if (index > 0 && index == m_watchedIndex)
+        return;
+    m_deviceCheck.stop();
+    engineLog(QStringLiteral("The tunnel device %1 is gone; ending the session").arg(name));
+    const QString detail = tr("the tunnel device %1 was removed").arg(name);
+    if (m_protocol == kOpenVpn) {
+        if (m_runner)
+            m_runner->stopFailed(TunnelFailure::ConnectionLost, detail);
+        return;
+    }
+    noteSessionFailure(TunnelFailure::ConnectionLost, detail);
+    disconnectOpenConnect();
 }
 
 TunnelInfo OpenConnectConnection::tunnelInfo() const
@@ -155,6 +215,7 @@ OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenConnect()
                                         this);
     if (!m_session) {
         engineLog(QStringLiteral("initial setup fails"));
+        setLastError(QStringLiteral("initial setup fails"));
         return SetupFailed;
     }
     m_commandSocket = openconnect_setup_cmd_pipe(m_session);
@@ -163,6 +224,7 @@ OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenConnect()
         m_commandSocket = kInvalidCommandSocket;
         engineLog(tr("invalid socket"));
         engineLog(QStringLiteral("pipe setup fails"));
+        setLastError(QStringLiteral("pipe setup fails"));
         openconnect_vpninfo_free(m_session);
         m_session = nullptr;
         return SetupFailed;
@@ -182,7 +244,13 @@ OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenConnect()
     m_sessionProfile = m_profile;
     m_formState.formAttempt = 0;
     m_formState.formPasswordAttempt = 0;
+    m_formState.rejected = false;
     setTunnelInfo(TunnelInfo());
+    {
+        QMutexLocker locker(&m_resultLock);
+        m_sessionFailure = TunnelFailure::None;
+        m_sessionFailureDetail.clear();
+    }
 
     m_sessionState = SessionRunning;
     QFutureInterface<void> running;
@@ -211,7 +279,11 @@ OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenVpn()
     m_runner = runner;
     QObject::connect(runner, &OpenVpnRunner::transfer, this,
                      [this](qint64 down, qint64 up) { emit statsChanged(quint64(up), quint64(down)); });
-    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this] { emit statusChanged(Disconnected); });
+    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this, runner] {
+        if (runner->failure() != TunnelFailure::None)
+            emit failed(runner->failure(), runner->failureDetail());
+        emit statusChanged(Disconnected);
+    });
     QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(Connected); });
     QObject::connect(runner, &OpenVpnRunner::connecting, this, [this] { emit statusChanged(Connecting); });
 
@@ -282,7 +354,16 @@ int OpenConnectConnection::update_stats()
 
 void OpenConnectConnection::reportSessionEnd()
 {
+    TunnelFailure failure;
+    QString detail;
+    {
+        QMutexLocker locker(&m_resultLock);
+        failure = m_sessionFailure;
+        detail = m_sessionFailureDetail;
+    }
     m_sessionState = SessionEnded;
+    if (failure != TunnelFailure::None)
+        emit failed(failure, detail);
     emit statusChanged(Disconnected);
 }
 

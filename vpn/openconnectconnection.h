@@ -2,6 +2,7 @@
 
 #include "platform/vpnplatform.h"
 #include "vpn/authform.h"
+#include "vpn/tunnelfailure.h"
 #include "vpn/tunnelinfo.h"
 
 #include <QFutureWatcher>
@@ -9,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -89,10 +91,17 @@ public:
     // follows); 0 on success, -1 without a session or on a channel error.
     int update_stats();
 
+    // How often a tunnel that is up is checked for its device: one that was
+    // removed carries nothing, and its routes are gone with it.
+    static constexpr int kDeviceCheckMs = 1000;
+
 signals:
     void statusChanged(OpenConnectConnection::Status status);
     // Cumulative bytes sent and received through the tunnel this session.
     void statsChanged(quint64 tx, quint64 rx);
+    // An attempt or a tunnel ended without being asked to; emitted just
+    // before its Disconnected, from the same thread.
+    void failed(Varnel::TunnelFailure failure, const QString &detail);
 
 private:
     friend class OpenConnectSession;
@@ -114,6 +123,14 @@ private:
     // Written by the session thread, read by the GUI thread.
     void setLastError(const QString &text);
     void setTunnelInfo(const TunnelInfo &info);
+    void setTunnelDevice(const QString &name);
+    // The first failure of the running OpenConnect session wins.
+    void noteSessionFailure(TunnelFailure failure, const QString &detail = QString());
+    bool stopRequested() const { return m_sessionState == SessionStopping; }
+
+    // The device of the tunnel that is up; a removed one ends the session.
+    void checkTunnelDevice();
+    QString tunnelDevice() const;
 
     QString m_username;
     QString m_password;
@@ -140,6 +157,12 @@ private:
     mutable QMutex m_resultLock;
     QString m_lastError;
     TunnelInfo m_tunnelInfo;
+    TunnelFailure m_sessionFailure = TunnelFailure::None;
+    QString m_sessionFailureDetail;
+
+    QTimer m_deviceCheck;
+    QString m_watchedDevice;
+    int m_watchedIndex = 0;
 };
 
 } // namespace Varnel

@@ -30,6 +30,11 @@ void OpenConnectSession::endEarly(OpenConnectConnection *controller, const QStri
 {
     controller->setLastError(error);
     engineLog(error);
+    // Unless a callback found the cause already (a changed key, refused
+    // credentials), the server could not be reached or broke off; or the
+    // user cancelled, which is no failure.
+    if (!controller->stopRequested())
+        controller->noteSessionFailure(TunnelFailure::ServerUnreachable);
     controller->reportSessionEnd();
 }
 
@@ -68,10 +73,13 @@ void OpenConnectSession::run(OpenConnectConnection *controller)
     controller->setTunnelInfo(info);
 
     emit controller->statusChanged(Connection::Connected);
-    // 300 s to reconnect after a loss, a try every 10 s; the loop ends on a
-    // cancel command, a server disconnect or when reconnecting gives up.
-    while (openconnect_mainloop(session, 300, 10) == 0) {
+    // kReconnectSeconds to reconnect after a loss, a try every 10 s; the
+    // loop ends on a cancel command, a server disconnect or when
+    // reconnecting gives up.
+    while (openconnect_mainloop(session, kReconnectSeconds, 10) == 0) {
     }
+    if (!controller->stopRequested())
+        controller->noteSessionFailure(TunnelFailure::ConnectionLost);
     controller->setLastError(Connection::tr("Disconnected"));
     forwardScriptLog(QDir::tempPath());
     controller->reportSessionEnd();
@@ -95,14 +103,26 @@ int OpenConnectSession::validatePeerCert(void *privdata, const char *)
         engineLog(Connection::tr("Error getting peer's certificate hash"));
         return -1;
     }
-    return checkPeerKey(certificate, QString::fromUtf8(openconnect_get_hostname(session)),
-                        QString::number(openconnect_get_port(session)), *controller->m_sessionProfile);
+    switch (checkPeerKey(certificate, QString::fromUtf8(openconnect_get_hostname(session)),
+                         QString::number(openconnect_get_port(session)), *controller->m_sessionProfile)) {
+    case PeerKey::Accepted:
+        return 0;
+    case PeerKey::Changed:
+        controller->noteSessionFailure(TunnelFailure::ServerKeyChanged);
+        return -1;
+    case PeerKey::Refused:
+        break;
+    }
+    return -1;
 }
 
 int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
 {
     Connection *controller = controllerOf(privdata);
-    return fillAuthForm(form, controller->m_formState, controller->m_sessionInput);
+    const int result = fillAuthForm(form, controller->m_formState, controller->m_sessionInput);
+    if (controller->m_formState.rejected)
+        controller->noteSessionFailure(TunnelFailure::CredentialsRejected);
+    return result;
 }
 
 void OpenConnectSession::progress(void *, int level, const char *format, ...)
@@ -129,9 +149,13 @@ void OpenConnectSession::setupTun(void *privdata)
         // The library gives up on the session by itself when it has no tunnel.
         const QString error = Connection::tr("Error setting up the TUN device");
         controller->setLastError(error);
-        engineLog(canConfigureNetwork()
-                      ? error
-                      : error + QStringLiteral(": tunnels need root or the CAP_NET_ADMIN capability"));
+        const bool mayConfigure = canConfigureNetwork();
+        engineLog(mayConfigure ? error
+                               : error + QStringLiteral(": tunnels need root or the CAP_NET_ADMIN capability"));
+        controller->noteSessionFailure(mayConfigure ? TunnelFailure::TunnelDevice
+                                                    : TunnelFailure::NeedsAdministrator);
+    } else if (const char *device = openconnect_get_ifname(controller->m_session)) {
+        controller->setTunnelDevice(QString::fromLocal8Bit(device));
     }
     forwardScriptLog(QDir::tempPath());
 }

@@ -12,11 +12,16 @@ class OpenConnectConnection;
 // One session of the OpenConnect library, from authentication to teardown,
 // and the callbacks the library calls meanwhile. Everything here runs on the
 // session's pool thread; it reaches the GUI thread only through the
-// controller's queued statusChanged and statsChanged signals.
+// controller's queued statusChanged, statsChanged and failed signals.
 class OpenConnectSession
 {
 public:
     OpenConnectSession() = delete;
+
+    // How long the library tries to bring a lost tunnel back before the
+    // session ends (the same time OpenVPN gets, OpenVpnRunner::kConnectBoundMs):
+    // meanwhile the window would say the tunnel is up while nothing passes.
+    static constexpr int kReconnectSeconds = 30;
 
     // The worker: authenticates, opens the channels, runs the main loop
     // until it ends (a cancel command among others) and reports each step.

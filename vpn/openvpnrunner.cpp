@@ -3,6 +3,7 @@
 #include "platform/vpnplatform.h"
 #include "vpn/enginelog.h"
 #include "vpn/managementline.h"
+#include "vpn/openvpnfilter.h"
 
 #include <QDebug>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -27,9 +29,11 @@ constexpr int kStopGraceMs = 3000;
 
 OpenVpnRunner::OpenVpnRunner(QObject *parent)
     : QObject(parent)
-    , m_process(new QProcess(this))
+    , m_process(new TiedProcess(this))
     , m_managementServer(new QLocalServer(this))
 {
+    m_connectBound.setSingleShot(true);
+    QObject::connect(&m_connectBound, &QTimer::timeout, this, &OpenVpnRunner::giveUpConnecting);
 }
 
 OpenVpnRunner::~OpenVpnRunner()
@@ -56,10 +60,26 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     if (!isSendableCredential(username) || !isSendableCredential(password)) {
         m_errorText = tr("Server connection error. Try another server.");
         engineLog(QStringLiteral("OpenVPN: the user name or password holds a control character; not sent"));
+        noteFailure(TunnelFailure::CredentialsRejected, QString());
         disconnect();
         return false;
     }
-    if (!writeConfigFile(config) || !startListener())
+    // The configuration comes from the backend and OpenVPN runs it with our
+    // privileges: what could run a program or write a file is refused
+    // before anything is written or started.
+    const QByteArray encoded = config.toLocal8Bit();
+    const OpenVpnConfigVerdict verdict = checkOpenVpnConfig(encoded);
+    if (!verdict.accepted) {
+        const QString what = verdict.directive.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(verdict.directive);
+        engineLog(QStringLiteral("OpenVPN configuration refused at line %1%2: %3; nothing was started")
+                      .arg(verdict.line)
+                      .arg(what, verdict.reason));
+        noteFailure(TunnelFailure::ConfigurationRefused,
+                    verdict.directive.isEmpty() ? tr("line %1").arg(verdict.line) : verdict.directive);
+        disconnect();
+        return false;
+    }
+    if (!writeConfigFile(encoded) || !startListener())
         return false;
 
     m_process->setProcessChannelMode(QProcess::MergedChannels);
@@ -78,16 +98,18 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
                      QIODevice::ReadOnly);
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
         qCritical() << "OpenVPN Process Error:" << m_process->errorString();
-        engineLog(QStringLiteral("Could not start OpenVPN (%1): %2")
-                      .arg(program.isEmpty() ? QStringLiteral("openvpn") : program, m_process->errorString()));
+        const QString name = program.isEmpty() ? QStringLiteral("openvpn") : program;
+        engineLog(QStringLiteral("Could not start OpenVPN (%1): %2").arg(name, m_process->errorString()));
         m_errorText = m_process->errorString();
+        noteFailure(TunnelFailure::ProgramMissing, QStringLiteral("%1: %2").arg(name, m_process->errorString()));
         disconnect();
         return false;
     }
+    m_connectBound.start(kConnectBoundMs);
     return true;
 }
 
-bool OpenVpnRunner::writeConfigFile(const QString &config)
+bool OpenVpnRunner::writeConfigFile(const QByteArray &encoded)
 {
     m_privateDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/varnelvpn-XXXXXX"));
     if (!m_privateDir->isValid()) {
@@ -107,7 +129,6 @@ bool OpenVpnRunner::writeConfigFile(const QString &config)
         fail(QStringLiteral("Config File Permissions Error: ") + m_configFile->errorString());
         return false;
     }
-    const QByteArray encoded = config.toLocal8Bit();
     if (m_configFile->write(encoded) != encoded.size()) {
         fail(QStringLiteral("Config File Write Error: Short write."));
         return false;
@@ -134,7 +155,31 @@ bool OpenVpnRunner::startListener()
 void OpenVpnRunner::fail(const QString &consoleText)
 {
     qCritical().noquote() << consoleText;
+    noteFailure(TunnelFailure::SetupFailed, consoleText);
     disconnect();
+}
+
+void OpenVpnRunner::noteFailure(TunnelFailure failure, const QString &detail)
+{
+    // The first cause is the one to tell; what follows from it is not.
+    if (m_failure != TunnelFailure::None || m_ended)
+        return;
+    m_failure = failure;
+    m_failureDetail = detail;
+}
+
+void OpenVpnRunner::giveUpConnecting()
+{
+    engineLog(QStringLiteral("OpenVPN: no connection within %1 s%2; giving up")
+                  .arg(kConnectBoundMs / 1000)
+                  .arg(m_wasConnected ? QStringLiteral(" after the tunnel went down") : QString()));
+    stopFailed(m_wasConnected ? TunnelFailure::ConnectionLost : TunnelFailure::ServerUnreachable, m_lastProblem);
+}
+
+void OpenVpnRunner::stopFailed(TunnelFailure failure, const QString &detail)
+{
+    noteFailure(failure, detail);
+    stop();
 }
 
 void OpenVpnRunner::acceptManagementConnection()
@@ -193,12 +238,18 @@ void OpenVpnRunner::handleLine(const QString &line)
         break;
     case ManagementLine::VerificationFailed:
         m_errorText = tr("Server connection error. Try another server.");
+        noteFailure(TunnelFailure::CredentialsRejected, QString());
         disconnect();
         break;
     case ManagementLine::StateConnected:
+        m_wasConnected = true;
+        m_connectBound.stop();
         emit connected();
         break;
     case ManagementLine::StateConnecting:
+        // A tunnel that went down gets the same time to come back.
+        if (!m_connectBound.isActive())
+            m_connectBound.start(kConnectBoundMs);
         emit connecting();
         break;
     case ManagementLine::ByteCount:
@@ -211,9 +262,13 @@ void OpenVpnRunner::handleLine(const QString &line)
 
 void OpenVpnRunner::onProcessOutput()
 {
+    static const QRegularExpression kDeviceOpened(QStringLiteral("^TUN/TAP device (\\S+) opened"));
     while (m_process->canReadLine()) {
         const QString line = QString::fromLocal8Bit(m_process->readLine()).trimmed();
         qInfo().noquote() << "OpenVPN >" << line;
+        const QRegularExpressionMatch device = kDeviceOpened.match(line);
+        if (device.hasMatch())
+            m_deviceName = device.captured(1);
         if ((line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.startsWith(QLatin1String("Cannot")))
             && !line.startsWith(QLatin1String("Exiting due to fatal error")))
             m_lastProblem = line;
@@ -231,9 +286,17 @@ void OpenVpnRunner::onProcessFinished()
     if (!m_ended) {
         // OpenVPN ended on its own: say why, as far as it told us.
         QString why = m_lastProblem.isEmpty() ? QString() : QStringLiteral(": ") + m_lastProblem;
-        if (!canConfigureNetwork())
+        const bool mayConfigure = canConfigureNetwork();
+        if (!mayConfigure)
             why += QStringLiteral(" (tunnels need root or the CAP_NET_ADMIN capability)");
         engineLog(QStringLiteral("OpenVPN exited (code %1)%2").arg(m_process->exitCode()).arg(why));
+        const bool deviceProblem = m_lastProblem.contains(QLatin1String("TUN"))
+            || m_lastProblem.contains(QLatin1String("/dev/net/tun"));
+        noteFailure(!mayConfigure     ? TunnelFailure::NeedsAdministrator
+                        : deviceProblem ? TunnelFailure::TunnelDevice
+                        : m_wasConnected ? TunnelFailure::ConnectionLost
+                                         : TunnelFailure::ServerUnreachable,
+                    m_lastProblem);
         m_ended = true;
         emit disconnected();
     }
@@ -242,6 +305,7 @@ void OpenVpnRunner::onProcessFinished()
 
 void OpenVpnRunner::disconnect()
 {
+    m_connectBound.stop();
     if (m_managementServer->isListening())
         m_managementServer->close();
     if (m_managementSocket && m_managementSocket->isOpen())

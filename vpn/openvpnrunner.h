@@ -1,8 +1,11 @@
 #pragma once
 
+#include "vpn/tunnelfailure.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -32,8 +35,25 @@ public:
 
     QString errorText() const { return m_errorText; }
 
+    // Why the session ended without being asked to (None when it was
+    // stopped or has not ended), with a detail for the message (the program,
+    // the refused directive, what OpenVPN said).
+    TunnelFailure failure() const { return m_failure; }
+    QString failureDetail() const { return m_failureDetail; }
+
+    // The tunnel device OpenVPN opened ("tun0"), empty until it said so.
+    QString deviceName() const { return m_deviceName; }
+
     // The end of the session has been reported (disconnected() emitted).
     bool hasEnded() const { return m_ended; }
+
+    // Ends the session as failed (the first failure named is kept) and
+    // stops OpenVPN.
+    void stopFailed(TunnelFailure failure, const QString &detail = QString());
+
+    // How long an attempt, or a reconnection after the tunnel was up, may
+    // take before the session is given up.
+    static constexpr int kConnectBoundMs = 30000;
 
     // Ends the session and makes the OpenVPN program quit (at once in
     // effect: SIGTERM now, SIGKILL if it lingers); the runner is deleted
@@ -57,7 +77,7 @@ public slots:
     void managmentReadLine();
 
 private:
-    bool writeConfigFile(const QString &config);
+    bool writeConfigFile(const QByteArray &config);
     bool startListener();
     void acceptManagementConnection();
     void onProcessOutput();
@@ -65,6 +85,8 @@ private:
     void handleLine(const QString &line);
     void sendCommand(const QString &command);
     void fail(const QString &consoleText);
+    void noteFailure(TunnelFailure failure, const QString &detail);
+    void giveUpConnecting();
 
     QString m_errorText;
     QString m_username;
@@ -78,6 +100,12 @@ private:
     bool m_ended = false;
     // The last line OpenVPN printed that names a failure, for the log.
     QString m_lastProblem;
+    TunnelFailure m_failure = TunnelFailure::None;
+    QString m_failureDetail;
+    QString m_deviceName;
+    bool m_wasConnected = false;
+    // Runs while (re)connecting: OpenVPN on its own retries for ever.
+    QTimer m_connectBound;
 };
 
 } // namespace Varnel

@@ -75,12 +75,12 @@ private:
 
 } // namespace
 
-int checkPeerKey(const QByteArray &der, const QString &host, const QString &service, OpenConnectServer &server)
+PeerKey checkPeerKey(const QByteArray &der, const QString &host, const QString &service, OpenConnectServer &server)
 {
     PinDatabase database(server);
     if (!database.get()) {
         engineLog(QStringLiteral("Could not verify certificate: no trust database"));
-        return -1;
+        return PeerKey::Refused;
     }
     const QByteArray hostName = host.toUtf8();
     const QByteArray serviceName = service.toUtf8();
@@ -97,19 +97,19 @@ int checkPeerKey(const QByteArray &der, const QString &host, const QString &serv
                                                GNUTLS_CRT_X509, &certificate, 0, 0);
         if (stored < 0)
             engineLog(QStringLiteral("Could not store certificate: ") + QString::fromUtf8(gnutls_strerror(stored)));
-        return 0;
+        return PeerKey::Accepted;
     }
     if (verified == GNUTLS_E_CERTIFICATE_KEY_MISMATCH) {
         // Another key on a gateway we know: a man in the middle as far as we
         // can tell, so the password is not sent.
         engineLog(QStringLiteral("peer's key has changed!"));
-        return -1;
+        return PeerKey::Changed;
     }
     if (verified < 0) {
         engineLog(QStringLiteral("Could not verify certificate: ") + QString::fromUtf8(gnutls_strerror(verified)));
-        return -1;
+        return PeerKey::Refused;
     }
-    return 0;
+    return PeerKey::Accepted;
 }
 
 } // namespace Varnel

@@ -16,6 +16,7 @@ struct TunnelInfo {
     QString dns;         // "first, second third"
     QString cstpCipher;
     QString dtlsCipher;
+    QString device;      // the tunnel device, once set up ("tun0")
 
     // Fills the address fields from the library's address record, each
     // only from what the record holds.

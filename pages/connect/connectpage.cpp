@@ -43,6 +43,49 @@ void restyle(QWidget *widget, const QString &style)
         widget->setStyleSheet(style);
 }
 
+// What the user reads when a tunnel could not be made or went down.
+QString failureText(TunnelFailure failure, const QString &detail)
+{
+    switch (failure) {
+    case TunnelFailure::NeedsAdministrator:
+        return ConnectPage::tr("Creating a VPN tunnel needs administrator rights. Start VarnelVPN as root "
+                               "(for example with \"sudo ./tools/run.sh\"), then connect again.");
+    case TunnelFailure::ProgramMissing:
+        return ConnectPage::tr("The OpenVPN program could not be started (%1). Install OpenVPN (for example "
+                               "\"sudo apt install openvpn\") or name the program in VARNELVPN_OPENVPN, then "
+                               "connect again.")
+            .arg(detail);
+    case TunnelFailure::ConfigurationRefused:
+        return ConnectPage::tr("The configuration of this server was refused: it holds \"%1\", which could run "
+                               "programs or write files on this computer. Nothing was started. Please choose "
+                               "another server.")
+            .arg(detail);
+    case TunnelFailure::TunnelDevice:
+        return ConnectPage::tr("The tunnel device could not be created. Check that /dev/net/tun exists (\"sudo "
+                               "modprobe tun\"), then connect again.");
+    case TunnelFailure::ServerUnreachable:
+        return ConnectPage::tr("Could not connect to the VPN server. Check your internet connection, then try "
+                               "again or choose another server.");
+    case TunnelFailure::CredentialsRejected:
+        return ConnectPage::tr("Server connection error. Try another server.");
+    case TunnelFailure::ServerKeyChanged:
+        return ConnectPage::tr("The server identified itself with another key than before, so your password "
+                               "was not sent. Someone may be intercepting the connection: try another server "
+                               "or another network.");
+    case TunnelFailure::ConnectionLost:
+        return detail.isEmpty()
+            ? ConnectPage::tr("The connection to the VPN server was lost. Connect again or choose another server.")
+            : ConnectPage::tr("The connection to the VPN server was lost (%1). Connect again or choose another "
+                              "server.")
+                  .arg(detail);
+    case TunnelFailure::SetupFailed:
+        return ConnectPage::tr("The VPN connection could not be prepared (%1). Please try again.").arg(detail);
+    case TunnelFailure::None:
+        break;
+    }
+    return QString();
+}
+
 QString stateStyle(bool connected, int pixelSize)
 {
     return QStringLiteral("font-size:%1px;font-weight: 500;color:%2;font-family: 'Montserrat';")
@@ -60,6 +103,8 @@ ConnectPage::ConnectPage(QWidget *parent)
     const auto engine = OpenConnectConnection::instance();
     connect(engine.get(), &OpenConnectConnection::statusChanged, this, &ConnectPage::onStatusChanged,
             Qt::QueuedConnection);
+    // Queued like the status, so it arrives before the Disconnected it precedes.
+    connect(engine.get(), &OpenConnectConnection::failed, this, &ConnectPage::onFailure, Qt::QueuedConnection);
     connect(&m_statsTimer, &QTimer::timeout, this, &ConnectPage::onStatsTimeout);
     connect(&m_animationTimer, &QTimer::timeout, this, &ConnectPage::onAnimationTimeout);
 
@@ -133,7 +178,16 @@ void ConnectPage::btnConnect_clicked()
     if (settings->killSwitch())
         setNetworkInterfaceState(false);
 
-    switch (engine->connect()) {
+    const OpenConnectConnection::ConnectResult result = engine->connect();
+    if (result == OpenConnectConnection::Started
+        && (type == OpenConnectConnection::kOpenVpn || type == OpenConnectConnection::kOpenConnect)) {
+        m_ownsAttempt = true;
+        m_failure = TunnelFailure::None;
+    }
+    switch (result) {
+    case OpenConnectConnection::SetupFailed:
+        showMessage(failureText(TunnelFailure::SetupFailed, engine->lastError()), QMessageBox::Ok);
+        break;
     case OpenConnectConnection::AlreadyActive:
         showMessage(tr("Connection already active"), QMessageBox::Ok);
         break;
@@ -185,6 +239,12 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
             m_reconnectPending = false;
             QTimer::singleShot(0, this, &ConnectPage::btnConnect_clicked);
         }
+        if (m_ownsAttempt) {
+            m_ownsAttempt = false;
+            // After this slot: the page shows the new state behind the box.
+            if (m_failure != TunnelFailure::None)
+                QTimer::singleShot(0, this, &ConnectPage::tellFailure);
+        }
         break;
     case OpenConnectConnection::Connected:
         m_pageStatus = status;
@@ -198,6 +258,22 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         break;
     }
     showProtection();
+}
+
+void ConnectPage::onFailure(TunnelFailure failure, const QString &detail)
+{
+    if (!m_ownsAttempt)
+        return;
+    m_failure = failure;
+    m_failureDetail = detail;
+}
+
+void ConnectPage::tellFailure()
+{
+    const TunnelFailure failure = m_failure;
+    m_failure = TunnelFailure::None;
+    if (failure != TunnelFailure::None)
+        showMessage(failureText(failure, m_failureDetail), QMessageBox::Ok);
 }
 
 void ConnectPage::onStatsTimeout()

@@ -49,6 +49,9 @@ signals:
 public slots:
     void btnConnect_clicked();
     void onStatusChanged(Varnel::OpenConnectConnection::Status status);
+    // The tunnel this page started ended without being asked to: its
+    // Disconnected brings a message that says why and what to do.
+    void onFailure(Varnel::TunnelFailure failure, const QString &detail);
     void onStatsTimeout();
     void onAnimationTimeout();
     // The kill switch around a connection: false lifts the block before a
@@ -63,6 +66,7 @@ protected:
 private:
     void refresh();
     void showProtection();
+    void tellFailure();
 
     std::unique_ptr<Ui::ConnectPage> ui;
     QTimer m_statsTimer;
@@ -70,6 +74,11 @@ private:
     double m_ringAngle = 360.0;
     bool m_reconnectPending = false;
     int m_pageStatus = OpenConnectConnection::Disconnected;
+    // This page started the tunnel that is coming up or up (the other
+    // connect pages only follow it), and why it failed, once known.
+    bool m_ownsAttempt = false;
+    TunnelFailure m_failure = TunnelFailure::None;
+    QString m_failureDetail;
 };
 
 } // namespace Varnel

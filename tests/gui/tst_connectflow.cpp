@@ -36,12 +36,13 @@ namespace {
 
 enum Feature { Plain = 0, Fast = 1, Gaming = 2, Streaming = 4 };
 
-std::shared_ptr<IPBundle> server(int id, const QString &country, int code, const QString &ip, int features = Plain)
+std::shared_ptr<IPBundle> server(int id, const QString &country, int code, const QString &ip, int features = Plain,
+                                 const QByteArray &config = "remote remoteIP remotePort\n")
 {
     return IPBundle::fromJson(QJsonObject{
         {"ip_id", id}, {"ipName", QStringLiteral("%1 %2").arg(country).arg(id)}, {"countryName", country},
         {"countryCode", QString::number(code)}, {"ip", ip}, {"type", 1}, {"connection_type", 1},
-        {"config", QString::fromLatin1(QByteArray("remote remoteIP remotePort\n").toBase64())},
+        {"config", QString::fromLatin1(config.toBase64())},
         {"is_fast_server", (features & Fast) ? 1 : 0}, {"is_gaming", (features & Gaming) ? 1 : 0},
         {"is_online_stream", (features & Streaming) ? 1 : 0}});
 }
@@ -235,28 +236,65 @@ void TestConnectFlow::reconnectGoesToTheNewServer()
                                             QStringLiteral("config remote 127.0.1.2 1194")}));
 }
 
+// What the page tells when a press does not give a tunnel: the result codes,
+// and the reason an attempt ended without being asked to.
 void TestConnectFlow::resultCodesAreTold_data()
 {
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("ip");
+    QTest::addColumn<QByteArray>("config");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<QByteArray>("steps");
     QTest::addColumn<QStringList>("messages");
-    QTest::newRow("invalid credentials") << "" << "127.0.1.1:1194" << QStringList{"Invalid credentials"};
-    QTest::newRow("no address: nothing happens") << "pass" << "" << QStringList{};
+    const QByteArray plain = "remote remoteIP remotePort\n";
+    QTest::newRow("invalid credentials") << "" << "127.0.1.1:1194" << plain << QByteArray(FAKE_OPENVPN)
+                                         << QByteArray(kConnects) << QStringList{"Invalid credentials"};
+    QTest::newRow("no address: nothing happens") << "pass" << "" << plain << QByteArray(FAKE_OPENVPN)
+                                                 << QByteArray(kConnects) << QStringList{};
+    QTest::newRow("no OpenVPN program")
+        << "pass" << "127.0.1.1:1194" << plain << QByteArray("/nonexistent/openvpn") << QByteArray(kConnects)
+        << QStringList{"The OpenVPN program could not be started (/nonexistent/openvpn: execvp: No such file or "
+                       "directory). Install OpenVPN (for example \"sudo apt install openvpn\") or name the program "
+                       "in VARNELVPN_OPENVPN, then connect again."};
+    QTest::newRow("configuration refused")
+        << "pass" << "127.0.1.1:1194" << plain + "writepid /tmp/varnel.pid\n" << QByteArray(FAKE_OPENVPN)
+        << QByteArray(kConnects)
+        << QStringList{"The configuration of this server was refused: it holds \"writepid\", which could run "
+                       "programs or write files on this computer. Nothing was started. Please choose another "
+                       "server."};
+    QTest::newRow("credentials refused by the server")
+        << "pass" << "127.0.1.1:1194" << plain << QByteArray(FAKE_OPENVPN)
+        << QByteArray("connect\nexpect hold release\nsend >PASSWORD:Verification Failed: 'Auth'\nwait-close")
+        << QStringList{"Server connection error. Try another server."};
+    QTest::newRow("connection lost")
+        << "pass" << "127.0.1.1:1194" << plain << QByteArray(FAKE_OPENVPN)
+        << QByteArray("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\nsleep 200\nexit 1")
+        << QStringList{"The connection to the VPN server was lost. Connect again or choose another server."};
 }
 
 void TestConnectFlow::resultCodesAreTold()
 {
     QFETCH(QString, password);
     QFETCH(QString, ip);
+    QFETCH(QByteArray, config);
+    QFETCH(QByteArray, program);
+    QFETCH(QByteArray, steps);
     QFETCH(QStringList, messages);
     m_engine->setPassword(password);
-    useServers({server(5, "Spain", 724, ip)}, 5);
+    qputenv("VARNELVPN_OPENVPN", program);
+    qputenv("FAKE_OPENVPN_STEPS", steps);
+    useServers({server(5, "Spain", 724, ip, Plain, config)}, 5);
     MessageCatcher boxes;
     ConnectPage page;
+    ConnectPage follower;   // like the program's hidden one: it only follows
     page.btnConnect_clicked();
     QTRY_COMPARE(boxes.texts(), messages);
-    QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
-    QCOMPARE(page.pageStatus(), int(OpenConnectConnection::Disconnected));
+    QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+    QTRY_COMPARE(page.pageStatus(), int(OpenConnectConnection::Disconnected));
+    // One box, from the page that started the attempt.
+    QTest::qWait(50);
+    QCOMPARE(boxes.texts(), messages);
+    qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
 }
 
 void TestConnectFlow::ringWrapsToFullCircle()

@@ -10,6 +10,11 @@
 
 #include <functional>
 
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace Varnel {
 
 // What the engine's lab tests share.
@@ -92,6 +97,27 @@ inline void verifyCyclesDoNotGrow(const char *what, int warmUp, const std::funct
           descriptorsBefore, descriptorsAfter);
     QCOMPARE(descriptorsAfter, descriptorsBefore);
     QVERIFY2(rssAfter - rssBefore < 1024, qPrintable(QString::number(rssAfter - rssBefore)));
+}
+
+// Takes CAP_NET_ADMIN away from this thread for good: from its effective,
+// permitted and inheritable sets and from the bounding set, so that the
+// OpenVPN it starts (as root) does not get it back either. Capabilities are
+// per thread: call it while no other thread exists, and threads started
+// afterwards inherit the reduced sets.
+inline bool dropNetworkAdmin()
+{
+    if (prctl(PR_CAPBSET_DROP, CAP_NET_ADMIN, 0, 0, 0) != 0)
+        return false;
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bit = 1u << (CAP_NET_ADMIN % 32);
+    auto &word = data[CAP_NET_ADMIN / 32];
+    word.effective &= ~bit;
+    word.permitted &= ~bit;
+    word.inheritable &= ~bit;
+    return syscall(SYS_capset, &header, data) == 0;
 }
 
 } // namespace EngineLab

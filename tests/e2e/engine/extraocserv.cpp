@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -27,6 +28,14 @@ ExtraOcserv::~ExtraOcserv()
 QString ExtraOcserv::gateway() const
 {
     return QStringLiteral("%1:%2").arg(Lab::value("SERVER_ADDR")).arg(m_options.port);
+}
+
+int ExtraOcserv::authentications() const
+{
+    QFile log(m_dir + QStringLiteral("/ocserv.log"));
+    if (!log.open(QIODevice::ReadOnly) || !log.seek(m_logStart))
+        return -1;
+    return log.readAll().count("authentication to authenticate user");
 }
 
 bool ExtraOcserv::run(const QString &program, const QStringList &arguments, const QByteArray &input)
@@ -55,6 +64,11 @@ bool ExtraOcserv::writeConfiguration()
               "cert.pem"})
         || !run(QStringLiteral("ocpasswd"), passwd, Lab::value("PASSWORD").toUtf8() + '\n'))
         return false;
+    // The lab's second account too (the one whose password has no blank).
+    // Its password's bytes as they are, whatever the locale says.
+    passwd.last() = Lab::value("UTF8_USER");
+    if (!run(QStringLiteral("ocpasswd"), passwd, qgetenv("VARNEL_LAB_UTF8_PASSWORD") + '\n'))
+        return false;
     QFile::setPermissions(m_dir + QStringLiteral("/passwd"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                               | QFileDevice::ReadOther);
@@ -81,6 +95,8 @@ bool ExtraOcserv::writeConfiguration()
         QStringLiteral("auth-timeout = 240"),
         QStringLiteral("cookie-timeout = 300"),
         QStringLiteral("use-occtl = false"),
+        // Authentications show in the log from this level on.
+        QStringLiteral("log-level = 1"),
         QStringLiteral("device = %1").arg(m_options.device),
         QStringLiteral("predictable-ips = true"),
         QStringLiteral("ipv4-network = %1").arg(m_options.network),
@@ -108,6 +124,7 @@ bool ExtraOcserv::start()
     stop();
     if (!writeConfiguration())
         return false;
+    m_logStart = QFileInfo(m_dir + QStringLiteral("/ocserv.log")).size();
     m_server.start(QStringLiteral("ip"), {"netns", "exec", Lab::value("NS_SERVER"), "ocserv", "-f", "-c",
                                           m_dir + QStringLiteral("/ocserv.conf")});
     if (!m_server.waitForStarted(5000)) {

@@ -18,7 +18,7 @@ public:
         quint16 port = 0;
         QString device;       // tun device name prefix, unique per server
         QString network;      // address pool, e.g. "10.213.6.0"
-        QStringList groups;   // select-group entries; the lab user belongs to all
+        QStringList groups;   // select-group entries; the lab's users belong to all
     };
 
     explicit ExtraOcserv(const Options &options);
@@ -33,6 +33,9 @@ public:
 
     // What the client is given as its gateway ("address:port").
     QString gateway() const;
+    // Logins the server began (it got as far as checking a password) since
+    // it was last started.
+    int authentications() const;
     QString error() const { return m_error; }
 
 private:
@@ -44,6 +47,7 @@ private:
     QString m_dir;
     QProcess m_server;
     QString m_error;
+    qint64 m_logStart = 0;
 };
 
 } // namespace Varnel

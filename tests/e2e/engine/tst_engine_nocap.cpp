@@ -7,38 +7,9 @@
 
 #include <QtTest>
 
-#include <linux/capability.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 using namespace Varnel;
 using Connection = OpenConnectConnection;
 using Status = Connection::Status;
-
-namespace {
-
-// Takes CAP_NET_ADMIN away from this process for good: from its effective,
-// permitted and inheritable sets and from the bounding set, so that the
-// OpenVPN it starts (as root) does not get it back either. Threads started
-// afterwards inherit the reduced sets.
-bool dropNetworkAdmin()
-{
-    if (prctl(PR_CAPBSET_DROP, CAP_NET_ADMIN, 0, 0, 0) != 0)
-        return false;
-    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    const unsigned bit = 1u << (CAP_NET_ADMIN % 32);
-    auto &word = data[CAP_NET_ADMIN / 32];
-    word.effective &= ~bit;
-    word.permitted &= ~bit;
-    word.inheritable &= ~bit;
-    return syscall(SYS_capset, &header, data) == 0;
-}
-
-} // namespace
 
 // Without the right to create tunnels, both protocols end their attempt in
 // Disconnected with a log line that says why; nothing hangs.
@@ -59,7 +30,7 @@ void TestEngineWithoutCapability::initTestCase()
     if (!Lab::inside())
         QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
     QVERIFY(canConfigureNetwork());
-    QVERIFY(dropNetworkAdmin());
+    QVERIFY(EngineLab::dropNetworkAdmin());
     QVERIFY(!canConfigureNetwork());
     QVERIFY(Connection::initTls());
     m_engine = Connection::instance();
@@ -78,6 +49,8 @@ void TestEngineWithoutCapability::openConnect()
     QCOMPARE(recorder.statuses.first(), Connection::Connecting);
     QVERIFY(log.contains(
         QStringLiteral("Error setting up the TUN device: tunnels need root or the CAP_NET_ADMIN capability")));
+    QTRY_COMPARE(recorder.failures.size(), 1);
+    QCOMPARE(recorder.failures.first().second, TunnelFailure::NeedsAdministrator);
     QTRY_VERIFY_WITH_TIMEOUT(!m_engine->isSessionRunning(), 10000);
     // No status may follow: the ended session's last signals are queued already.
     QTest::qWait(50);
@@ -100,6 +73,8 @@ void TestEngineWithoutCapability::openVpn()
              qPrintable(exits.first()));
     QTRY_VERIFY(!m_engine->findChild<OpenVpnRunner *>());
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
+    QCOMPARE(recorder.failures.size(), 1);
+    QCOMPARE(recorder.failures.first().second, TunnelFailure::NeedsAdministrator);
 }
 
 QTEST_GUILESS_MAIN(TestEngineWithoutCapability)

@@ -138,6 +138,8 @@ void TestEngineOpenConnect::wrongPassword()
     QCOMPARE(m_engine->lastError(), QStringLiteral("Authentication error; cannot obtain cookie"));
     // The server asked again for the password it had refused: not answered twice.
     QCOMPARE(log.lines().count(QStringLiteral("Password form: password")), 2);
+    // Reported before the Disconnected that ends the attempt.
+    QCOMPARE(recorder.failures, (QList<QPair<int, TunnelFailure>>{{1, TunnelFailure::CredentialsRejected}}));
 }
 
 void TestEngineOpenConnect::cancelledDuringAttempt()
@@ -148,6 +150,7 @@ void TestEngineOpenConnect::cancelledDuringAttempt()
     QVERIFY(EngineLab::waitFor(recorder, {Connection::Disconnected}, 15000));
     QVERIFY(!recorder.statuses.contains(Connection::Connected));
     QVERIFY(recorder.statuses.contains(Connection::Disconnecting));
+    QVERIFY(recorder.failures.isEmpty());   // the user asked for it
     QVERIFY(!EngineLab::targetReachable(1000));
 }
 
@@ -172,6 +175,7 @@ void TestEngineOpenConnect::keyPinnedPerGateway()
     QCOMPARE(attempt(recorder, second.gateway()), Connection::Disconnected);
     QCOMPARE(recorder.statuses.mid(before), QList<Status>({Connection::Connecting, Connection::Disconnected}));
     QVERIFY(log.contains(QStringLiteral("peer's key has changed!")));
+    QCOMPARE(recorder.failures.last().second, TunnelFailure::ServerKeyChanged);
     QVERIFY(!log.lines().contains(QStringLiteral("Password form: password")));
     QVERIFY(!log.lines().contains(QStringLiteral("Text form: username")));
 

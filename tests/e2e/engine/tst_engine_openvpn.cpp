@@ -152,6 +152,8 @@ void TestEngineOpenVpn::wrongPassword()
     // No second end may follow: the runner is gone, what it sent is queued already.
     QTest::qWait(50);
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
+    QCOMPARE(recorder.failures.size(), 1);
+    QCOMPARE(recorder.failures.first().second, TunnelFailure::CredentialsRejected);
 }
 
 void TestEngineOpenVpn::processKilled()
@@ -170,6 +172,8 @@ void TestEngineOpenVpn::processKilled()
     // Nothing may follow: a status from this disconnect would be queued at once.
     QTest::qWait(50);
     QCOMPARE(recorder.count(Connection::Disconnected), 1);
+    QCOMPARE(recorder.failures.size(), 1);
+    QCOMPARE(recorder.failures.first().second, TunnelFailure::ConnectionLost);
     QVERIFY(!EngineLab::targetReachable(1000));
 }
 
@@ -181,6 +185,7 @@ void TestEngineOpenVpn::programMissing()
     QCOMPARE(m_engine->connect(), Connection::Started);
     QTRY_COMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Disconnected}));
     QVERIFY(log.contains(QStringLiteral("OpenVPN Connect Failed")));
+    QCOMPARE(recorder.failures, (QList<QPair<int, TunnelFailure>>{{1, TunnelFailure::ProgramMissing}}));
     QTRY_VERIFY(!runner());
 }
 

@@ -19,6 +19,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace Varnel;
 using KillSwitch::Runner;
 
@@ -170,8 +172,13 @@ void TestKillSwitchLab::initTestCase()
         QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
     // Never against the host's firewall: this process must live in a
     // network namespace of its own.
-    QVERIFY2(QFileInfo(QStringLiteral("/proc/self/ns/net")).symLinkTarget()
-                 != QFileInfo(QStringLiteral("/proc/1/ns/net")).symLinkTarget(),
+    // (The links' own texts, "net:[inode]": QFileInfo would prefix each with its own path.)
+    const auto netNamespace = [](const char *process) {
+        char link[64] = {};
+        return ::readlink(QByteArray("/proc/") + process + "/ns/net", link, sizeof link - 1) > 0 ? QByteArray(link)
+                                                                                                 : QByteArray();
+    };
+    QVERIFY2(!netNamespace("self").isEmpty() && netNamespace("self") != netNamespace("1"),
              "not inside a network namespace");
     QVERIFY2(m_sandbox.isolated(), "the scripts must resolve to the private data directory");
     QVERIFY(m_work.isValid());

@@ -3,6 +3,7 @@
 #include "backend/authtoken.h"
 #include "backend/endpoints.h"
 #include "backend/ipbundle.h"
+#include "backend/replyjson.h"
 #include "backend/user.h"
 #include "common/config.h"
 #include "common/crypto.h"
@@ -127,6 +128,33 @@ private slots:
         QCOMPARE(api.applyLoginReply(QJsonDocument(QJsonObject{{"response_code", 1}, {"user_type", 2}})), 0);
         QCOMPARE(User::instance()->userType(), 2);
         QCOMPARE(api.message(), QStringLiteral("No"));   // success leaves it
+    }
+
+    // Qt's parser leaks when a key repeats with an object or array value:
+    // such replies are refused before it sees them.
+    void repeatedKeysRefused_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("plain") << QByteArray("{\"a\":1,\"b\":{\"a\":1},\"c\":[{\"a\":1},{\"a\":2}]}") << false;
+        QTest::newRow("repeated scalar") << QByteArray("{\"a\":1,\"a\":2}") << true;
+        QTest::newRow("repeated object") << QByteArray("{\"ip_bundle\":[],\"x\":{},\"x\":{\"y\":1}}") << true;
+        QTest::newRow("deep inside") << QByteArray("[1,{\"o\":{\"k\":[],\"k\":[2]}}]") << true;
+        QTest::newRow("the same key written with an escape") << QByteArray("{\"ab\":1,\"a\\u0062\":2}") << true;
+        QTest::newRow("non-ASCII key, escaped and not") << QByteArray("{\"\xc3\xa9\":1,\"\\u00e9\":2}") << true;
+        QTest::newRow("strings that are values") << QByteArray("{\"a\":\"a\",\"b\":\"a\",\"c\":[\"a\",\"a\"]}") << false;
+        QTest::newRow("quote inside a key") << QByteArray("{\"a\\\"\":1,\"a\":2,\"\\\\\":3}") << false;
+        QTest::newRow("keys after a nested object") << QByteArray("{\"a\":{\"b\":1},\"b\":2,\"a2\":{\"b\":3}}") << false;
+    }
+    void repeatedKeysRefused()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, refused);
+        QCOMPARE(hasRepeatedKey(json), refused);
+        QCOMPARE(parseReplyJson(json).isNull(), refused);
+        // A login reply so written is unreadable (code 2), like one that is not JSON.
+        const QByteArray body = encipher(QString::fromUtf8(json), QString::fromLatin1(kReplyKey)).toLatin1();
+        QCOMPARE(ApiRequest::decodeReply(body).isNull(), refused);
     }
 
     void authTokenAndPageAddresses()

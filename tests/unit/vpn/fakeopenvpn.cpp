@@ -8,6 +8,7 @@
 //   connect         connect to the management socket of --management
 //   expect <line>   wait until that line has been received
 //   send <line>     write the line
+//   say <line>      print the line on standard output (as OpenVPN logs)
 //   sleep <ms>
 //   wait-close      wait until the management connection closes, then exit 0
 //   exit <code>
@@ -22,6 +23,8 @@
 #include <QThread>
 
 #include <sys/stat.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -102,6 +105,9 @@ int main(int argc, char *argv[])
         } else if (verb == QLatin1String("send")) {
             socket.write((rest + QLatin1Char('\n')).toLocal8Bit());
             socket.flush();
+        } else if (verb == QLatin1String("say")) {
+            std::fputs(qPrintable(rest + QLatin1Char('\n')), stdout);
+            std::fflush(stdout);
         } else if (verb == QLatin1String("sleep")) {
             QThread::msleep(rest.toULong());
         } else if (verb == QLatin1String("wait-close")) {

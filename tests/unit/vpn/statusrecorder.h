@@ -22,6 +22,9 @@ public:
                 [this](Status status) { statuses << status; }, Qt::QueuedConnection);
         connect(controller, &OpenConnectConnection::statsChanged, this,
                 [this](quint64 tx, quint64 rx) { stats << qMakePair(tx, rx); }, Qt::QueuedConnection);
+        connect(controller, &OpenConnectConnection::failed, this,
+                [this](TunnelFailure failure) { failures << qMakePair(statuses.size(), failure); },
+                Qt::QueuedConnection);
     }
 
     Status last() const { return statuses.isEmpty() ? Status(-1) : statuses.last(); }
@@ -29,6 +32,8 @@ public:
 
     QList<Status> statuses;
     QList<QPair<quint64, quint64>> stats;  // (tx, rx)
+    // Each failure with the number of statuses received before it.
+    QList<QPair<int, TunnelFailure>> failures;
 };
 
 } // namespace Varnel

@@ -260,9 +260,11 @@ void TestOpenConnectParts::repeatedFieldMeansRejected()
     Form password;
     password.field(OC_FORM_OPT_PASSWORD, "password");
     QCOMPARE(fillAuthForm(password.get(), state, kInput), OC_FORM_RESULT_OK);
+    QVERIFY(!state.rejected);
     Form again;
     again.field(OC_FORM_OPT_PASSWORD, "password");
     QCOMPARE(fillAuthForm(again.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
+    QVERIFY(state.rejected);
     Form userAgain;
     userAgain.field(OC_FORM_OPT_TEXT, "username");
     QCOMPARE(fillAuthForm(userAgain.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
@@ -306,7 +308,7 @@ void TestOpenConnectParts::keyPinnedPerGateway()
     OpenConnectServer server(QStringLiteral("vpn.example"));
     {
         const LogWatch log;
-        QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), 0);
+        QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
         QVERIFY(log.lines().contains(QStringLiteral("peer is unknown")));
         QVERIFY(log.lines().contains(QStringLiteral("saving peer's public key")));
     }
@@ -316,29 +318,29 @@ void TestOpenConnectParts::keyPinnedPerGateway()
     {
         // Same key, even in a new certificate: accepted without a word.
         const LogWatch log;
-        QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), 0);
-        QCOMPARE(checkPeerKey(reissuedA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), 0);
+        QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
+        QCOMPARE(checkPeerKey(reissuedA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
         QVERIFY(!log.lines().contains(QStringLiteral("peer is unknown")));
     }
     {
         // Another key for a pinned gateway: refused, and the pin stays.
         const LogWatch log;
-        QCOMPARE(checkPeerKey(certB, QStringLiteral("vpn.example"), QStringLiteral("443"), server), -1);
+        QCOMPARE(checkPeerKey(certB, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Changed);
         QVERIFY(log.lines().contains(QStringLiteral("peer's key has changed!")));
         QCOMPARE(server.pin(QStringLiteral("vpn.example:443")).hash, pin.hash);
     }
     // Other gateways, another host or another port, have pins of their own.
-    QCOMPARE(checkPeerKey(certB, QStringLiteral("other.example"), QStringLiteral("443"), server), 0);
-    QCOMPARE(checkPeerKey(certB, QStringLiteral("vpn.example"), QStringLiteral("4443"), server), 0);
-    QCOMPARE(checkPeerKey(certA, QStringLiteral("other.example"), QStringLiteral("443"), server), -1);
-    QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), 0);
+    QCOMPARE(checkPeerKey(certB, QStringLiteral("other.example"), QStringLiteral("443"), server), PeerKey::Accepted);
+    QCOMPARE(checkPeerKey(certB, QStringLiteral("vpn.example"), QStringLiteral("4443"), server), PeerKey::Accepted);
+    QCOMPARE(checkPeerKey(certA, QStringLiteral("other.example"), QStringLiteral("443"), server), PeerKey::Changed);
+    QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
 }
 
 void TestOpenConnectParts::unreadableCertificateRefused()
 {
     OpenConnectServer server;
     const LogWatch log;
-    QCOMPARE(checkPeerKey(QByteArray("not a certificate"), QStringLiteral("h"), QStringLiteral("443"), server), -1);
+    QCOMPARE(checkPeerKey(QByteArray("not a certificate"), QStringLiteral("h"), QStringLiteral("443"), server), PeerKey::Refused);
     QVERIFY(log.lines().filter(QStringLiteral("Could not verify certificate: ")).size() == 1);
     QCOMPARE(server.pin(QStringLiteral("h:443")).algorithm, 0);
 }

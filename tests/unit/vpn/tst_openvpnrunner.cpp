@@ -1,6 +1,7 @@
 #include "vpn/openvpnrunner.h"
 #include "logwatch.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
@@ -27,6 +28,8 @@ private slots:
     void rogueClientFirst();
     void controlCharactersNeverSent_data();
     void controlCharactersNeverSent();
+    void failureReasons_data();
+    void failureReasons();
 
 private:
     // Starts a runner whose program plays steps; the runner is owned by the test.
@@ -171,6 +174,80 @@ void TestOpenVpnRunner::rogueClientFirst()
 
     runner->stop();
     QTRY_VERIFY(runner.isNull());
+}
+
+// Why a session ended on its own, as the runner tells the controller.
+void TestOpenVpnRunner::failureReasons_data()
+{
+    using Varnel::TunnelFailure;
+    QTest::addColumn<QString>("config");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<bool>("started");
+
+    const QString client = QStringLiteral("client\nremote 10.0.0.1 1194\n");
+    const QStringList upThen = {QStringLiteral("connect"), QStringLiteral("expect hold release"),
+                                QStringLiteral("say TUN/TAP device tun7 opened"),
+                                QStringLiteral("send >STATE:1,CONNECTED,SUCCESS,,,,,")};
+    QTest::newRow("configuration refused: nothing written or started")
+        << client + QStringLiteral("status /tmp/status\n") << QStringList() << int(TunnelFailure::ConfigurationRefused)
+        << "status" << false;
+    QTest::newRow("credentials refused by the server")
+        << client << QStringList{"connect", "expect hold release", "send >PASSWORD:Verification Failed: 'Auth'",
+                                 "wait-close"}
+        << int(TunnelFailure::CredentialsRejected) << "" << true;
+    QTest::newRow("no tunnel device")
+        << client << QStringList{"connect", "expect hold release",
+                                 "say ERROR: Cannot ioctl TUNSETIFF tun: Operation not permitted (errno=1)", "exit 1"}
+        << int(TunnelFailure::TunnelDevice) << "ERROR: Cannot ioctl TUNSETIFF tun: Operation not permitted (errno=1)"
+        << true;
+    QTest::newRow("gone before it connected")
+        << client << QStringList{"connect", "say Options error: something", "exit 1"}
+        << int(TunnelFailure::ServerUnreachable) << "Options error: something" << true;
+    QTest::newRow("gone after it connected") << client << upThen + QStringList{"exit 1"}
+                                             << int(TunnelFailure::ConnectionLost) << "" << true;
+    QTest::newRow("stopped: no failure") << client << upThen + QStringList{"wait-close"} << int(TunnelFailure::None)
+                                         << "" << true;
+}
+
+void TestOpenVpnRunner::failureReasons()
+{
+    QFETCH(QString, config);
+    QFETCH(QStringList, steps);
+    QFETCH(int, failure);
+    QFETCH(QString, detail);
+    QFETCH(bool, started);
+    const QString temporary = m_dir->filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(temporary));
+    qputenv("TMPDIR", QFile::encodeName(temporary));
+    qputenv("FAKE_OPENVPN_STEPS", steps.join(QLatin1Char('\n')).toLocal8Bit());
+    auto *runner = new OpenVpnRunner;
+    QPointer<OpenVpnRunner> guard = runner;
+    m_runners << runner;
+    QSignalSpy connected(runner, &OpenVpnRunner::connected);
+    // Read as the controller reads it: when the end is reported (the runner
+    // goes soon after).
+    int ends = 0;
+    QPair<int, QString> reason;
+    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [&] {
+        ++ends;
+        reason = qMakePair(int(runner->failure()), runner->failureDetail());
+    });
+    const bool running = runner->connect(config, QStringLiteral("user"), QStringLiteral("pass"));
+    qunsetenv("TMPDIR");
+    QCOMPARE(running, started);
+    if (failure == int(Varnel::TunnelFailure::None)) {
+        QTRY_COMPARE(connected.count(), 1);
+        QCOMPARE(runner->deviceName(), QStringLiteral("tun7"));
+        runner->stop();
+    }
+    QTRY_COMPARE(ends, 1);
+    QCOMPARE(reason, qMakePair(failure, detail));
+    QCOMPARE(QFileInfo::exists(m_record), started);
+    if (!started)
+        QCOMPARE(QDir(temporary).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QTRY_VERIFY(guard.isNull());
 }
 
 void TestOpenVpnRunner::controlCharactersNeverSent_data()
