@@ -1,5 +1,7 @@
 #include "platform/vpnplatform.h"
 
+#include "platform/privileges.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -13,7 +15,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <csignal>
-#include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -79,6 +80,11 @@ bool canConfigureNetwork()
 {
     // The tunnel driver's installer grants what is needed.
     return true;
+}
+
+bool openVpnConfigFromInput()
+{
+    return false;
 }
 
 qint64 localPeerProcessId(qintptr socketDescriptor)
@@ -151,19 +157,12 @@ const char *reportedOsName()
 
 bool canConfigureNetwork()
 {
-    // CapEff in /proc/self/status: the effective capabilities as hex bits.
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
-        return ::geteuid() == 0;
-    // Read whole: files under /proc report no size, so atEnd() holds at once.
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("CapEff:")) {
-            bool ok = false;
-            const qulonglong effective = line.mid(7).trimmed().toULongLong(&ok, 16);
-            return ok && (effective >> CAP_NET_ADMIN) & 1u;
-        }
-    }
-    return ::geteuid() == 0;
+    return Privileges::networkAdminPermitted();
+}
+
+bool openVpnConfigFromInput()
+{
+    return true;
 }
 
 qint64 localPeerProcessId(qintptr socketDescriptor)

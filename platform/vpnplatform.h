@@ -22,6 +22,12 @@ int setCommandSocketBlocking(CommandSocket socket);
 // executable when present, else the system's.
 QString openVpnProgram();
 
+// True when OpenVPN is to read its configuration from its standard input
+// ("--config stdin") rather than from a file. On Linux: the OpenVPN of the
+// installed client holds a capability its user does not, and a file in the
+// user's own folder could be replaced between our check and OpenVPN's read.
+bool openVpnConfigFromInput();
+
 // The tunnel script handed to the OpenConnect library: the one beside our
 // executable when present, else the system's.
 QString tunnelScriptPath();
@@ -44,8 +50,10 @@ private:
 // Operating-system name reported to OpenConnect servers.
 const char *reportedOsName();
 
-// True when this process may create and configure network devices (root
-// or CAP_NET_ADMIN on Linux); tunnels fail without it.
+// True when this process may create and configure network devices: on Linux
+// when it holds CAP_NET_ADMIN in its permitted set (root, or the installed
+// executable's file capability, which stays out of the effective set until
+// a tunnel needs it); tunnels fail without it.
 bool canConfigureNetwork();
 
 // Process id of the peer of a connected local (Unix-domain) socket, -1 when

@@ -45,7 +45,7 @@ std::optional<ScriptResult> runScript(Runner runner, bool enable)
     if (runner == Runner::ConnectPage && !QFileInfo::exists(path))
         return std::nullopt;
 
-    const ScriptResult result = ScriptRunner().run(path);
+    const ScriptResult result = ScriptRunner(ScriptRunner::kDefaultTimeoutMs, ScriptRunner::NetworkAdmin).run(path);
     logFailure(path, result);
     if (runner == Runner::Toggle) {
         if (result.outcome == ScriptResult::Finished)

@@ -1,5 +1,6 @@
 #include "vpn/openconnectsession.h"
 
+#include "platform/privileges.h"
 #include "platform/vpnplatform.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectconnection.h"
@@ -40,6 +41,11 @@ void OpenConnectSession::endEarly(OpenConnectConnection *controller, const QStri
 
 void OpenConnectSession::run(OpenConnectConnection *controller)
 {
+    // For the session's life this thread may configure the network (the
+    // library makes the tun device here) and the tunnel script it starts
+    // from here inherits that; the thread goes back to the pool without it.
+    const Privileges::NetworkAdminScope rights(Privileges::NetworkAdminScope::Effective
+                                               | Privileges::NetworkAdminScope::Inherited);
     openconnect_info *session = controller->m_session;
     emit controller->statusChanged(Connection::Connecting);
     openconnect_set_reported_os(session, reportedOsName());

@@ -1,5 +1,6 @@
 #include "vpn/openvpnrunner.h"
 
+#include "platform/privileges.h"
 #include "platform/vpnplatform.h"
 #include "vpn/enginelog.h"
 #include "vpn/managementline.h"
@@ -79,7 +80,8 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
         disconnect();
         return false;
     }
-    if (!writeConfigFile(encoded) || !startListener())
+    const bool fromInput = openVpnConfigFromInput();
+    if (!makePrivateDir() || (!fromInput && !writeConfigFile(encoded)) || !startListener())
         return false;
 
     m_process->setProcessChannelMode(QProcess::MergedChannels);
@@ -88,14 +90,20 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     QObject::connect(m_process, &QProcess::readyRead, this, &OpenVpnRunner::onProcessOutput);
 
     const QString program = openVpnProgram();
-    m_process->start(program,
-                     {QStringLiteral("--config"), QDir::toNativeSeparators(m_configFile->fileName()),
-                      QStringLiteral("--verb"), QStringLiteral("3"),
-                      QStringLiteral("--management"), m_managementServer->fullServerName(), QStringLiteral("unix"),
-                      QStringLiteral("--management-client"), QStringLiteral("--management-query-passwords"),
-                      QStringLiteral("--management-hold"), QStringLiteral("--suppress-timestamps"),
-                      QStringLiteral("--script-security"), QStringLiteral("1")},
-                     QIODevice::ReadOnly);
+    {
+        // OpenVPN, alone of the programs started here, gets the capability.
+        const Privileges::NetworkAdminScope rights(Privileges::NetworkAdminScope::Inherited);
+        m_process->start(program,
+                         {QStringLiteral("--config"),
+                          fromInput ? QStringLiteral("stdin") : QDir::toNativeSeparators(m_configFile->fileName()),
+                          QStringLiteral("--verb"), QStringLiteral("3"),
+                          QStringLiteral("--management"), m_managementServer->fullServerName(),
+                          QStringLiteral("unix"), QStringLiteral("--management-client"),
+                          QStringLiteral("--management-query-passwords"), QStringLiteral("--management-hold"),
+                          QStringLiteral("--suppress-timestamps"), QStringLiteral("--script-security"),
+                          QStringLiteral("1")},
+                         fromInput ? QIODevice::ReadWrite : QIODevice::ReadOnly);
+    }
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
         qCritical() << "OpenVPN Process Error:" << m_process->errorString();
         const QString name = program.isEmpty() ? QStringLiteral("openvpn") : program;
@@ -105,11 +113,16 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
         disconnect();
         return false;
     }
+    if (fromInput) {
+        // The end of the input ends the configuration.
+        m_process->write(encoded);
+        m_process->closeWriteChannel();
+    }
     m_connectBound.start(kConnectBoundMs);
     return true;
 }
 
-bool OpenVpnRunner::writeConfigFile(const QByteArray &encoded)
+bool OpenVpnRunner::makePrivateDir()
 {
     m_privateDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/varnelvpn-XXXXXX"));
     if (!m_privateDir->isValid()) {
@@ -118,7 +131,11 @@ bool OpenVpnRunner::writeConfigFile(const QByteArray &encoded)
     }
     QFile::setPermissions(m_privateDir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                     | QFileDevice::ExeOwner);
+    return true;
+}
 
+bool OpenVpnRunner::writeConfigFile(const QByteArray &encoded)
+{
     m_configFile = new QTemporaryFile(m_privateDir->filePath(QStringLiteral("config-XXXXXX")), this);
     m_configFile->setAutoRemove(true);
     if (!m_configFile->open()) {

@@ -77,6 +77,9 @@ public slots:
     void managmentReadLine();
 
 private:
+    // The private (0700) folder of the management socket and, where OpenVPN
+    // reads a file, of its configuration.
+    bool makePrivateDir();
     bool writeConfigFile(const QByteArray &config);
     bool startListener();
     void acceptManagementConnection();

@@ -29,7 +29,16 @@ class ScriptRunner
 public:
     static constexpr int kDefaultTimeoutMs = 60000;
 
-    explicit ScriptRunner(int timeoutMs = kDefaultTimeoutMs) : m_timeoutMs(timeoutMs) {}
+    // What the program may do beyond its user's rights: nothing (ping, any
+    // helper), or configure the network (the kill-switch scripts) when this
+    // process may pass that on (see platform/privileges.h).
+    enum Rights { UserRights, NetworkAdmin };
+
+    explicit ScriptRunner(int timeoutMs = kDefaultTimeoutMs, Rights rights = UserRights)
+        : m_timeoutMs(timeoutMs)
+        , m_rights(rights)
+    {
+    }
 
     ScriptResult run(const QString &program, const QStringList &arguments = QStringList()) const;
 
@@ -37,6 +46,7 @@ public:
 
 private:
     int m_timeoutMs;
+    Rights m_rights;
 };
 
 } // namespace Varnel

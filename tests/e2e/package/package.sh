@@ -257,7 +257,7 @@ stop_client() {
   wait "$client" 2>/dev/null
   client=
 }
-children() { ps --ppid "$client" -o pid= 2>/dev/null; }
+children() { ps --ppid "$client" -o pid= 2>/dev/null | tr -d " "; }
 # status FIELD PID [TASK]
 status_of() { sed -n "s/^$1:[[:space:]]*//p" "/proc/$2/task/${3:-$2}/status" 2>/dev/null; }
 through_tunnel() { in_client ip route get "$VARNEL_LAB_TARGET" | grep -q ' dev tun' && in_client ping -c 1 -W 1 "$VARNEL_LAB_TARGET"; }

@@ -2,7 +2,8 @@
 // line, records what it is given and sent, and plays a script of steps.
 //
 // FAKE_OPENVPN_RECORD  file to append records to: "arg <argument>",
-//                      "config-mode <octal>", "config <line>", "got <line>"
+//                      "config-mode <octal>" (a file), "config <line>", "got <line>"
+// "--config stdin" reads the configuration from standard input, as OpenVPN does.
 // FAKE_OPENVPN_STEPS   steps, one a line:
 //   go <file>       wait until the file exists
 //   connect         connect to the management socket of --management
@@ -57,6 +58,13 @@ QString argumentAfter(const QStringList &arguments, const QString &option)
 void recordConfig(const QString &fileName)
 {
     QFile config(fileName);
+    if (fileName == QLatin1String("stdin")) {
+        if (config.open(stdin, QIODevice::ReadOnly)) {
+            for (const QByteArray &line : config.readAll().split('\n'))
+                note(QStringLiteral("config ") + QString::fromLocal8Bit(line));
+        }
+        return;
+    }
     struct stat status {};
     if (::stat(QFile::encodeName(fileName).constData(), &status) == 0)
         note(QStringLiteral("config-mode %1").arg(status.st_mode & 07777, 0, 8));

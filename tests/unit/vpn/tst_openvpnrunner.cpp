@@ -107,14 +107,14 @@ void TestOpenVpnRunner::dialogue()
     QSignalSpy transfer(runner.data(), &OpenVpnRunner::transfer);
     QSignalSpy disconnected(runner.data(), &OpenVpnRunner::disconnected);
 
-    // Before OpenVPN speaks, its configuration is on disk, private.
-    QTemporaryFile *config = runner->findChild<QTemporaryFile *>();
-    QVERIFY(config);
-    const QString configPath = config->fileName();
-    QVERIFY(QFileInfo::exists(configPath));
-    QCOMPARE(mode(configPath), 0600);
+    // The configuration reaches OpenVPN through its input: no file that
+    // anyone could replace before OpenVPN reads it. The management socket's
+    // folder is private.
+    QVERIFY(!runner->findChild<QTemporaryFile *>());
     const QString socketPath = runner->findChild<QLocalServer *>()->fullServerName();
-    QCOMPARE(mode(QFileInfo(configPath).path()), 0700);
+    QCOMPARE(mode(QFileInfo(socketPath).path()), 0700);
+    QCOMPARE(QDir(QFileInfo(socketPath).path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System),
+             QStringList {QStringLiteral("management")});
 
     QTRY_COMPARE(connected.count(), 1);
     QTRY_COMPARE(transfer.count(), 1);
@@ -122,13 +122,10 @@ void TestOpenVpnRunner::dialogue()
     QCOMPARE(transfer.at(0).at(1).toLongLong(), 2048);
     // The CONNECTING state line; the WAIT line emits nothing.
     QCOMPARE(connecting.count(), 1);
-    QVERIFY(!QFileInfo::exists(configPath));
-
     QCOMPARE(records(QStringLiteral("arg")),
-             QStringList({"--config", configPath, "--verb", "3", "--management", socketPath, "unix",
+             QStringList({"--config", "stdin", "--verb", "3", "--management", socketPath, "unix",
                           "--management-client", "--management-query-passwords", "--management-hold",
                           "--suppress-timestamps", "--script-security", "1"}));
-    QCOMPARE(records(QStringLiteral("config-mode")), QStringList {QStringLiteral("600")});
     QCOMPARE(records(QStringLiteral("config")), QStringList({"client", "remote 10.0.0.1 1194", ""}));
     QCOMPARE(records(QStringLiteral("got")),
              QStringList({"state on", "state", "bytecount 1", "hold release", "username Auth \"us\\\"er\"",
