@@ -288,47 +288,50 @@ for id in $(jq '.[].id' <<<"$hostile"); do
   stop_client
 done
 
-# OpenConnect with the kill switch on.
+# connect_run NAME SERVER_ID WHAT: the client, with the kill switch on, logs in
+# and connects by itself; true when the target answers through the tunnel.
+connect_run() {
+  settings "$2" true
+  start_client
+  if poll 400 through_tunnel; then
+    ok "$1: $3, the target answers through the tunnel"
+    refute "$1: no kill-switch block while connected" in_client nft list table $table
+    return 0
+  fi
+  not_ok "$1: $3, the target answers through the tunnel"
+  client_log
+  return 1
+}
+# end_run NAME: the client's end (as at a session's end) leaves the block on.
+end_run() {
+  stop_client
+  check "$1: the client's end blocks all traffic outside a tunnel (kill switch)" blocked
+}
+
 rm -f "$work/home/bundile"
-settings 9001 true
-start_client
-if poll 400 through_tunnel; then
-  ok "OpenConnect: the user's client logged in and connected, the target answers through the tunnel"
-  refute "OpenConnect: no kill-switch block while connected" in_client nft list table $table
+if connect_run OpenConnect 9001 "the user's client logged in and connected"; then
   main_eff=$(status_of CapEff "$client")
   main_prm=$(status_of CapPrm "$client")
   session_threads=$(for task in /proc/"$client"/task/*; do status_of CapEff "$client" "${task##*/}"; done | grep -c 1000)
   check "OpenConnect: the window's thread holds nothing (CapEff $main_eff, CapPrm $main_prm), one thread CAP_NET_ADMIN" \
     test "$main_eff:$main_prm:$session_threads" = "0000000000000000:0000000000001000:1"
   check "OpenConnect: the client runs as the user" test "$(status_of Uid "$client" | cut -f2)" = "$uid"
-else
-  not_ok "OpenConnect: the user's client logged in and connected, the target answers through the tunnel"
-  client_log
 fi
-stop_client
-check "OpenConnect: the client's end blocks all traffic outside a tunnel (kill switch)" blocked
+end_run OpenConnect
 refute "OpenConnect: the tunnel script's route to the server went with the tunnel" \
   sh -c "ip -n $ns route show $VARNEL_LAB_SERVER_ADDR | grep -q ."
 
-# OpenVPN: the next start lifts the block before it connects (login from the cache).
-settings 9002 true
-start_client
-if poll 400 through_tunnel; then
-  ok "OpenVPN: the user's client lifted the block, connected, the target answers through the tunnel"
-  refute "OpenVPN: no kill-switch block while connected" in_client nft list table $table
+# The next start lifts the block before it connects (logged in from the cache).
+if connect_run OpenVPN 9002 "the user's client lifted the block and connected"; then
   openvpn=$(children | head -n 1)
   check "OpenVPN: only the started OpenVPN holds CAP_NET_ADMIN (CapEff $(status_of CapEff "$openvpn"))" \
     test "$(status_of CapEff "$openvpn"):$(status_of CapEff "$client")" = "0000000000001000:0000000000000000"
   check "OpenVPN: it is /usr/sbin/openvpn, run as the user" \
     test "$(readlink "/proc/$openvpn/exe"):$(status_of Uid "$openvpn" | cut -f2)" = "/usr/sbin/openvpn:$uid"
   check "OpenVPN: its environment holds none of the caller's hostile variables" \
-    sh -c "tr '\\0' '\\n' </proc/$openvpn/environ | grep -qx 'PATH=/usr/sbin:/usr/bin:/sbin:/bin' && ! tr '\\0' '\\n' </proc/$openvpn/environ | grep -q 'QT_PLUGIN_PATH\|VARNELVPN_OPENVPN\|VARNELVPN_NFT\|VARNELVPN_DATA_DIR\|$evil'"
-else
-  not_ok "OpenVPN: the user's client lifted the block, connected, the target answers through the tunnel"
-  client_log
+    sh -c "tr '\\0' '\\n' </proc/$openvpn/environ | grep -qx 'PATH=/usr/sbin:/usr/bin:/sbin:/bin' && ! tr '\\0' '\\n' </proc/$openvpn/environ | grep -q 'QT_PLUGIN_PATH\\|VARNELVPN_OPENVPN\\|VARNELVPN_NFT\\|VARNELVPN_DATA_DIR\\|$evil'"
 fi
-stop_client
-check "OpenVPN: the client's end blocks again" blocked
+end_run OpenVPN
 check "nothing of the caller's programs, plugins or configuration ran" test -z "$(marks_left)"
 [ -z "$(marks_left)" ] || head -n 3 "$marks"/* | sed 's/^/    /'
 
