@@ -144,7 +144,7 @@ void restrictEnvironment()
 NetworkAdminScope::NetworkAdminScope(int uses)
 {
     ThreadCapabilities caps;
-    if (!caps.read() || !caps.permitted())
+    if (uses == 0 || !caps.read() || !caps.permitted())
         return;
     m_wasEffective = caps.effective();
     m_wasInheritable = caps.inheritable();
