@@ -136,6 +136,7 @@ void TestOpenVpnParts::filterReadsAsOpenVpnDoes_data()
     QTest::newRow("carriage returns") << QByteArray("verb 3\r\n\tfrobnicate\r\n");
     QTest::newRow("comment sign after a backslash") << QByteArray("<ca> \\;x\nfrobnicate\n</ca>\nfrobnicate\n");
     QTest::newRow("blank after a backslash") << QByteArray("<ca>\r\\ ;x\nfrobnicate\n</ca>\nfrobnicate\n");
+    QTest::newRow("escaped blank before a start tag") << QByteArray("\\ <ca> \r#x\nfrobnicate\n</ca>\nfrobnicate\n");
     QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF<ca>\nfrobnicate\n</ca>\nfrobnicate\n");
     QTest::newRow("backslash before the line feed") << QByteArray("<ca> x\\\nfrobnicate\n</ca>\nfrobnicate\n");
 }
