@@ -58,16 +58,16 @@ void checkPlainReading(const QByteArray &config)
                 closeTag.clear();
             continue;
         }
-        // Words apart at any blank, as OpenVPN takes them.
-        const QByteArray words = line.simplified();
+        // Words apart at any blank, as OpenVPN takes them; backslashes left
+        // out (in a text the filter accepts they only escape blanks, quotes
+        // and comment signs, and a comment sign after one still begins a
+        // comment, OpenVPN finds).
+        const QByteArray words = QByteArray(line).replace('\\', QByteArray()).simplified();
         const QByteArray first = words.split(' ').first();
         const QByteArray word = bare(first);
         VarnelFuzz::check(!dangerous(word), "a dangerous directive accepted");
-        // "<tag>" alone, or followed by a comment, opens a block (a comment
-        // sign or a blank after a backslash still is one, OpenVPN finds).
-        QByteArray rest = words.mid(first.size());
-        while (rest.startsWith('\\') || rest.startsWith(' '))
-            rest.remove(0, 1);
+        // "<tag>" alone, or followed by a comment, opens a block.
+        const QByteArray rest = words.mid(first.size()).trimmed();
         if (word.startsWith('<') && word.endsWith('>')
             && (rest.isEmpty() || rest.startsWith('#') || rest.startsWith(';')))
             closeTag = "</" + word.mid(1);

@@ -215,7 +215,9 @@ bool splitWords(const QByteArray &line, QList<QByteArray> &words)
         if (words.size() >= kMaxWords)
             return true;
     }
-    return state != Quoted && state != SingleQuoted;
+    // A word still open at the end (its end escaped) is an error to OpenVPN
+    // too ("Residual parse state").
+    return state == Between;
 }
 
 bool hasControlCharacter(const QByteArray &line)
