@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QPixmap>
+#include <QImage>
 #include <QTimer>
 
 namespace Varnel {
@@ -23,6 +24,9 @@ namespace {
 
 // How long the end of the program waits for the tunnel to go down.
 constexpr int kShutdownBoundMs = 5000;
+constexpr int kPrepareBackgroundsMs = 250;
+const char kConnectedBackground[] = ":/img/background.png";
+const char kDisconnectedBackground[] = ":/img/white_background.png";
 
 } // namespace
 
@@ -158,8 +162,13 @@ void RootWindow::endProgram()
 
 void RootWindow::changeBackground(OpenConnectConnection::Status status)
 {
-    m_background = status == OpenConnectConnection::Connected ? QStringLiteral(":/img/background.png")
-                                                              : QStringLiteral(":/img/white_background.png");
+    const QString background = QLatin1String(status == OpenConnectConnection::Connected ? kConnectedBackground
+                                                                                         : kDisconnectedBackground);
+    // Connecting keeps the picture: a new palette would reach every child
+    // and repaint the whole window while the tunnel is being made.
+    if (background == m_background)
+        return;
+    m_background = background;
     paintBackground();
 }
 
@@ -180,16 +189,39 @@ void RootWindow::showRootPage(RootPage page)
     ui->stackedWidget->setCurrentIndex(int(page));
 }
 
+QPixmap RootWindow::scaledBackground(const QString &path)
+{
+    // Both pictures are kept scaled for the window's size: decoding one takes
+    // milliseconds, and the shared pixmap cache, which holds only a few
+    // pictures of this size, would drop them again.
+    if (m_scaledFor != size()) {
+        m_scaledBackgrounds.clear();
+        m_scaledFor = size();
+    }
+    QPixmap &scaled = m_scaledBackgrounds[path];
+    if (scaled.isNull()) {
+        const QImage picture(path);
+        if (!picture.isNull())
+            scaled = QPixmap::fromImage(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    }
+    return scaled;
+}
+
 void RootWindow::paintBackground()
 {
-    const QPixmap picture(m_background);
-    if (picture.isNull())
+    const QPixmap scaled = scaledBackground(m_background);
+    if (scaled.isNull())
         return;
     QPalette palette = this->palette();
-    palette.setBrush(QPalette::Window,
-                     picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    palette.setBrush(QPalette::Window, scaled);
     setPalette(palette);
     update();
+    // The other picture is made while the window is idle: the first connect
+    // then shows its background without decoding it on the way.
+    QTimer::singleShot(kPrepareBackgroundsMs, this, [this] {
+        scaledBackground(QLatin1String(kConnectedBackground));
+        scaledBackground(QLatin1String(kDisconnectedBackground));
+    });
 }
 
 } // namespace Varnel

@@ -4,6 +4,9 @@
 #include "vpn/openconnectconnection.h"
 
 #include <QDialog>
+#include <QHash>
+#include <QPixmap>
+#include <QSize>
 
 #include <memory>
 
@@ -58,9 +61,12 @@ private:
     void chooseStartPage();
     void showRootPage(RootPage page);
     void paintBackground();
+    QPixmap scaledBackground(const QString &path);
 
     std::unique_ptr<Ui::RootWindow> ui;
     QString m_background;
+    QHash<QString, QPixmap> m_scaledBackgrounds;
+    QSize m_scaledFor;
     TrayIcon *m_tray = nullptr;
     int m_lastStatus = OpenConnectConnection::Disconnected;
 };

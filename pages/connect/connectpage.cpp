@@ -4,6 +4,7 @@
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/restyle.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
 #include "common/netinfo.h"
@@ -34,13 +35,6 @@ QPixmap stateIcon(const QString &path)
         QPixmapCache::insert(key, icon);
     }
     return icon;
-}
-
-// A style sheet set again re-polishes the widget even when it is the same.
-void restyle(QWidget *widget, const QString &style)
-{
-    if (widget->styleSheet() != style)
-        widget->setStyleSheet(style);
 }
 
 // What the user reads when a tunnel could not be made or went down.
@@ -123,6 +117,8 @@ ConnectPage::ConnectPage(QWidget *parent)
     keepPlace.setRetainSizeWhenHidden(true);
     ui->statsWidget->setSizePolicy(keepPlace);
     ui->statsWidget->hide();
+    // Styled now, not at the first connect, where it would delay the news.
+    ui->statsWidget->ensurePolished();
 
     setServerButton();
     refreshOnShow(this, [this] { refresh(); });
@@ -223,7 +219,7 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         m_pageStatus = status;
         ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
         m_animationTimer.start(kAnimationIntervalMs);
-        update();
+        update(ringArea());
         break;
     case OpenConnectConnection::Disconnected:
         m_pageStatus = status;
@@ -234,7 +230,7 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         qDebug() << "fire net update";
         if (Config::instance()->killSwitch())
             setNetworkInterfaceState(true);
-        update();
+        update(ringArea());
         if (m_reconnectPending) {
             m_reconnectPending = false;
             QTimer::singleShot(0, this, &ConnectPage::btnConnect_clicked);
@@ -252,7 +248,7 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         ui->statsWidget->show();
         m_statsTimer.start(kStatsIntervalMs);
         m_animationTimer.stop();
-        update();
+        update(ringArea());
         break;
     default:
         break;
@@ -288,8 +284,13 @@ void ConnectPage::onAnimationTimeout()
         m_ringAngle = 360.0;
     // Only the ring's square: a hundred frames a second of the whole page
     // (and the window's background under it) would keep the GUI thread busy.
+    repaint(ringArea());
+}
+
+QRect ConnectPage::ringArea() const
+{
     const QRect button = ui->btnConnect->geometry();
-    repaint(button.x() - 4, button.y() - 6, button.width() + 12, button.width() + 12);
+    return QRect(button.x() - 4, button.y() - 6, button.width() + 12, button.width() + 12);
 }
 
 void ConnectPage::setNetworkInterfaceState(bool enable)

@@ -67,6 +67,8 @@ private:
     void refresh();
     void showProtection();
     void tellFailure();
+    // The square around the connect button that the ring is painted in.
+    QRect ringArea() const;
 
     std::unique_ptr<Ui::ConnectPage> ui;
     QTimer m_statsTimer;

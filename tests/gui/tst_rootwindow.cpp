@@ -155,7 +155,8 @@ private slots:
     {
         QApplication::setQuitOnLastWindowClosed(false);
         bool quit = false;
-        connect(qApp, &QCoreApplication::aboutToQuit, this, [&quit] { quit = true; });
+        QObject listener;   // the connection ends with this function's frame
+        connect(qApp, &QCoreApplication::aboutToQuit, &listener, [&quit] { quit = true; });
         RootWindow window(QStringLiteral("not"));
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -3,6 +3,7 @@
 
 #include "backend/user.h"
 #include "common/config.h"
+#include "common/gui/restyle.h"
 #include "common/gui/roundbadge.h"
 #include "common/gui/showrefresh.h"
 #include "common/iconnames.h"
@@ -78,8 +79,8 @@ void FastestServerButton::showServer(const QString &countryName, int countryCode
 void FastestServerButton::onStatusChanged(OpenConnectConnection::Status status)
 {
     const bool connected = status == OpenConnectConnection::Connected;
-    ui->lblTitle->setStyleSheet(textStyle(connected, 18));
-    ui->lblName->setStyleSheet(textStyle(connected, 14));
+    restyle(ui->lblTitle, textStyle(connected, 18));
+    restyle(ui->lblName, textStyle(connected, 14));
     update();
 }
 

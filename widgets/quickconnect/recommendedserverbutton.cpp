@@ -1,6 +1,8 @@
 #include "widgets/quickconnect/recommendedserverbutton.h"
 #include "ui_recommendedserverbutton.h"
 
+#include "common/gui/restyle.h"
+
 #include <QPixmap>
 #include <QRandomGenerator>
 
@@ -33,14 +35,17 @@ bool RecommendedServerButton::chooseServer() const
 void RecommendedServerButton::onStatusChanged(OpenConnectConnection::Status status)
 {
     const bool connected = status == OpenConnectConnection::Connected;
-    ui->lblTitle->setStyleSheet(textStyle(connected, 18));
-    ui->lblText->setStyleSheet(textStyle(connected, 14));
+    restyle(ui->lblTitle, textStyle(connected, 18));
+    restyle(ui->lblText, textStyle(connected, 14));
     showPicture(connected ? m_look.connectedPicture : m_look.picture);
     update();
 }
 
 void RecommendedServerButton::showPicture(const QString &path)
 {
+    if (path == m_shownPicture)
+        return;
+    m_shownPicture = path;
     ui->lblLogo->setPixmap(QPixmap(path).scaled(40, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 

@@ -39,6 +39,7 @@ private:
 
     std::unique_ptr<Ui::RecommendedServerButton> ui;
     Look m_look;
+    QString m_shownPicture;
 };
 
 class GammingServerButton : public RecommendedServerButton

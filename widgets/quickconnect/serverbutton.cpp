@@ -2,6 +2,7 @@
 #include "ui_serverbutton.h"
 
 #include "backend/user.h"
+#include "common/gui/restyle.h"
 #include "common/gui/roundbadge.h"
 #include "common/gui/showrefresh.h"
 #include "common/iconnames.h"
@@ -19,13 +20,6 @@ const QColor kAccent(191, 30, 46);
 bool tunnelDown()
 {
     return OpenConnectConnection::instance()->status() == OpenConnectConnection::Disconnected;
-}
-
-void setTextColour(QLabel *label, const QColor &colour)
-{
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
 }
 
 } // namespace
