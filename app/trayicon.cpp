@@ -1,6 +1,7 @@
 #include "app/trayicon.h"
 
 #include "common/appinfo.h"
+#include "common/gui/iconcache.h"
 #include "common/logger.h"
 
 #include <QAction>
@@ -91,9 +92,7 @@ void TrayIcon::setConnectEnabled(bool enabled)
 
 void TrayIcon::setIcon(const QString &path)
 {
-    QIcon icon(path);
-    icon.setIsMask(true);
-    m_icon->setIcon(icon);
+    m_icon->setIcon(cachedIcon(path, true));
 }
 
 } // namespace Varnel

@@ -1,5 +1,6 @@
 #include "common/gui/iconcache.h"
 
+#include <QHash>
 #include <QPixmapCache>
 #include <QTransform>
 
@@ -31,6 +32,19 @@ QPixmap cachedPicture(const QString &path, const QSize &box, int rotation)
             scaled = scaled.transformed(QTransform().rotate(rotation), Qt::FastTransformation);
         return scaled;
     });
+}
+
+QIcon cachedIcon(const QString &path, bool isMask)
+{
+    static QHash<QString, QIcon> icons;
+    const QString key = isMask ? QStringLiteral("mask:") + path : path;
+    auto found = icons.constFind(key);
+    if (found != icons.constEnd())
+        return *found;
+    QIcon icon(path);
+    icon.setIsMask(isMask);
+    icons.insert(key, icon);
+    return icon;
 }
 
 QPixmap cachedPictureOfHeight(const QString &path, int height)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -13,5 +14,10 @@ QPixmap cachedPicture(const QString &path, const QSize &box, int rotation = 0);
 
 // The same, scaled smoothly to a height.
 QPixmap cachedPictureOfHeight(const QString &path, int height);
+
+// One icon per resource picture for the whole process (as a mask when asked).
+// An icon made anew at each tunnel status would add its renderings to the
+// pixmap cache under a new key every time.
+QIcon cachedIcon(const QString &path, bool isMask = false);
 
 } // namespace Varnel

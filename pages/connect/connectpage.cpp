@@ -4,6 +4,7 @@
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/restyle.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
@@ -112,7 +113,7 @@ ConnectPage::ConnectPage(QWidget *parent)
     // On press, not on release: the button answers at once.
     connect(ui->btnConnect, &QPushButton::pressed, this, &ConnectPage::btnConnect_clicked);
 
-    ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
+    ui->btnConnect->setIcon(cachedIcon(QStringLiteral(":/img/disconnected.png")));
     QSizePolicy keepPlace = ui->statsWidget->sizePolicy();
     keepPlace.setRetainSizeWhenHidden(true);
     ui->statsWidget->setSizePolicy(keepPlace);
@@ -217,13 +218,13 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
     switch (status) {
     case OpenConnectConnection::Connecting:
         m_pageStatus = status;
-        ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
+        ui->btnConnect->setIcon(cachedIcon(QStringLiteral(":/img/disconnected.png")));
         m_animationTimer.start(kAnimationIntervalMs);
         update(ringArea());
         break;
     case OpenConnectConnection::Disconnected:
         m_pageStatus = status;
-        ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/disconnected.png")));
+        ui->btnConnect->setIcon(cachedIcon(QStringLiteral(":/img/disconnected.png")));
         ui->statsWidget->hide();
         m_statsTimer.stop();
         m_animationTimer.stop();
@@ -244,7 +245,7 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
         break;
     case OpenConnectConnection::Connected:
         m_pageStatus = status;
-        ui->btnConnect->setIcon(QIcon(QStringLiteral(":/img/connected.png")));
+        ui->btnConnect->setIcon(cachedIcon(QStringLiteral(":/img/connected.png")));
         ui->statsWidget->show();
         m_statsTimer.start(kStatsIntervalMs);
         m_animationTimer.stop();
