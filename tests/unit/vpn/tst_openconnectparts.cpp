@@ -16,6 +16,7 @@
 
 #include <cstdarg>
 #include <cstdlib>
+#include <deque>
 #include <ctime>
 #include <unistd.h>
 
@@ -23,11 +24,27 @@ using namespace Varnel;
 
 namespace {
 
-// A login form as the OpenConnect library hands it over; it owns the values
-// the filler sets (the library frees them in a real session).
+// A login form as the OpenConnect library hands it over, written as
+// "kind:name" words (t text, p password, s select, h hidden, i ignored
+// text) and "g:a,b" for the group list. It owns the values the filler sets
+// (the library frees them in a real session).
 class Form
 {
 public:
+    explicit Form(const QString &spec)
+    {
+        for (const QString &word : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QByteArray name = word.mid(2).toUtf8();
+            switch (word.at(0).toLatin1()) {
+            case 'g': groups(name.split(',')); break;
+            case 't': field(OC_FORM_OPT_TEXT, name); break;
+            case 'p': field(OC_FORM_OPT_PASSWORD, name); break;
+            case 's': field(OC_FORM_OPT_SELECT, name); break;
+            case 'h': field(OC_FORM_OPT_HIDDEN, name); break;
+            case 'i': field(OC_FORM_OPT_TEXT, name, OC_FORM_OPT_IGNORE); break;
+            }
+        }
+    }
     ~Form()
     {
         for (oc_form_opt *option : m_options) {
@@ -37,22 +54,39 @@ public:
         }
     }
 
-    Form &field(int type, const char *name, unsigned flags = 0)
+    oc_auth_form *get() { return &m_form; }
+
+    QString value(const QByteArray &name) const
+    {
+        for (oc_form_opt *option = m_form.opts; option; option = option->next) {
+            if (name == option->name)
+                return QString::fromUtf8(option->_value);
+        }
+        return QStringLiteral("<no such field>");
+    }
+
+private:
+    void field(int type, const QByteArray &name, unsigned flags = 0)
     {
         auto *option = new oc_form_opt {};
         option->type = type;
-        option->name = const_cast<char *>(name);
+        m_names.push_back(name);
+        option->name = m_names.back().data();
         option->flags = flags;
-        append(option);
-        return *this;
+        oc_form_opt **end = &m_form.opts;
+        while (*end)
+            end = &(*end)->next;
+        *end = option;
+        m_options.push_back(option);
     }
 
-    Form &groups(const QList<QByteArray> &names)
+    // Before the fields: the group list is also the form's first field.
+    void groups(const QList<QByteArray> &names)
     {
-        m_names = names;
-        for (QByteArray &name : m_names) {
+        for (const QByteArray &name : names) {
+            m_names.push_back(name);
             m_choices.push_back(oc_choice {});
-            m_choices.back().name = name.data();
+            m_choices.back().name = m_names.back().data();
         }
         for (oc_choice &choice : m_choices)
             m_choicePointers.push_back(&choice);
@@ -61,42 +95,20 @@ public:
         m_groups.nr_choices = int(m_choicePointers.size());
         m_groups.choices = m_choicePointers.data();
         m_form.authgroup_opt = &m_groups;
-        // The group list is also the form's first field.
         m_groups.form.next = m_form.opts;
         m_form.opts = &m_groups.form;
-        return *this;
-    }
-
-    oc_auth_form *get() { return &m_form; }
-
-    QString value(const char *name) const
-    {
-        for (oc_form_opt *option = m_form.opts; option; option = option->next) {
-            if (qstrcmp(option->name, name) == 0)
-                return QString::fromUtf8(option->_value);
-        }
-        return QStringLiteral("<no such field>");
-    }
-
-private:
-    void append(oc_form_opt *option)
-    {
-        oc_form_opt **end = &m_form.opts;
-        while (*end)
-            end = &(*end)->next;
-        *end = option;
-        m_options.push_back(option);
     }
 
     oc_auth_form m_form {};
     oc_form_opt_select m_groups {};
-    QList<QByteArray> m_names;
-    std::vector<oc_choice> m_choices;
+    std::deque<QByteArray> m_names;   // stable addresses for the C strings
+    std::deque<oc_choice> m_choices;
     std::vector<oc_choice *> m_choicePointers;
     std::vector<oc_form_opt *> m_options;
 };
 
-const AuthFormInput kInput {QStringLiteral("alice"), QStringLiteral("secret"), QString()};
+// The server compares the bytes the user typed: UTF-8, as OpenVPN sends them.
+const AuthFormInput kInput {QStringLiteral("jörg"), QStringLiteral("pässwörd€"), QString()};
 
 // A self-signed certificate (DER) for key, with the given serial number.
 QByteArray certificate(gnutls_x509_privkey_t key, unsigned char serial)
@@ -150,18 +162,15 @@ class TestOpenConnectParts : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void singleGroupFetchedThenFilled();
-    void credentialsGoOutAsUtf8();
-    void severalGroups();
-    void fieldNames();
-    void repeatedFieldMeansRejected();
+    void fillsForms_data();
+    void fillsForms();
     void formsWithNothingToFill();
     void keyPinnedPerGateway();
     void unreadableCertificateRefused();
     void tunnelAddresses();
     void progressFormatting();
-    void scriptLogForwarded();
-    void scriptLogRefusedUnlessOurs();
+    void scriptLog_data();
+    void scriptLog();
 };
 
 void TestOpenConnectParts::initTestCase()
@@ -169,128 +178,88 @@ void TestOpenConnectParts::initTestCase()
     QCOMPARE(gnutls_global_init(), 0);
 }
 
-void TestOpenConnectParts::singleGroupFetchedThenFilled()
+// Forms of one attempt, filled in turn with one state; the values are those
+// of the last form ("name=value").
+void TestOpenConnectParts::fillsForms_data()
 {
-    AuthFormState state;
-    Form first;
-    first.field(OC_FORM_OPT_TEXT, "username").groups({"staff"});
-    QCOMPARE(fillAuthForm(first.get(), state, kInput), OC_FORM_RESULT_NEWGROUP);
-    QCOMPARE(first.value("group_list"), QStringLiteral("staff"));
-    QCOMPARE(first.value("username"), QString());
-    QVERIFY(state.authGroupChosen);
-
-    // The group's own form: the group is set again and the fields filled.
-    Form second;
-    second.field(OC_FORM_OPT_TEXT, "username").field(OC_FORM_OPT_PASSWORD, "password").groups({"staff"});
-    QCOMPARE(fillAuthForm(second.get(), state, kInput), OC_FORM_RESULT_OK);
-    QCOMPARE(second.value("group_list"), QStringLiteral("staff"));
-    QCOMPARE(second.value("username"), QStringLiteral("alice"));
-    QCOMPARE(second.value("password"), QStringLiteral("secret"));
-}
-
-// The server compares the bytes the user typed: UTF-8, as OpenVPN sends them.
-void TestOpenConnectParts::credentialsGoOutAsUtf8()
-{
-    AuthFormState state;
-    Form form;
-    form.field(OC_FORM_OPT_TEXT, "username").field(OC_FORM_OPT_PASSWORD, "password");
-    const AuthFormInput input {QStringLiteral("jörg"), QStringLiteral("pässwörd€"), QString()};
-    QCOMPARE(fillAuthForm(form.get(), state, input), OC_FORM_RESULT_OK);
-    QCOMPARE(form.value("username"), input.username);
-    QCOMPARE(form.value("password"), input.password);
-}
-
-void TestOpenConnectParts::severalGroups()
-{
-    AuthFormState state;
-    Form unnamed;
-    unnamed.field(OC_FORM_OPT_TEXT, "username").groups({"staff", "guests"});
-    QCOMPARE(fillAuthForm(unnamed.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
-    QVERIFY(!state.authGroupChosen);
-
-    AuthFormInput wanted = kInput;
-    wanted.groupName = QStringLiteral("nobody-offers-this");
-    Form unknown;
-    unknown.field(OC_FORM_OPT_TEXT, "username").groups({"staff", "guests"});
-    QCOMPARE(fillAuthForm(unknown.get(), state, wanted), OC_FORM_RESULT_CANCELLED);
-
-    wanted.groupName = QStringLiteral("guests");
-    Form named;
-    named.field(OC_FORM_OPT_TEXT, "username").groups({"staff", "guests"});
-    QCOMPARE(fillAuthForm(named.get(), state, wanted), OC_FORM_RESULT_NEWGROUP);
-    QCOMPARE(named.value("group_list"), QStringLiteral("guests"));
-}
-
-void TestOpenConnectParts::fieldNames()
-{
-    const auto fill = [](Form &form) {
-        AuthFormState state;
-        return fillAuthForm(form.get(), state, kInput);
-    };
-    Form caseless;
-    caseless.field(OC_FORM_OPT_TEXT, "UserName").field(OC_FORM_OPT_PASSWORD, "PASSWORD");
-    QCOMPARE(fill(caseless), OC_FORM_RESULT_OK);
-    QCOMPARE(caseless.value("UserName"), QStringLiteral("alice"));
-    QCOMPARE(caseless.value("PASSWORD"), QStringLiteral("secret"));
-
-    Form unknown;
-    unknown.field(OC_FORM_OPT_TEXT, "email");
-    QCOMPARE(fill(unknown), OC_FORM_RESULT_CANCELLED);
-
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QStringList>("forms");
+    QTest::addColumn<QList<int>>("results");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<bool>("rejected");
+    const int ok = OC_FORM_RESULT_OK, cancelled = OC_FORM_RESULT_CANCELLED, newGroup = OC_FORM_RESULT_NEWGROUP;
+    const QString user = QStringLiteral("username=") + kInput.username;
+    const QString password = QStringLiteral("password=") + kInput.password;
+    QTest::newRow("single group: fetched first") << "" << QStringList{"t:username g:staff"} << QList<int>{newGroup}
+                                                 << QStringList{"group_list=staff", "username="} << false;
+    QTest::newRow("single group: its form filled, the group set again")
+        << "" << QStringList{"t:username g:staff", "t:username p:password g:staff"} << QList<int>{newGroup, ok}
+        << QStringList{"group_list=staff", user, password} << false;
+    QTest::newRow("several groups, none wanted") << "" << QStringList{"t:username g:staff,guests"}
+                                                 << QList<int>{cancelled} << QStringList{} << false;
+    QTest::newRow("several groups, wanted one not offered")
+        << "nobody-offers-this" << QStringList{"t:username g:staff,guests"} << QList<int>{cancelled} << QStringList{}
+        << false;
+    QTest::newRow("several groups, wanted one offered") << "guests" << QStringList{"t:username g:staff,guests"}
+                                                        << QList<int>{newGroup} << QStringList{"group_list=guests"}
+                                                        << false;
+    QTest::newRow("names without case") << "" << QStringList{"t:UserName p:PASSWORD"} << QList<int>{ok}
+                                        << QStringList{"UserName=" + kInput.username, "PASSWORD=" + kInput.password}
+                                        << false;
+    QTest::newRow("unknown field") << "" << QStringList{"t:email"} << QList<int>{cancelled} << QStringList{}
+                                   << false;
     // A select that is not the group list cannot be answered.
-    Form realm;
-    realm.field(OC_FORM_OPT_SELECT, "realm").field(OC_FORM_OPT_TEXT, "username");
-    QCOMPARE(fill(realm), OC_FORM_RESULT_CANCELLED);
-
-    // Ignored fields are skipped, whatever they are.
-    Form ignored;
-    ignored.field(OC_FORM_OPT_TEXT, "email", OC_FORM_OPT_IGNORE).field(OC_FORM_OPT_TEXT, "username");
-    QCOMPARE(fill(ignored), OC_FORM_RESULT_OK);
-    QCOMPARE(ignored.value("email"), QString());
-}
-
-void TestOpenConnectParts::repeatedFieldMeansRejected()
-{
+    QTest::newRow("other select") << "" << QStringList{"s:realm t:username"} << QList<int>{cancelled}
+                                  << QStringList{} << false;
+    QTest::newRow("ignored field skipped, whatever it is") << "" << QStringList{"i:email t:username"}
+                                                           << QList<int>{ok} << QStringList{"email=", user} << false;
     // ocserv asks for the user name, then the password, and asks for the
     // password again when it was wrong: the second time is not answered.
+    QTest::newRow("user name, then password") << "" << QStringList{"t:username", "p:password"} << QList<int>{ok, ok}
+                                              << QStringList{password} << false;
+    QTest::newRow("asked again: rejected")
+        << "" << QStringList{"t:username", "p:password", "p:password", "t:username"}
+        << QList<int>{ok, ok, cancelled, cancelled} << QStringList{} << true;
+}
+
+void TestOpenConnectParts::fillsForms()
+{
+    QFETCH(QString, group);
+    QFETCH(QStringList, forms);
+    QFETCH(QList<int>, results);
+    QFETCH(QStringList, values);
+    AuthFormInput input = kInput;
+    input.groupName = group;
     AuthFormState state;
-    Form user;
-    user.field(OC_FORM_OPT_TEXT, "username");
-    QCOMPARE(fillAuthForm(user.get(), state, kInput), OC_FORM_RESULT_OK);
-    Form password;
-    password.field(OC_FORM_OPT_PASSWORD, "password");
-    QCOMPARE(fillAuthForm(password.get(), state, kInput), OC_FORM_RESULT_OK);
-    QVERIFY(!state.rejected);
-    Form again;
-    again.field(OC_FORM_OPT_PASSWORD, "password");
-    QCOMPARE(fillAuthForm(again.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
-    QVERIFY(state.rejected);
-    Form userAgain;
-    userAgain.field(OC_FORM_OPT_TEXT, "username");
-    QCOMPARE(fillAuthForm(userAgain.get(), state, kInput), OC_FORM_RESULT_CANCELLED);
+    QList<int> got;
+    QStringList filled;
+    for (const QString &spec : forms) {
+        Form form(spec);
+        got << fillAuthForm(form.get(), state, input);
+        filled.clear();
+        for (const QString &value : values) {
+            const QString name = value.section(QLatin1Char('='), 0, 0);
+            filled << name + QLatin1Char('=') + form.value(name.toUtf8());
+        }
+    }
+    QCOMPARE(got, results);
+    QCOMPARE(filled, values);
+    QCOMPARE(state.authGroupChosen, results.contains(OC_FORM_RESULT_NEWGROUP));
+    QTEST(state.rejected, "rejected");
 }
 
 void TestOpenConnectParts::formsWithNothingToFill()
 {
     const LogWatch log;
-    auto filled = [] {
+    const auto fill = [](const char *spec) {
         AuthFormState state;
-        Form form;
-        form.field(OC_FORM_OPT_TEXT, "username");
-        return fillAuthForm(form.get(), state, kInput);
-    };
-    auto empty = [] {
-        AuthFormState state;
-        Form form;
-        form.field(OC_FORM_OPT_HIDDEN, "csrf");
+        Form form(QString::fromLatin1(spec));
         return fillAuthForm(form.get(), state, kInput);
     };
     // The count is process-wide: a filled form starts it afresh.
-    QCOMPARE(filled(), OC_FORM_RESULT_OK);
-    QCOMPARE(empty(), OC_FORM_RESULT_OK);
-    QCOMPARE(empty(), OC_FORM_RESULT_CANCELLED);
-    QCOMPARE(filled(), OC_FORM_RESULT_OK);
-    QCOMPARE(empty(), OC_FORM_RESULT_OK);
+    QCOMPARE((QList<int>{fill("t:username"), fill("h:csrf"), fill("h:csrf"), fill("t:username"), fill("h:csrf")}),
+             (QList<int>{OC_FORM_RESULT_OK, OC_FORM_RESULT_OK, OC_FORM_RESULT_CANCELLED, OC_FORM_RESULT_OK,
+                         OC_FORM_RESULT_OK}));
     QVERIFY(log.lines().contains(QStringLiteral("unknown type 4")));
 }
 
@@ -306,34 +275,35 @@ void TestOpenConnectParts::keyPinnedPerGateway()
     QVERIFY(!certA.isEmpty() && !certB.isEmpty() && reissuedA != certA);
 
     OpenConnectServer server(QStringLiteral("vpn.example"));
+    const auto check = [&server](const QByteArray &cert, const char *host = "vpn.example", const char *port = "443") {
+        return checkPeerKey(cert, QString::fromLatin1(host), QString::fromLatin1(port), server);
+    };
     {
         const LogWatch log;
-        QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
+        QCOMPARE(check(certA), PeerKey::Accepted);
         QVERIFY(log.lines().contains(QStringLiteral("peer is unknown")));
         QVERIFY(log.lines().contains(QStringLiteral("saving peer's public key")));
     }
     const KeyPin pin = server.pin(QStringLiteral("vpn.example:443"));
-    QCOMPARE(pin.algorithm, int(GNUTLS_DIG_SHA1));
-    QCOMPARE(pin.hash.size(), 20);
+    QCOMPARE(qMakePair(pin.algorithm, pin.hash.size()), qMakePair(int(GNUTLS_DIG_SHA1), 20));
     {
         // Same key, even in a new certificate: accepted without a word.
         const LogWatch log;
-        QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
-        QCOMPARE(checkPeerKey(reissuedA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
+        QCOMPARE(check(certA), PeerKey::Accepted);
+        QCOMPARE(check(reissuedA), PeerKey::Accepted);
         QVERIFY(!log.lines().contains(QStringLiteral("peer is unknown")));
     }
     {
         // Another key for a pinned gateway: refused, and the pin stays.
         const LogWatch log;
-        QCOMPARE(checkPeerKey(certB, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Changed);
+        QCOMPARE(check(certB), PeerKey::Changed);
         QVERIFY(log.lines().contains(QStringLiteral("peer's key has changed!")));
         QCOMPARE(server.pin(QStringLiteral("vpn.example:443")).hash, pin.hash);
     }
     // Other gateways, another host or another port, have pins of their own.
-    QCOMPARE(checkPeerKey(certB, QStringLiteral("other.example"), QStringLiteral("443"), server), PeerKey::Accepted);
-    QCOMPARE(checkPeerKey(certB, QStringLiteral("vpn.example"), QStringLiteral("4443"), server), PeerKey::Accepted);
-    QCOMPARE(checkPeerKey(certA, QStringLiteral("other.example"), QStringLiteral("443"), server), PeerKey::Changed);
-    QCOMPARE(checkPeerKey(certA, QStringLiteral("vpn.example"), QStringLiteral("443"), server), PeerKey::Accepted);
+    QCOMPARE((QList<PeerKey>{check(certB, "other.example"), check(certB, "vpn.example", "4443"),
+                             check(certA, "other.example"), check(certA)}),
+             (QList<PeerKey>{PeerKey::Accepted, PeerKey::Accepted, PeerKey::Changed, PeerKey::Accepted}));
 }
 
 void TestOpenConnectParts::unreadableCertificateRefused()
@@ -355,83 +325,75 @@ void TestOpenConnectParts::tunnelAddresses()
     full.dns[0] = "10.1.0.1";
     full.dns[1] = "10.1.0.2";
     full.dns[2] = "10.1.0.3";
-    TunnelInfo info;
-    info.readAddresses(full);
-    QCOMPARE(info.ipv4, QStringLiteral("10.1.0.7/255.255.255.0"));
-    QCOMPARE(info.ipv6, QStringLiteral("fd00::7/fd00::7/64"));
-    QCOMPARE(info.dns, QStringLiteral("10.1.0.1, 10.1.0.2 10.1.0.3"));
-
     oc_ip_info bare {};
     bare.addr = "10.1.0.8";
     bare.dns[0] = "10.1.0.1";
-    TunnelInfo partial;
+    TunnelInfo info, partial;
+    info.readAddresses(full);
     partial.readAddresses(bare);
-    QCOMPARE(partial.ipv4, QStringLiteral("10.1.0.8"));
-    QCOMPARE(partial.ipv6, QString());
-    QCOMPARE(partial.dns, QStringLiteral("10.1.0.1"));
+    QCOMPARE((QStringList{info.ipv4, info.ipv6, info.dns, partial.ipv4, partial.ipv6, partial.dns}),
+             (QStringList{"10.1.0.7/255.255.255.0", "fd00::7/fd00::7/64", "10.1.0.1, 10.1.0.2 10.1.0.3", "10.1.0.8",
+                          QString(), "10.1.0.1"}));
 }
 
 void TestOpenConnectParts::progressFormatting()
 {
     const QByteArray long600(600, 'a');
-    const QString cut = progressText("%s", long600.constData());
-    QCOMPARE(cut.size(), 511);
-    QCOMPARE(cut, QString(511, QLatin1Char('a')));
+    QCOMPARE(progressText("%s", long600.constData()), QString(511, QLatin1Char('a')));
     QCOMPARE(progressText("Connected to %s:%d\n", "10.0.0.1", 443), QStringLiteral("Connected to 10.0.0.1:443"));
     QCOMPARE(progressText("two\n\n"), QStringLiteral("two\n"));
 }
 
-void TestOpenConnectParts::scriptLogForwarded()
+// What is at vpnc.log when the script has run: the lines logged (%1: the
+// file's path) and whether the file is still there afterwards.
+void TestOpenConnectParts::scriptLog_data()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("vpnc.log"));
-    {
-        const LogWatch log;
-        forwardScriptLog(dir.path());
-        QCOMPARE(log.lines(), QStringList {QStringLiteral("Could not open %1: 5").arg(path)});
-    }
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("Setting up routes\n--------------------- BANNER ---------------------\nWelcome\n"
-               "------------------- BANNER end -------------------\ndone\n");
-    file.close();
-    const LogWatch log;
-    forwardScriptLog(dir.path());
-    QCOMPARE(log.lines(), QStringList({"Setting up routes", "--------------------- BANNER ---------------------",
-                                       "Welcome", "------------------- BANNER end -------------------", "done"}));
-    QVERIFY(!QFile::exists(path));
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("logged");
+    QTest::addColumn<bool>("kept");
+    const QStringList refused{"Could not open %1: not a regular file of ours"};
+    QTest::newRow("missing") << "missing" << QStringList{"Could not open %1: 5"} << false;
+    QTest::newRow("forwarded and removed")
+        << "ours"
+        << QStringList{"Setting up routes", "--------------------- BANNER ---------------------", "Welcome",
+                       "------------------- BANNER end -------------------", "done"}
+        << false;
+    QTest::newRow("link to another file") << "link" << refused << true;
+    QTest::newRow("another user's file") << "foreign" << refused << true;
 }
 
-void TestOpenConnectParts::scriptLogRefusedUnlessOurs()
+void TestOpenConnectParts::scriptLog()
 {
+    QFETCH(QString, file);
+    QFETCH(QStringList, logged);
+    QFETCH(bool, kept);
+    if (file == QLatin1String("foreign") && ::geteuid() != 0)
+        QSKIP("handing a file to another user needs root");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString secret = dir.filePath(QStringLiteral("secret"));
-    QFile file(secret);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("do not log me\n");
-    file.close();
-
     const QString path = dir.filePath(QStringLiteral("vpnc.log"));
-    QVERIFY(QFile::link(secret, path));
-    {
-        const LogWatch log;
-        forwardScriptLog(dir.path());
-        QCOMPARE(log.lines(), QStringList {QStringLiteral("Could not open %1: not a regular file of ours").arg(path)});
-        QVERIFY(QFileInfo(path).isSymLink());
-        QVERIFY(QFile::exists(secret));
+    const QString secret = dir.filePath(QStringLiteral("secret"));
+    QFile content(file == QLatin1String("ours") ? path : secret);
+    QVERIFY(content.open(QIODevice::WriteOnly));
+    content.write(file == QLatin1String("ours") ? "Setting up routes\n--------------------- BANNER ---------------------\n"
+                                                  "Welcome\n------------------- BANNER end -------------------\ndone\n"
+                                                : "do not log me\n");
+    content.close();
+    if (file == QLatin1String("link"))
+        QVERIFY(QFile::link(secret, path));
+    if (file == QLatin1String("foreign")) {
+        QVERIFY(QFile::copy(secret, path));
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
     }
-    QVERIFY(QFile::remove(path));
 
-    if (::geteuid() != 0)
-        QSKIP("handing a file to another user needs root");
-    QVERIFY(QFile::copy(secret, path));
-    QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
     const LogWatch log;
     forwardScriptLog(dir.path());
-    QCOMPARE(log.lines(), QStringList {QStringLiteral("Could not open %1: not a regular file of ours").arg(path)});
-    QVERIFY(QFile::exists(path));
+    for (QString &line : logged)
+        line.replace(QLatin1String("%1"), path);
+    QCOMPARE(log.lines(), logged);
+    QCOMPARE(QFile::exists(path), kept);
+    QCOMPARE(QFileInfo(path).isSymLink(), file == QLatin1String("link"));
+    QVERIFY(QFile::exists(secret) || file == QLatin1String("ours"));
 }
 
 QTEST_GUILESS_MAIN(TestOpenConnectParts)
