@@ -82,6 +82,11 @@ private:
     void settle();
     // Starts an OpenConnect attempt that waits on a silent server.
     void startWaitingAttempt(SilentTlsServer &server);
+    void useOpenConnect(const QString &address)
+    {
+        m_engine->setProtocol(OpenConnectConnection::kOpenConnect);
+        m_engine->setServer(std::make_shared<OpenConnectServer>(address));
+    }
 
     std::shared_ptr<OpenConnectConnection> m_engine;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -106,12 +111,12 @@ void TestController::initTestCase()
 
     QVERIFY(OpenConnectConnection::initTls());
     m_engine = OpenConnectConnection::instance();
-    m_engine->setUsername(QStringLiteral("user"));
-    m_engine->setPassword(QStringLiteral("pass"));
 }
 
 void TestController::init()
 {
+    m_engine->setUsername(QStringLiteral("user"));
+    m_engine->setPassword(QStringLiteral("pass"));
     m_dir = std::make_unique<QTemporaryDir>();
     qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
     qputenv("FAKE_OPENVPN_RECORD", m_dir->filePath(QStringLiteral("record")).toLocal8Bit());
@@ -121,8 +126,6 @@ void TestController::cleanup()
 {
     m_engine->disconnect();
     settle();
-    m_engine->setUsername(QStringLiteral("user"));
-    m_engine->setPassword(QStringLiteral("pass"));
     qunsetenv("FAKE_OPENVPN_STEPS");
 }
 
@@ -161,11 +164,10 @@ void TestController::resultCodes()
     m_engine->setProtocol(protocol);
     m_engine->setUsername(username);
     m_engine->setPassword(password);
-    if (protocol == OpenConnectConnection::kOpenConnect) {
+    if (protocol == OpenConnectConnection::kOpenConnect)
         m_engine->setServer(std::make_shared<OpenConnectServer>(server));
-    } else {
+    else
         m_engine->setOpenVpnConfig(QString::fromLatin1(server.toLatin1().toBase64()), QStringLiteral("h:1"));
-    }
     StatusRecorder status(m_engine.get());
     QCOMPARE(int(m_engine->connect()), result);
     // No status may come: a refused connect starts nothing, so one would be queued already.
@@ -183,11 +185,8 @@ void TestController::openVpnStatusAndCounts()
                                QStringLiteral("10.0.0.1:1194"));
     QCOMPARE(m_engine->openVpnConfig(), QStringLiteral("remote 10.0.0.1 1194\n"));
     StatusRecorder status(m_engine.get());
-    
-
     QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
-    QTRY_COMPARE(status.stats.size(), 1);
-    QCOMPARE(status.stats.at(0), qMakePair(quint64(200), quint64(100)));
+    QTRY_COMPARE(status.stats, (QList<QPair<quint64, quint64>>{{200, 100}}));
     QCOMPARE(status.statuses, QList<Status>({OpenConnectConnection::Connecting, OpenConnectConnection::Connected}));
     QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Connected);
 
@@ -206,8 +205,7 @@ void TestController::openVpnStatusAndCounts()
 void TestController::startWaitingAttempt(SilentTlsServer &server)
 {
     QVERIFY(server.isListening());
-    m_engine->setProtocol(OpenConnectConnection::kOpenConnect);
-    m_engine->setServer(std::make_shared<OpenConnectServer>(server.address()));
+    useOpenConnect(server.address());
     QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
     // Past the handshake (its key pinned), the login request is waiting for an answer.
     QTRY_VERIFY_WITH_TIMEOUT(server.received().contains("POST"), 10000);
@@ -233,14 +231,10 @@ void TestController::openConnectCancelledWhileConnecting()
 
 void TestController::disconnectAsTheSessionEnds()
 {
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        port = probe.serverPort();
-    }
-    m_engine->setProtocol(OpenConnectConnection::kOpenConnect);
-    m_engine->setServer(std::make_shared<OpenConnectServer>(QStringLiteral("127.0.0.1:%1").arg(port)));
+    QTcpServer probe;   // a port nobody listens on once it is closed
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    useOpenConnect(QStringLiteral("127.0.0.1:%1").arg(probe.serverPort()));
+    probe.close();
     StatusRecorder status(m_engine.get());
     QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
     // Nobody listens: the session fails and ends by itself while the GUI
@@ -273,8 +267,7 @@ void TestController::disconnectAsTheSessionEnds()
 
 void TestController::commandChannelUnavailable()
 {
-    m_engine->setProtocol(OpenConnectConnection::kOpenConnect);
-    m_engine->setServer(std::make_shared<OpenConnectServer>(QStringLiteral("127.0.0.1:1")));
+    useOpenConnect(QStringLiteral("127.0.0.1:1"));
     StatusRecorder status(m_engine.get());
     const Varnel::LogWatch log;
 
@@ -291,8 +284,7 @@ void TestController::commandChannelUnavailable()
     QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
 
     QCOMPARE(result, OpenConnectConnection::SetupFailed);
-    QVERIFY(log.contains(QStringLiteral("invalid socket")));
-    QVERIFY(log.contains(QStringLiteral("pipe setup fails")));
+    QVERIFY(log.contains(QStringLiteral("invalid socket")) && log.contains(QStringLiteral("pipe setup fails")));
     // No status may come: nothing was started.
     QTest::qWait(50);
     QCOMPARE(status.statuses.size(), 0);
