@@ -63,9 +63,9 @@ private slots:
     void init();
     void cleanup();
 
+    void connectAndDisconnect_data();
     void connectAndDisconnect();
     void pressWhileConnectingCancels();
-    void killSwitchAroundTheTunnel();
     void reconnectGoesToTheNewServer();
     void resultCodesAreTold_data();
     void resultCodesAreTold();
@@ -91,7 +91,9 @@ private slots:
 private:
     void useServers(const IPBundleList &servers, int active);
     void settle();
-    QStringList openVpnRemotes() const;
+    // The scripts (by file name) and OpenVPN programs (by their remote line)
+    // started, in order.
+    QStringList started() const;
 
     const KillSwitchSandbox &m_sandbox;
     std::shared_ptr<OpenConnectConnection> m_engine;
@@ -129,6 +131,7 @@ void TestConnectFlow::cleanup()
 {
     m_engine->disconnect();
     settle();
+    m_sandbox.removeScripts();
 }
 
 void TestConnectFlow::settle()
@@ -145,13 +148,34 @@ void TestConnectFlow::useServers(const IPBundleList &servers, int active)
     Config::instance()->save();
 }
 
-QStringList TestConnectFlow::openVpnRemotes() const
+QStringList TestConnectFlow::started() const
 {
-    return m_sandbox.started().filter(QStringLiteral("config remote "));
+    QStringList steps;
+    for (const QString &line : m_sandbox.started()) {
+        if (line.endsWith(QLatin1String(".sh")))
+            steps << QFileInfo(line).fileName();
+        else if (line.startsWith(QLatin1String("config remote ")))
+            steps << line;
+    }
+    return steps;
+}
+
+void TestConnectFlow::connectAndDisconnect_data()
+{
+    QTest::addColumn<bool>("killSwitch");
+    QTest::newRow("kill switch off: no script") << false;
+    QTest::newRow("kill switch on: reset before the tunnel, block after it") << true;
 }
 
 void TestConnectFlow::connectAndDisconnect()
 {
+    QFETCH(bool, killSwitch);
+    QVERIFY(m_sandbox.writeRecordingScripts());
+    Config::instance()->setKillSwitch(killSwitch);
+    Config::instance()->save();
+    const QStringList before = killSwitch ? QStringList{resetScriptName()} : QStringList{};
+    const QStringList after = killSwitch ? QStringList{blockScriptName()} : QStringList{};
+    const QStringList tunnel{QStringLiteral("config remote 127.0.1.1 1194")};
     ConnectPage page;
     page.show();
     auto *text = page.findChild<QLabel *>("lblProtectedText");
@@ -166,7 +190,7 @@ void TestConnectFlow::connectAndDisconnect()
     QCOMPARE(address->text(), QStringLiteral("127.0.1.1"));
     QVERIFY(stats->isVisible());
     QVERIFY(Config::instance()->connectionState());
-    QCOMPARE(openVpnRemotes(), QStringList{QStringLiteral("config remote 127.0.1.1 1194")});
+    QCOMPARE(started(), before + tunnel);
 
     // An address without a port is shown whole.
     useServers({server(3, "Japan", 392, "127.0.1.3")}, 3);
@@ -178,6 +202,7 @@ void TestConnectFlow::connectAndDisconnect()
     QCOMPARE(text->text(), QStringLiteral("Not Protected"));
     QVERIFY(!stats->isVisible());
     QVERIFY(!Config::instance()->connectionState());
+    QCOMPARE(started(), before + tunnel + after);
 }
 
 void TestConnectFlow::pressWhileConnectingCancels()
@@ -195,32 +220,7 @@ void TestConnectFlow::pressWhileConnectingCancels()
     QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Disconnected), 10000);
     QVERIFY(!seen.contains(OpenConnectConnection::Connected));
     // One program was started, not a second one.
-    QCOMPARE(m_sandbox.started().filter(QStringLiteral("config remote ")).size(), 1);
-}
-
-void TestConnectFlow::killSwitchAroundTheTunnel()
-{
-    QVERIFY(m_sandbox.writeRecordingScripts());
-    Config::instance()->setKillSwitch(true);
-    Config::instance()->save();
-    ConnectPage page;
-    page.btnConnect_clicked();
-    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
-    const auto scripts = [this] {
-        QStringList names;
-        for (const QString &line : m_sandbox.started()) {
-            if (line.endsWith(QLatin1String(".sh")))
-                names << QFileInfo(line).fileName();
-            else if (line.startsWith(QLatin1String("config remote ")))
-                names << QStringLiteral("openvpn");
-        }
-        return names;
-    };
-    QCOMPARE(scripts(), (QStringList{resetScriptName(), QStringLiteral("openvpn")}));
-    page.btnConnect_clicked();
-    QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Disconnected), 10000);
-    QCOMPARE(scripts(), (QStringList{resetScriptName(), QStringLiteral("openvpn"), blockScriptName()}));
-    m_sandbox.removeScripts();
+    QCOMPARE(started().size(), 1);
 }
 
 void TestConnectFlow::reconnectGoesToTheNewServer()
@@ -230,9 +230,9 @@ void TestConnectFlow::reconnectGoesToTheNewServer()
     QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
     Config::instance()->setActiveServer(2);
     page.reconnect(true);
-    QTRY_COMPARE_WITH_TIMEOUT(openVpnRemotes().size(), 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(started().size(), 2, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Connected), 10000);
-    QCOMPARE(openVpnRemotes(), (QStringList{QStringLiteral("config remote 127.0.1.1 1194"),
+    QCOMPARE(started(), (QStringList{QStringLiteral("config remote 127.0.1.1 1194"),
                                             QStringLiteral("config remote 127.0.1.2 1194")}));
 }
 
@@ -371,25 +371,21 @@ void TestConnectFlow::logout()
     QMetaObject::invokeMethod(area->findChild<MenuPage *>("menuPage"), "logoutButtonClick");
     QCOMPARE(boxes.texts(), QStringList{connected ? QStringLiteral("Are you sure you want to disconnect and log out?")
                                                   : QStringLiteral("Do you want to log out?")});
-    if (answer == QMessageBox::No) {
-        QCOMPARE(rootStack->currentIndex(), 3);
-        QVERIFY(config->autoLogin());
-        QCOMPARE(config->killSwitch(), killSwitch);
+    const bool loggedOut = answer == QMessageBox::Yes;
+    QCOMPARE(rootStack->currentIndex(), loggedOut ? 2 : 3);
+    QCOMPARE(config->autoLogin(), !loggedOut);
+    QCOMPARE(config->killSwitch(), killSwitch && !loggedOut);
+    if (!loggedOut) {
         QCOMPARE(m_engine->status(), connected ? OpenConnectConnection::Connected : OpenConnectConnection::Disconnected);
         QVERIFY(m_sandbox.started().filter(QStringLiteral(".sh")).isEmpty());
         return;
     }
-    QCOMPARE(rootStack->currentIndex(), 2);
-    QVERIFY(!config->autoLogin());
-    QVERIFY(!config->killSwitch());
     QVERIFY(!m_sandbox.storedKillSwitch());
     QCOMPARE(config->loadState(), qMakePair(0, 0));
     QCOMPARE(KillSwitchSandbox::readFile(QStringLiteral("bundile")), QByteArray());
     settle();
     // The block is lifted only when there was one.
-    const QStringList scripts = m_sandbox.started().filter(QStringLiteral(".sh"));
-    QCOMPARE(scripts.filter(resetScriptName()).size(), killSwitch ? 1 : 0);
-    m_sandbox.removeScripts();
+    QCOMPARE(m_sandbox.started().filter(resetScriptName()).size(), killSwitch ? 1 : 0);
 }
 
 void TestConnectFlow::fastestWalksRoundRobin()
