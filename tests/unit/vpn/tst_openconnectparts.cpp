@@ -161,240 +161,226 @@ class TestOpenConnectParts : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void fillsForms_data();
-    void fillsForms();
-    void formsWithNothingToFill();
-    void keyPinnedPerGateway();
-    void unreadableCertificateRefused();
-    void tunnelAddresses();
-    void progressFormatting();
-    void scriptLog_data();
-    void scriptLog();
-};
-
-void TestOpenConnectParts::initTestCase()
-{
-    QCOMPARE(gnutls_global_init(), 0);
-}
-
-// Forms of one attempt, filled in turn with one state; the values are those
-// of the last form ("name=value").
-void TestOpenConnectParts::fillsForms_data()
-{
-    QTest::addColumn<QString>("group");
-    QTest::addColumn<QStringList>("forms");
-    QTest::addColumn<QList<int>>("results");
-    QTest::addColumn<QStringList>("values");
-    QTest::addColumn<bool>("rejected");
-    const int ok = OC_FORM_RESULT_OK, cancelled = OC_FORM_RESULT_CANCELLED, newGroup = OC_FORM_RESULT_NEWGROUP;
-    const QString user = QStringLiteral("username=") + kInput.username;
-    const QString password = QStringLiteral("password=") + kInput.password;
-    QTest::newRow("single group: fetched first") << "" << QStringList{"t:username g:staff"} << QList<int>{newGroup}
-                                                 << QStringList{"group_list=staff", "username="} << false;
-    QTest::newRow("single group: its form filled, the group set again")
-        << "" << QStringList{"t:username g:staff", "t:username p:password g:staff"} << QList<int>{newGroup, ok}
-        << QStringList{"group_list=staff", user, password} << false;
-    QTest::newRow("several groups, none wanted") << "" << QStringList{"t:username g:staff,guests"}
-                                                 << QList<int>{cancelled} << QStringList{} << false;
-    QTest::newRow("several groups, wanted one not offered")
-        << "nobody-offers-this" << QStringList{"t:username g:staff,guests"} << QList<int>{cancelled} << QStringList{}
-        << false;
-    QTest::newRow("several groups, wanted one offered") << "guests" << QStringList{"t:username g:staff,guests"}
-                                                        << QList<int>{newGroup} << QStringList{"group_list=guests"}
-                                                        << false;
-    QTest::newRow("names without case") << "" << QStringList{"t:UserName p:PASSWORD"} << QList<int>{ok}
-                                        << QStringList{"UserName=" + kInput.username, "PASSWORD=" + kInput.password}
-                                        << false;
-    QTest::newRow("unknown field") << "" << QStringList{"t:email"} << QList<int>{cancelled} << QStringList{}
-                                   << false;
-    // A select that is not the group list cannot be answered.
-    QTest::newRow("other select") << "" << QStringList{"s:realm t:username"} << QList<int>{cancelled}
-                                  << QStringList{} << false;
-    QTest::newRow("ignored field skipped, whatever it is") << "" << QStringList{"i:email t:username"}
-                                                           << QList<int>{ok} << QStringList{"email=", user} << false;
-    // ocserv asks for the user name, then the password, and asks for the
-    // password again when it was wrong: the second time is not answered.
-    QTest::newRow("user name, then password") << "" << QStringList{"t:username", "p:password"} << QList<int>{ok, ok}
-                                              << QStringList{password} << false;
-    QTest::newRow("asked again: rejected")
-        << "" << QStringList{"t:username", "p:password", "p:password", "t:username"}
-        << QList<int>{ok, ok, cancelled, cancelled} << QStringList{} << true;
-}
-
-void TestOpenConnectParts::fillsForms()
-{
-    QFETCH(QString, group);
-    QFETCH(QStringList, forms);
-    QFETCH(QList<int>, results);
-    QFETCH(QStringList, values);
-    AuthFormInput input = kInput;
-    input.groupName = group;
-    AuthFormState state;
-    QList<int> got;
-    QStringList filled;
-    for (const QString &spec : forms) {
-        Form form(spec);
-        got << fillAuthForm(form.get(), state, input);
-        filled.clear();
-        for (const QString &value : values) {
-            const QString name = value.section(QLatin1Char('='), 0, 0);
-            filled << name + QLatin1Char('=') + form.value(name.toUtf8());
-        }
+    void initTestCase()
+    {
+        QCOMPARE(gnutls_global_init(), 0);
     }
-    QCOMPARE(got, results);
-    QCOMPARE(filled, values);
-    QCOMPARE(state.authGroupChosen, results.contains(OC_FORM_RESULT_NEWGROUP));
-    QTEST(state.rejected, "rejected");
-}
 
-void TestOpenConnectParts::formsWithNothingToFill()
-{
-    const LogWatch log;
-    const auto fill = [](const char *spec) {
+    // Forms of one attempt, filled in turn with one state; the values are those
+    // of the last form ("name=value").
+    void fillsForms_data()
+    {
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QStringList>("forms");
+        QTest::addColumn<QList<int>>("results");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<bool>("rejected");
+        const int ok = OC_FORM_RESULT_OK, cancelled = OC_FORM_RESULT_CANCELLED, newGroup = OC_FORM_RESULT_NEWGROUP;
+        const QString user = QStringLiteral("username=") + kInput.username;
+        const QString password = QStringLiteral("password=") + kInput.password;
+        const auto row = [](const char *name, const QString &group, const QStringList &forms, const QList<int> &results,
+                            const QStringList &values, bool rejected = false) {
+            QTest::newRow(name) << group << forms << results << values << rejected;
+        };
+        row("single group: fetched first", "", {"t:username g:staff"}, {newGroup}, {"group_list=staff", "username="});
+        row("single group: its form filled, the group set again", "",
+            {"t:username g:staff", "t:username p:password g:staff"}, {newGroup, ok},
+            {"group_list=staff", user, password});
+        row("several groups, none wanted", "", {"t:username g:staff,guests"}, {cancelled}, {});
+        row("several groups, wanted one not offered", "nobody-offers-this", {"t:username g:staff,guests"}, {cancelled},
+            {});
+        row("several groups, wanted one offered", "guests", {"t:username g:staff,guests"}, {newGroup},
+            {"group_list=guests"});
+        row("names without case", "", {"t:UserName p:PASSWORD"}, {ok},
+            {"UserName=" + kInput.username, "PASSWORD=" + kInput.password});
+        row("unknown field", "", {"t:email"}, {cancelled}, {});
+        // A select that is not the group list cannot be answered.
+        row("other select", "", {"s:realm t:username"}, {cancelled}, {});
+        row("ignored field skipped, whatever it is", "", {"i:email t:username"}, {ok}, {"email=", user});
+        // ocserv asks for the user name, then the password, and asks for the
+        // password again when it was wrong: the second time is not answered.
+        row("user name, then password", "", {"t:username", "p:password"}, {ok, ok}, {password});
+        row("asked again: rejected", "", {"t:username", "p:password", "p:password", "t:username"},
+            {ok, ok, cancelled, cancelled}, {}, true);
+    }
+
+    void fillsForms()
+    {
+        QFETCH(QString, group);
+        QFETCH(QStringList, forms);
+        QFETCH(QList<int>, results);
+        QFETCH(QStringList, values);
+        AuthFormInput input = kInput;
+        input.groupName = group;
         AuthFormState state;
-        Form form(QString::fromLatin1(spec));
-        return fillAuthForm(form.get(), state, kInput);
-    };
-    // The count is process-wide: a filled form starts it afresh.
-    QCOMPARE((QList<int>{fill("t:username"), fill("h:csrf"), fill("h:csrf"), fill("t:username"), fill("h:csrf")}),
-             (QList<int>{OC_FORM_RESULT_OK, OC_FORM_RESULT_OK, OC_FORM_RESULT_CANCELLED, OC_FORM_RESULT_OK,
-                         OC_FORM_RESULT_OK}));
-    QVERIFY(log.lines().contains(QStringLiteral("unknown type 4")));
-}
+        QList<int> got;
+        QStringList filled;
+        for (const QString &spec : forms) {
+            Form form(spec);
+            got << fillAuthForm(form.get(), state, input);
+            filled.clear();
+            for (const QString &value : values) {
+                const QString name = value.section(QLatin1Char('='), 0, 0);
+                filled << name + QLatin1Char('=') + form.value(name.toUtf8());
+            }
+        }
+        QCOMPARE(got, results);
+        QCOMPARE(filled, values);
+        QCOMPARE(state.authGroupChosen, results.contains(OC_FORM_RESULT_NEWGROUP));
+        QTEST(state.rejected, "rejected");
+    }
 
-void TestOpenConnectParts::keyPinnedPerGateway()
-{
-    gnutls_x509_privkey_t keyA = newKey();
-    gnutls_x509_privkey_t keyB = newKey();
-    const QByteArray certA = certificate(keyA, 1);
-    const QByteArray reissuedA = certificate(keyA, 2);
-    const QByteArray certB = certificate(keyB, 3);
-    gnutls_x509_privkey_deinit(keyA);
-    gnutls_x509_privkey_deinit(keyB);
-    QVERIFY(!certA.isEmpty() && !certB.isEmpty() && reissuedA != certA);
-
-    OpenConnectServer server(QStringLiteral("vpn.example"));
-    const auto check = [&server](const QByteArray &cert, const char *host = "vpn.example", const char *port = "443") {
-        return checkPeerKey(cert, QString::fromLatin1(host), QString::fromLatin1(port), server);
-    };
+    void formsWithNothingToFill()
     {
         const LogWatch log;
-        QCOMPARE(check(certA), PeerKey::Accepted);
-        QVERIFY(log.lines().contains(QStringLiteral("peer is unknown")));
-        QVERIFY(log.lines().contains(QStringLiteral("saving peer's public key")));
+        const auto fill = [](const char *spec) {
+            AuthFormState state;
+            Form form(QString::fromLatin1(spec));
+            return fillAuthForm(form.get(), state, kInput);
+        };
+        // The count is process-wide: a filled form starts it afresh.
+        QCOMPARE((QList<int>{fill("t:username"), fill("h:csrf"), fill("h:csrf"), fill("t:username"), fill("h:csrf")}),
+                 (QList<int>{OC_FORM_RESULT_OK, OC_FORM_RESULT_OK, OC_FORM_RESULT_CANCELLED, OC_FORM_RESULT_OK,
+                             OC_FORM_RESULT_OK}));
+        QVERIFY(log.lines().contains(QStringLiteral("unknown type 4")));
     }
-    const KeyPin pin = server.pin(QStringLiteral("vpn.example:443"));
-    QCOMPARE(qMakePair(pin.algorithm, pin.hash.size()), qMakePair(int(GNUTLS_DIG_SHA1), 20));
+
+    void keyPinnedPerGateway()
     {
-        // Same key, even in a new certificate: accepted without a word.
-        const LogWatch log;
-        QCOMPARE(check(certA), PeerKey::Accepted);
-        QCOMPARE(check(reissuedA), PeerKey::Accepted);
-        QVERIFY(!log.lines().contains(QStringLiteral("peer is unknown")));
+        gnutls_x509_privkey_t keyA = newKey();
+        gnutls_x509_privkey_t keyB = newKey();
+        const QByteArray certA = certificate(keyA, 1);
+        const QByteArray reissuedA = certificate(keyA, 2);
+        const QByteArray certB = certificate(keyB, 3);
+        gnutls_x509_privkey_deinit(keyA);
+        gnutls_x509_privkey_deinit(keyB);
+        QVERIFY(!certA.isEmpty() && !certB.isEmpty() && reissuedA != certA);
+
+        OpenConnectServer server(QStringLiteral("vpn.example"));
+        const auto check = [&server](const QByteArray &cert, const char *host = "vpn.example",
+                                     const char *port = "443") {
+            return checkPeerKey(cert, QString::fromLatin1(host), QString::fromLatin1(port), server);
+        };
+        {
+            const LogWatch log;
+            QCOMPARE(check(certA), PeerKey::Accepted);
+            QVERIFY(log.lines().contains(QStringLiteral("peer is unknown")));
+            QVERIFY(log.lines().contains(QStringLiteral("saving peer's public key")));
+        }
+        const KeyPin pin = server.pin(QStringLiteral("vpn.example:443"));
+        QCOMPARE(qMakePair(pin.algorithm, pin.hash.size()), qMakePair(int(GNUTLS_DIG_SHA1), 20));
+        {
+            // Same key, even in a new certificate: accepted without a word.
+            const LogWatch log;
+            QCOMPARE(check(certA), PeerKey::Accepted);
+            QCOMPARE(check(reissuedA), PeerKey::Accepted);
+            QVERIFY(!log.lines().contains(QStringLiteral("peer is unknown")));
+        }
+        {
+            // Another key for a pinned gateway: refused, and the pin stays.
+            const LogWatch log;
+            QCOMPARE(check(certB), PeerKey::Changed);
+            QVERIFY(log.lines().contains(QStringLiteral("peer's key has changed!")));
+            QCOMPARE(server.pin(QStringLiteral("vpn.example:443")).hash, pin.hash);
+        }
+        // Other gateways, another host or another port, have pins of their own.
+        QCOMPARE((QList<PeerKey>{check(certB, "other.example"), check(certB, "vpn.example", "4443"),
+                                 check(certA, "other.example"), check(certA)}),
+                 (QList<PeerKey>{PeerKey::Accepted, PeerKey::Accepted, PeerKey::Changed, PeerKey::Accepted}));
     }
+
+    void unreadableCertificateRefused()
     {
-        // Another key for a pinned gateway: refused, and the pin stays.
+        OpenConnectServer server;
         const LogWatch log;
-        QCOMPARE(check(certB), PeerKey::Changed);
-        QVERIFY(log.lines().contains(QStringLiteral("peer's key has changed!")));
-        QCOMPARE(server.pin(QStringLiteral("vpn.example:443")).hash, pin.hash);
-    }
-    // Other gateways, another host or another port, have pins of their own.
-    QCOMPARE((QList<PeerKey>{check(certB, "other.example"), check(certB, "vpn.example", "4443"),
-                             check(certA, "other.example"), check(certA)}),
-             (QList<PeerKey>{PeerKey::Accepted, PeerKey::Accepted, PeerKey::Changed, PeerKey::Accepted}));
-}
-
-void TestOpenConnectParts::unreadableCertificateRefused()
-{
-    OpenConnectServer server;
-    const LogWatch log;
-    QCOMPARE(checkPeerKey(QByteArray("not a certificate"), QStringLiteral("h"), QStringLiteral("443"), server), PeerKey::Refused);
-    QVERIFY(log.lines().filter(QStringLiteral("Could not verify certificate: ")).size() == 1);
-    QCOMPARE(server.pin(QStringLiteral("h:443")).algorithm, 0);
-}
-
-void TestOpenConnectParts::tunnelAddresses()
-{
-    oc_ip_info full {};
-    full.addr = "10.1.0.7";
-    full.netmask = "255.255.255.0";
-    full.addr6 = "fd00::7";
-    full.netmask6 = "fd00::7/64";
-    full.dns[0] = "10.1.0.1";
-    full.dns[1] = "10.1.0.2";
-    full.dns[2] = "10.1.0.3";
-    oc_ip_info bare {};
-    bare.addr = "10.1.0.8";
-    bare.dns[0] = "10.1.0.1";
-    TunnelInfo info, partial;
-    info.readAddresses(full);
-    partial.readAddresses(bare);
-    QCOMPARE((QStringList{info.ipv4, info.ipv6, info.dns, partial.ipv4, partial.ipv6, partial.dns}),
-             (QStringList{"10.1.0.7/255.255.255.0", "fd00::7/fd00::7/64", "10.1.0.1, 10.1.0.2 10.1.0.3", "10.1.0.8",
-                          QString(), "10.1.0.1"}));
-}
-
-void TestOpenConnectParts::progressFormatting()
-{
-    const QByteArray long600(600, 'a');
-    QCOMPARE(progressText("%s", long600.constData()), QString(511, QLatin1Char('a')));
-    QCOMPARE(progressText("Connected to %s:%d\n", "10.0.0.1", 443), QStringLiteral("Connected to 10.0.0.1:443"));
-    QCOMPARE(progressText("two\n\n"), QStringLiteral("two\n"));
-}
-
-// What is at vpnc.log when the script has run: the lines logged (%1: the
-// file's path) and whether the file is still there afterwards.
-void TestOpenConnectParts::scriptLog_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QStringList>("logged");
-    QTest::addColumn<bool>("kept");
-    const QStringList refused{"Could not open %1: not a regular file of ours"};
-    QTest::newRow("missing") << "missing" << QStringList{"Could not open %1: 5"} << false;
-    QTest::newRow("forwarded and removed")
-        << "ours"
-        << QStringList{"Setting up routes", "--------------------- BANNER ---------------------", "Welcome",
-                       "------------------- BANNER end -------------------", "done"}
-        << false;
-    QTest::newRow("link to another file") << "link" << refused << true;
-    QTest::newRow("another user's file") << "foreign" << refused << true;
-}
-
-void TestOpenConnectParts::scriptLog()
-{
-    QFETCH(QString, file);
-    QFETCH(QStringList, logged);
-    QFETCH(bool, kept);
-    if (file == QLatin1String("foreign") && ::geteuid() != 0)
-        QSKIP("handing a file to another user needs root");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("vpnc.log"));
-    const QString secret = dir.filePath(QStringLiteral("secret"));
-    QFile content(file == QLatin1String("ours") ? path : secret);
-    QVERIFY(content.open(QIODevice::WriteOnly));
-    content.write(file == QLatin1String("ours") ? "Setting up routes\n--------------------- BANNER ---------------------\n"
-                                                  "Welcome\n------------------- BANNER end -------------------\ndone\n"
-                                                : "do not log me\n");
-    content.close();
-    if (file == QLatin1String("link"))
-        QVERIFY(QFile::link(secret, path));
-    if (file == QLatin1String("foreign")) {
-        QVERIFY(QFile::copy(secret, path));
-        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        QCOMPARE(checkPeerKey(QByteArray("not a certificate"), QStringLiteral("h"), QStringLiteral("443"), server),
+                 PeerKey::Refused);
+        QVERIFY(log.lines().filter(QStringLiteral("Could not verify certificate: ")).size() == 1);
+        QCOMPARE(server.pin(QStringLiteral("h:443")).algorithm, 0);
     }
 
-    const LogWatch log;
-    forwardScriptLog(dir.path());
-    for (QString &line : logged)
-        line.replace(QLatin1String("%1"), path);
-    QCOMPARE(log.lines(), logged);
-    QCOMPARE(QFile::exists(path), kept);
-    QCOMPARE(QFileInfo(path).isSymLink(), file == QLatin1String("link"));
-    QVERIFY(QFile::exists(secret) || file == QLatin1String("ours"));
-}
+    void tunnelAddresses()
+    {
+        oc_ip_info full {};
+        full.addr = "10.1.0.7";
+        full.netmask = "255.255.255.0";
+        full.addr6 = "fd00::7";
+        full.netmask6 = "fd00::7/64";
+        full.dns[0] = "10.1.0.1";
+        full.dns[1] = "10.1.0.2";
+        full.dns[2] = "10.1.0.3";
+        oc_ip_info bare {};
+        bare.addr = "10.1.0.8";
+        bare.dns[0] = "10.1.0.1";
+        TunnelInfo info, partial;
+        info.readAddresses(full);
+        partial.readAddresses(bare);
+        QCOMPARE((QStringList{info.ipv4, info.ipv6, info.dns, partial.ipv4, partial.ipv6, partial.dns}),
+                 (QStringList{"10.1.0.7/255.255.255.0", "fd00::7/fd00::7/64", "10.1.0.1, 10.1.0.2 10.1.0.3", "10.1.0.8",
+                              QString(), "10.1.0.1"}));
+    }
+
+    void progressFormatting()
+    {
+        const QByteArray long600(600, 'a');
+        QCOMPARE(progressText("%s", long600.constData()), QString(511, QLatin1Char('a')));
+        QCOMPARE(progressText("Connected to %s:%d\n", "10.0.0.1", 443), QStringLiteral("Connected to 10.0.0.1:443"));
+        QCOMPARE(progressText("two\n\n"), QStringLiteral("two\n"));
+    }
+
+    // What is at vpnc.log when the script has run: the lines logged (%1: the
+    // file's path) and whether the file is still there afterwards.
+    void scriptLog_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("logged");
+        QTest::addColumn<bool>("kept");
+        const QStringList refused{"Could not open %1: not a regular file of ours"};
+        QTest::newRow("missing") << "missing" << QStringList{"Could not open %1: 5"} << false;
+        QTest::newRow("forwarded and removed")
+            << "ours"
+            << QStringList{"Setting up routes", "--------------------- BANNER ---------------------", "Welcome",
+                           "------------------- BANNER end -------------------", "done"}
+            << false;
+        QTest::newRow("link to another file") << "link" << refused << true;
+        QTest::newRow("another user's file") << "foreign" << refused << true;
+    }
+
+    void scriptLog()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, logged);
+        QFETCH(bool, kept);
+        if (file == QLatin1String("foreign") && ::geteuid() != 0)
+            QSKIP("handing a file to another user needs root");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("vpnc.log"));
+        const QString secret = dir.filePath(QStringLiteral("secret"));
+        QFile content(file == QLatin1String("ours") ? path : secret);
+        QVERIFY(content.open(QIODevice::WriteOnly));
+        content.write(file == QLatin1String("ours")
+                          ? "Setting up routes\n--------------------- BANNER ---------------------\nWelcome\n"
+                            "------------------- BANNER end -------------------\ndone\n"
+                          : "do not log me\n");
+        content.close();
+        if (file == QLatin1String("link"))
+            QVERIFY(QFile::link(secret, path));
+        if (file == QLatin1String("foreign")) {
+            QVERIFY(QFile::copy(secret, path));
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        }
+
+        const LogWatch log;
+        forwardScriptLog(dir.path());
+        for (QString &line : logged)
+            line.replace(QLatin1String("%1"), path);
+        QCOMPARE(log.lines(), logged);
+        QCOMPARE(QFile::exists(path), kept);
+        QCOMPARE(QFileInfo(path).isSymLink(), file == QLatin1String("link"));
+        QVERIFY(QFile::exists(secret) || file == QLatin1String("ours"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestOpenConnectParts)
 #include "tst_openconnectparts.moc"
