@@ -451,19 +451,13 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<int>("left");
         QTest::addColumn<int>("right");
-        const auto press = [](const char *menuEntry, int left, int right) {
-            QTest::newRow(menuEntry) << "menuPage" << QString::fromLatin1(menuEntry) << left << right;
-        };
-        press("myaccountButton", 2, 0);
-        press("premimumButton", -1, 1);
-        press("supportButton", 3, 0);
-        press("settingButton", 9, 0);
-        press("toolButton", 4, 0);
-        press("deviceButton", 10, 0);
-        press("aboutUsButton", 7, 0);
-        press("varnelMoreButton", 6, 0);
-        press("referButton", 8, 0);
-        press("redeemVoucherButton", 11, -1);
+        using Route = std::tuple<const char *, int, int>;
+        for (const auto &[entry, left, right] :
+             {Route{"myaccountButton", 2, 0}, Route{"premimumButton", -1, 1}, Route{"supportButton", 3, 0},
+              Route{"settingButton", 9, 0}, Route{"toolButton", 4, 0}, Route{"deviceButton", 10, 0},
+              Route{"aboutUsButton", 7, 0}, Route{"varnelMoreButton", 6, 0}, Route{"referButton", 8, 0},
+              Route{"redeemVoucherButton", 11, -1}})
+            QTest::newRow(entry) << "menuPage" << QString::fromLatin1(entry) << left << right;
         QTest::newRow("menu back") << "menuPage" << "btnBack" << 0 << 0;
         QTest::newRow("account back") << "myAccountPage" << "btnBack" << 1 << 0;
         QTest::newRow("tools back") << "toolsPage" << "btnBack" << 9 << 0;
