@@ -115,13 +115,7 @@ private:
             result << category(i)->title();
         return result;
     }
-    QTreeWidgetItem *categoryItem(const QString &title)
-    {
-        for (int i = 0; i < tree()->topLevelItemCount(); ++i)
-            if (category(i)->title() == title)
-                return tree()->topLevelItem(i);
-        return nullptr;
-    }
+    QTreeWidgetItem *categoryItem(const QString &title) { return tree()->topLevelItem(titles().indexOf(title)); }
     QList<QTreeWidgetItem *> serverItems(const QString &title)
     {
         QList<QTreeWidgetItem *> result;
