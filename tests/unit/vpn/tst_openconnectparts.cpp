@@ -31,9 +31,9 @@ namespace {
 class Form
 {
 public:
-    explicit Form(const QString &spec)
+    explicit Form(const QString &layout)
     {
-        for (const QString &word : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (const QString &word : layout.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const QByteArray name = word.mid(2).toUtf8();
             switch (word.at(0).toLatin1()) {
             case 'g': groups(name.split(',')); break;
@@ -215,8 +215,8 @@ private slots:
         AuthFormState state;
         QList<int> got;
         QStringList filled;
-        for (const QString &spec : forms) {
-            Form form(spec);
+        for (const QString &layout : forms) {
+            Form form(layout);
             got << fillAuthForm(form.get(), state, input);
             filled.clear();
             for (const QString &value : values) {
@@ -233,9 +233,9 @@ private slots:
     void formsWithNothingToFill()
     {
         const LogWatch log;
-        const auto fill = [](const char *spec) {
+        const auto fill = [](const char *layout) {
             AuthFormState state;
-            Form form(QString::fromLatin1(spec));
+            Form form(QString::fromLatin1(layout));
             return fillAuthForm(form.get(), state, kInput);
         };
         // The count is process-wide: a filled form starts it afresh.
