@@ -32,7 +32,6 @@ class TestTermination : public QObject
     QTemporaryDir m_files;
 
     QString file(const char *name) const { return m_files.filePath(QLatin1String(name)); }
-    QString configHome() const { return QDir(m_sandbox.workPath(QStringLiteral(".."))).absoluteFilePath("config"); }
 
     // The backend's test data with one OpenVPN server on loopback.
     bool writeData()
@@ -65,31 +64,19 @@ class TestTermination : public QObject
 
     bool storedConnectionState() const
     {
-        QSettings stored(configHome() + QStringLiteral("/Morvanta/VarnelVPN.conf"), QSettings::IniFormat);
-        return stored.value(QStringLiteral("ConnectionState")).toBool();
+        return m_sandbox.stored(QStringLiteral("ConnectionState")).toBool();
     }
 
     void startClient(QProcess &client)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *sub : {"home", "data", "runtime", "killswitch"})
-            QDir(m_files.path()).mkpath(QLatin1String(sub));
-        QFile::setPermissions(file("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.insert(QStringLiteral("HOME"), file("home"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), file("data"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), file("runtime"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
+        QDir(m_files.path()).mkpath(QStringLiteral("killswitch"));
         env.insert(QStringLiteral("VARNELVPN_DATA_DIR"), file("killswitch"));
         env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
         env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
         env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
                    QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\nwait-close"));
-        client.setProcessEnvironment(env);
-        client.setWorkingDirectory(m_sandbox.workPath(QString()));
-        client.setProcessChannelMode(QProcess::MergedChannels);
-        client.setStandardOutputFile(file("client.log"));
-        client.start(QStringLiteral(VARNELVPN_EXECUTABLE), QStringList());
+        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
         QVERIFY(client.waitForStarted(10000));
     }
 

@@ -57,12 +57,7 @@ class TestTerminationE2E : public QObject
     LeakCounter m_leaks;
 
     QString file(const char *name) const { return m_files.filePath(QLatin1String(name)); }
-    QString configHome() const { return QDir(m_sandbox.workPath(QStringLiteral(".."))).absoluteFilePath("config"); }
-    QVariant stored(const char *key) const
-    {
-        const QSettings settings(configHome() + QStringLiteral("/Morvanta/VarnelVPN.conf"), QSettings::IniFormat);
-        return settings.value(QLatin1String(key));
-    }
+    QVariant stored(const char *key) const { return m_sandbox.stored(QLatin1String(key)); }
 
     // What a logged-in user with the kill switch on leaves behind.
     void storeUser(int serverId, bool autoConnect)
@@ -81,21 +76,9 @@ class TestTerminationE2E : public QObject
 
     void start(QProcess &client)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *sub : {"home", "data", "runtime"})
-            QDir(m_files.path()).mkpath(QLatin1String(sub));
-        QFile::setPermissions(file("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.insert(QStringLiteral("HOME"), file("home"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), file("data"));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), file("runtime"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
         env.remove(QStringLiteral("VARNELVPN_OPENVPN"));
-        client.setProcessEnvironment(env);
-        client.setWorkingDirectory(m_sandbox.workPath(QString()));
-        client.setProcessChannelMode(QProcess::MergedChannels);
-        client.setStandardOutputFile(file("client.log"), QIODevice::Append);
-        client.start(QStringLiteral(VARNELVPN_EXECUTABLE), QStringList());
+        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
         QVERIFY(client.waitForStarted(10000));
     }
     // Auto-login and auto-connect took it to a tunnel: the connect page said

@@ -7,6 +7,8 @@
 #include "tools/refbackend/routes.h"
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QSettings>
 
 ClientSandbox::ClientSandbox()
@@ -47,6 +49,38 @@ void ClientSandbox::leave()
 QString ClientSandbox::workPath(const QString &name) const
 {
     return m_test->filePath(QStringLiteral("work/") + name);
+}
+
+QVariant ClientSandbox::stored(const QString &key) const
+{
+    const QSettings settings(m_test->filePath(QStringLiteral("config/Morvanta/VarnelVPN.conf")), QSettings::IniFormat);
+    return settings.value(key);
+}
+
+QProcessEnvironment ClientSandbox::clientEnvironment(const QString &filesDir) const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QDir files(filesDir);
+    for (const char *sub : {"home", "data", "runtime"})
+        files.mkpath(QLatin1String(sub));
+    QFile::setPermissions(files.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("HOME"), files.filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_test->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), files.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), files.filePath(QStringLiteral("runtime")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+void ClientSandbox::startClient(QProcess &client, const QString &executable, const QProcessEnvironment &environment,
+                                const QString &filesDir) const
+{
+    client.setProcessEnvironment(environment);
+    client.setWorkingDirectory(workPath(QString()));
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.setStandardOutputFile(QDir(filesDir).filePath(QStringLiteral("client.log")), QIODevice::Append);
+    client.start(executable, QStringList());
 }
 
 void ClientSandbox::storeEndpoints(const QMap<QString, QString> &values)

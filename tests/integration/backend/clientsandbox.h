@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -12,6 +13,9 @@
 // address and CA in the environment, a logged-out Config and no credentials.
 // QSettings fixes the user path on first use, so besides XDG_CONFIG_HOME the
 // store is redirected with QSettings::setPath for each test.
+class QProcess;
+class QVariant;
+
 class ClientSandbox
 {
 public:
@@ -22,6 +26,14 @@ public:
     void leave();
 
     QString workPath(const QString &name) const;
+    // What the client's executable stores in this sandbox, read as a file.
+    QVariant stored(const QString &key) const;
+    // The executable started as a user's session starts it, offscreen, with
+    // this sandbox's settings store and home, data and runtime folders under
+    // filesDir; its output goes to filesDir/client.log.
+    QProcessEnvironment clientEnvironment(const QString &filesDir) const;
+    void startClient(QProcess &client, const QString &executable, const QProcessEnvironment &environment,
+                     const QString &filesDir) const;
     // Writes endpoint keys straight into the settings store.
     static void storeEndpoints(const QMap<QString, QString> &values);
     // The ten endpoint keys, all pointing at the given base.
