@@ -12,7 +12,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/tools/build.sh"
 build="${BUILD_DIR:-$here/build}"
 
-if reason="$("$here/tests/e2e/lab/lab.sh" check 2>&1)"; then
+if reason="$("$here/tools/lab/lab.sh" check 2>&1)"; then
   BUILD_DIR="$build" exec "$here/tools/demo/demo.sh" "$@"
 fi
 reason="${reason#lab: SKIP: }"

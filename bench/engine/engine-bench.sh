@@ -26,7 +26,7 @@
 #
 #   bench/engine/engine-bench.sh PATH/TO/varnel-engine-probe     (as root)
 #
-# It brings up its own lab through tests/e2e/lab/run-in-lab.sh and runs
+# It brings up its own lab through tools/lab/run-in-lab.sh and runs
 # inside the lab's client namespace; the lab is torn down afterwards.
 set -euo pipefail
 
@@ -40,7 +40,7 @@ fi
 probe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 
 if [ -z "${VARNEL_LAB_ENV:-}" ]; then
-  exec "$repo/tests/e2e/lab/run-in-lab.sh" "$here/engine-bench.sh" "$probe"
+  exec "$repo/tools/lab/run-in-lab.sh" "$here/engine-bench.sh" "$probe"
 fi
 
 RUNS=${RUNS:-5}

@@ -2,7 +2,7 @@
 # The demo network, shared by tools/demo/demo.sh, the demo's self-check
 # (tests/e2e/demo) and its benchmark (bench/demo). Sourced, not run.
 #
-# It is the VPN lab of the end-to-end tests (tests/e2e/lab/lab.sh) with the
+# It is the VPN lab of the end-to-end tests (tools/lab/lab.sh) with the
 # reference backend's demo data laid over it:
 #  - the server namespace holds ocserv and an OpenVPN server, both listening on
 #    one address per server of the demo data (127.0.X.N there becomes
@@ -29,8 +29,8 @@
 
 DEMO_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 DEMO_REPO=$(cd "$DEMO_TOOLS/../.." && pwd)
-# shellcheck source=../../tests/e2e/lab/lab.sh
-. "$DEMO_REPO/tests/e2e/lab/lab.sh"
+# shellcheck source=../../tools/lab/lab.sh
+. "$DEMO_REPO/tools/lab/lab.sh"
 
 DEMO_PORT=${VARNELVPN_DEMO_PORT:-47843}
 DEMO_BASE_DATA=$DEMO_REPO/tools/refbackend/demo-data.json

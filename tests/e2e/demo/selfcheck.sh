@@ -18,11 +18,11 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../../.." && pwd)
-lab=$repo/tests/e2e/lab/lab.sh
+lab=$repo/tools/lab/lab.sh
 build=$(cd "${1:?usage: selfcheck.sh BUILD_DIR}" && pwd)
 data=$repo/tools/refbackend/demo-data.json
 # shellcheck source-path=SCRIPTDIR source=../lab/checks.sh
-. "$repo/tests/e2e/lab/checks.sh"
+. "$repo/tools/lab/checks.sh"
 
 "$lab" check || exit $?
 command -v jq >/dev/null || { echo "SKIP: jq is not installed (tools/install-deps.sh)"; exit 77; }

@@ -28,7 +28,7 @@ private:
 void TestEngineWithoutCapability::initTestCase()
 {
     if (!Lab::inside())
-        QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
+        QSKIP("runs only inside the VPN lab (tools/lab/run-in-lab.sh)");
     QVERIFY(canConfigureNetwork());
     QVERIFY(EngineLab::dropNetworkAdmin());
     QVERIFY(!canConfigureNetwork());

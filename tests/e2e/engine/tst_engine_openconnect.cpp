@@ -43,7 +43,7 @@ private:
 void TestEngineOpenConnect::initTestCase()
 {
     if (!Lab::inside())
-        QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
+        QSKIP("runs only inside the VPN lab (tools/lab/run-in-lab.sh)");
     QVERIFY(Connection::initTls());
     // The tunnel script beside this program stands in for a bundled one.
     QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/vpnc-script")));

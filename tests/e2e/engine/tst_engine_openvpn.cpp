@@ -43,7 +43,7 @@ private:
 void TestEngineOpenVpn::initTestCase()
 {
     if (!Lab::inside())
-        QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
+        QSKIP("runs only inside the VPN lab (tools/lab/run-in-lab.sh)");
     QVERIFY(Connection::initTls());
     m_engine = Connection::instance();
     m_engine->setProtocol(Connection::kOpenVpn);

@@ -118,7 +118,7 @@ private slots:
 void TestFaults::initTestCase()
 {
     if (!Lab::inside())
-        QSKIP("needs the lab (root, network namespaces): run through tests/e2e/lab/run-in-lab.sh");
+        QSKIP("needs the lab (root, network namespaces): run through tools/lab/run-in-lab.sh");
     QVERIFY(m_files.isValid());
     QVERIFY(QDir().mkpath(markDir()) && QDir().mkpath(tempDir()));
     // The client's private files go here, so what it writes can be seen.

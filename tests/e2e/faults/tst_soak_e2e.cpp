@@ -42,7 +42,7 @@ private slots:
     void connectDisconnectCycles()
     {
         if (!Lab::inside())
-            QSKIP("needs the lab (root, network namespaces): run through tests/e2e/lab/run-in-lab.sh");
+            QSKIP("needs the lab (root, network namespaces): run through tools/lab/run-in-lab.sh");
         QVERIFY2(startBackend(m_backend, {}, m_files.filePath(QStringLiteral("data.json"))),
                  qPrintable(m_backend.errorText()));
         LoggedInWindow window;

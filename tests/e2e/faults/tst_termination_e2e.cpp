@@ -102,7 +102,7 @@ private slots:
     void initTestCase()
     {
         if (!Lab::inside())
-            QSKIP("needs the lab (root, network namespaces): run through tests/e2e/lab/run-in-lab.sh");
+            QSKIP("needs the lab (root, network namespaces): run through tools/lab/run-in-lab.sh");
         QVERIFY2(startBackend(m_backend, {}, file("data.json")), qPrintable(m_backend.errorText()));
         QString error;
         QVERIFY2(m_killSwitch.install(&error), qPrintable(error));

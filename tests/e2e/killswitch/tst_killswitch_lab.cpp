@@ -169,7 +169,7 @@ bool TestKillSwitchLab::startOpenConnect(bool asTunnelGroup, int waitMs)
 void TestKillSwitchLab::initTestCase()
 {
     if (!Lab::inside())
-        QSKIP("runs only inside the VPN lab (tests/e2e/lab/run-in-lab.sh)");
+        QSKIP("runs only inside the VPN lab (tools/lab/run-in-lab.sh)");
     // Never against the host's firewall: this process must live in a
     // network namespace of its own.
     // (The links' own texts, "net:[inode]": QFileInfo would prefix each with its own path.)

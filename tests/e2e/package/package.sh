@@ -29,10 +29,10 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../../.." && pwd)
-lab=$repo/tests/e2e/lab/lab.sh
+lab=$repo/tools/lab/lab.sh
 build=$(cd "${1:?usage: package.sh BUILD_DIR}" && pwd)
 # shellcheck source-path=SCRIPTDIR source=../lab/checks.sh
-. "$repo/tests/e2e/lab/checks.sh"
+. "$repo/tools/lab/checks.sh"
 
 state_file=/tmp/varnelvpn-package-test.state
 data_dir=/var/lib/VarnelVPN

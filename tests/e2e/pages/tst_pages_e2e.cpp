@@ -108,7 +108,7 @@ private slots:
     void initTestCase()
     {
         if (!Lab::inside())
-            QSKIP("needs the lab (root, network namespaces): run through tests/e2e/lab/run-in-lab.sh");
+            QSKIP("needs the lab (root, network namespaces): run through tools/lab/run-in-lab.sh");
         QVERIFY(writeData());
         QVERIFY2(m_backend.start({QStringLiteral("--data"), m_files.filePath(QStringLiteral("data.json"))}),
                  qPrintable(m_backend.errorText()));
