@@ -1,7 +1,5 @@
 #include "platform/vpnplatform.h"
 
-#include "platform/privileges.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -76,12 +74,6 @@ const char *reportedOsName()
     return "win";
 }
 
-bool canConfigureNetwork()
-{
-    // The tunnel driver's installer grants what is needed.
-    return true;
-}
-
 bool openVpnConfigFromInput()
 {
     return false;
@@ -146,18 +138,16 @@ QString openVpnProgram()
 
 QString tunnelScriptPath()
 {
-    const QString bundled = besideExecutable(QStringLiteral("vpnc-script"));
-    return bundled.isEmpty() ? QStringLiteral("/usr/share/vpnc-scripts/vpnc-script") : bundled;
+    const QString configured = qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT");
+    if (!configured.isEmpty())
+        return configured;
+    const QString bundled = besideExecutable(QStringLiteral("varnelvpn-tunnel-script"));
+    return bundled.isEmpty() ? QStringLiteral("/usr/libexec/varnelvpn/varnelvpn-tunnel-script") : bundled;
 }
 
 const char *reportedOsName()
 {
     return "linux-64";
-}
-
-bool canConfigureNetwork()
-{
-    return Privileges::networkAdminPermitted();
 }
 
 bool openVpnConfigFromInput()

@@ -23,13 +23,15 @@ int setCommandSocketBlocking(CommandSocket socket);
 QString openVpnProgram();
 
 // True when OpenVPN is to read its configuration from its standard input
-// ("--config stdin") rather than from a file. On Linux: the OpenVPN of the
-// installed client holds a capability its user does not, and a file in the
-// user's own folder could be replaced between our check and OpenVPN's read.
+// ("--config stdin") rather than from a file: on Linux, so that the
+// profile's keys never touch the disk and nothing can replace the file
+// between our check and OpenVPN's read.
 bool openVpnConfigFromInput();
 
-// The tunnel script handed to the OpenConnect library: the one beside our
-// executable when present, else the system's.
+// The tunnel script handed to OpenVPN and the OpenConnect library (ours:
+// it passes what the server pushed to the service): VARNELVPN_TUNNEL_SCRIPT
+// when set, else the one beside our executable when present, else the
+// installed one.
 QString tunnelScriptPath();
 
 // A child process that does not outlive us: should this process die without
@@ -49,12 +51,6 @@ private:
 
 // Operating-system name reported to OpenConnect servers.
 const char *reportedOsName();
-
-// True when this process may create and configure network devices: on Linux
-// when it holds CAP_NET_ADMIN in its permitted set (root, or the installed
-// executable's file capability, which stays out of the effective set until
-// a tunnel needs it); tunnels fail without it.
-bool canConfigureNetwork();
 
 // Process id of the peer of a connected local (Unix-domain) socket, -1 when
 // the system cannot tell.

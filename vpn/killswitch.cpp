@@ -1,12 +1,10 @@
 #include "vpn/killswitch.h"
 
 #include "common/config.h"
-#include "common/fileutil.h"
 #include "common/logger.h"
-#include "platform/datadir.h"
+#include "platform/serviceclient.h"
 
 #include <QDebug>
-#include <QFileInfo>
 
 namespace Varnel {
 
@@ -14,56 +12,56 @@ namespace KillSwitch {
 
 namespace {
 
-// Our scripts explain a failure on standard error; keep it for diagnosis.
-void logFailure(const QString &path, const ScriptResult &result)
+void log(const QString &text)
 {
-    if (result.succeeded())
-        return;
-    const QString reason = result.outcome == ScriptResult::Finished
-        ? QStringLiteral("exit code %1").arg(result.exitCode)
-        : result.outcome == ScriptResult::TimedOut ? QStringLiteral("timed out")
-        : result.outcome == ScriptResult::Crashed  ? QStringLiteral("crashed")
-                                                   : QStringLiteral("could not start");
-    Logger::instance().log(QStringLiteral("Kill-switch script %1 failed (%2): %3")
-                               .arg(path, reason, QString::fromLocal8Bit(result.standardError).trimmed()),
-                           1, 4);
+    Logger::instance().log(text, 1, 4);
+}
+
+Outcome ask(bool on)
+{
+    ServiceProtocol::Message request("killswitch");
+    request.add("state", on ? "on" : "off");
+    QString error;
+    const std::optional<ServiceProtocol::Message> reply = askService(request, &error);
+    if (!reply) {
+        log(QStringLiteral("Kill switch %1: %2").arg(stateText(on), error));
+        return Outcome::Failed;
+    }
+    const QString message = QString::fromStdString(reply->value("message"));
+    if (reply->verb != "ok") {
+        const std::string code = reply->value("code");
+        log(QStringLiteral("Kill switch %1 refused (%2): %3")
+                .arg(stateText(on), QString::fromStdString(code), message));
+        return code == "missing-script" ? Outcome::MissingScript : Outcome::Failed;
+    }
+    // Lifting ends only this user's hold: another user's kill switch may
+    // keep the machine blocked, and says so.
+    if (!message.isEmpty())
+        log(QStringLiteral("Kill switch %1: %2").arg(stateText(on), message));
+    return Outcome::Done;
 }
 
 } // namespace
 
-QString scriptPath(Runner runner, bool enable)
+Outcome runScript(Runner runner, bool enable)
 {
-    const QString name = enable ? blockScriptName() : resetScriptName();
-    if (runner == Runner::ConnectPage)
-        return killSwitchDataDirectory() + name;
-    return killSwitchDataDirectory() + QLatin1Char('/') + name;
-}
-
-std::optional<ScriptResult> runScript(Runner runner, bool enable)
-{
-    const QString path = scriptPath(runner, enable);
-    if (runner == Runner::ConnectPage && !QFileInfo::exists(path))
-        return std::nullopt;
-
-    const ScriptResult result = ScriptRunner(ScriptRunner::kDefaultTimeoutMs, ScriptRunner::NetworkAdmin).run(path);
-    logFailure(path, result);
+    if (runner == Runner::ConnectPage && !enable) {
+        log(QStringLiteral("Kill switch: the block stays for the attempt; only the chosen server is let through"));
+        return Outcome::Done;
+    }
+    const Outcome outcome = ask(enable);
     if (runner == Runner::Toggle) {
-        if (result.outcome == ScriptResult::Finished)
-            qDebug() << "bat file finished with exit code:" << result.exitCode;
+        if (outcome == Outcome::Done)
+            qDebug() << "bat file finished with exit code:" << 0;
         else
             qDebug() << "Error: bat file execution timed out or encountered an error.";
     }
-    return result;
+    return outcome;
 }
 
 QString stateText(bool on)
 {
     return on ? QStringLiteral("KillSwith:ON") : QStringLiteral("KillSwith:OFF");
-}
-
-void writeState(bool on)
-{
-    writeTextFile(stateText(on), killSwitchStateDirectory(), QStringLiteral("service.txt"));
 }
 
 bool toggle()
@@ -72,10 +70,8 @@ bool toggle()
     const bool on = !config->killSwitch();
     config->setKillSwitch(on);
     config->save();
-    writeState(on);
+    runScript(Runner::Toggle, on);
     config->save();
-    if (!config->connectionState())
-        runScript(Runner::Toggle, on);
     return on;
 }
 
@@ -85,11 +81,8 @@ void liftOnLogout()
     const bool wasOn = config->killSwitch();
     config->setKillSwitch(false);
     config->save();
-    if (!wasOn)
-        return;
-    // Otherwise a service reading the state file would keep blocking.
-    writeState(false);
-    runScript(Runner::Toggle, false);
+    if (wasOn)
+        runScript(Runner::Toggle, false);
 }
 
 } // namespace KillSwitch

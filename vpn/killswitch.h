@@ -1,49 +1,44 @@
 #pragma once
 
-#include "vpn/scriptrunner.h"
-
 #include <QString>
-
-#include <optional>
 
 namespace Varnel {
 
-// The kill switch's side effects outside the settings: the firewall scripts
-// in the data directory and the state file for a background service.
-// GUI thread only; every script run waits for the script (bounded).
+// The kill switch's side effects outside the settings, on Linux carried out
+// by the privileged service: it holds the machine's block for every user
+// whose kill switch is on, runs the scripts of its data directory and writes
+// the state file "service.txt". GUI thread only; every request is bounded.
 namespace KillSwitch {
 
-// Which of the two script runners: they build the path differently and
-// report differently.
+// Who asks: the connect page (around a connection; a missing script is
+// reported to it) or the toggle and logout (debug lines only).
 enum class Runner {
-    ConnectPage,   // data directory + name; a missing script is reported to the caller
-    Toggle,        // data directory + "/" + name (toggle and logout); reports by debug line
+    ConnectPage,
+    Toggle,
 };
 
-// Path of the block script (enable) or of the reset script.
-QString scriptPath(Runner runner, bool enable);
+enum class Outcome {
+    Done,          // the block is in place (enable) or this user's hold ended
+    MissingScript, // the service has no such script (the page says "File Error")
+    Failed,        // the service refused or is not running (logged)
+};
 
-// Runs the block (enable) or reset script and waits for it. The connect
-// page's runner returns nothing when no file exists at the path (the page
-// then shows "File Error"); the toggle's runner starts it regardless and
-// writes "bat file finished with exit code:" or the error line.
-std::optional<ScriptResult> runScript(Runner runner, bool enable);
+// Applies the block (enable) or ends this user's hold of it. Before a
+// connect the connect page asks for the reset: the block then stays, and
+// the service lets the chosen server through for the attempt and the
+// tunnel (nothing else leaves while the kill switch is on).
+Outcome runScript(Runner runner, bool enable);
 
 // "KillSwith:ON" / "KillSwith:OFF" (sic: the service reads this spelling).
 QString stateText(bool on);
 
-// Writes stateText(on), without line feed, to "service.txt" in the state
-// directory, readable and writable by everyone. Failures are not reported.
-void writeState(bool on);
-
-// The toggle's press: flips the settings' killSwitch, saves, writes the
-// state file, saves again, and runs the matching script only while no
-// tunnel is up (the connect page applies the state around the next
-// connection). Returns the new value.
+// The toggle's press: flips the settings' killSwitch, saves, and has the
+// service apply or lift the block at once (also while a tunnel is up: the
+// tunnel is let through). Returns the new value.
 bool toggle();
 
-// Logout: switches the kill switch off and saves; when it was on, writes
-// the state file and lifts the block with the toggle's runner.
+// Logout: switches the kill switch off and saves; when it was on, ends this
+// user's hold of the block.
 void liftOnLogout();
 
 } // namespace KillSwitch

@@ -1,33 +1,23 @@
 #include "vpn/openconnectconnection.h"
 
-#include "common/appinfo.h"
+#include "common/config.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/openconnectsession.h"
 #include "vpn/openvpnconfig.h"
-#include "vpn/openvpnrunner.h"
+#include "vpn/openvpntunnel.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QFutureInterface>
+#include <QHostInfo>
 #include <QMutexLocker>
 #include <QNetworkInterface>
-#include <QThread>
-#include <QThreadPool>
+#include <QUrl>
 
 #include <gnutls/gnutls.h>
 #include <openconnect.h>
 
 namespace Varnel {
-
-namespace {
-
-// After a cancel the session thread needs a moment to wind down; a
-// controller that goes away waits for it at most kShutdownPolls times.
-constexpr unsigned long kSettleMs = 200;
-constexpr int kShutdownPolls = 10;
-
-} // namespace
 
 std::shared_ptr<OpenConnectConnection> OpenConnectConnection::instance()
 {
@@ -47,7 +37,6 @@ OpenConnectConnection::OpenConnectConnection()
     // ever written on the thread that owns the controller.
     QObject::connect(this, &OpenConnectConnection::statusChanged, this, &OpenConnectConnection::storeStatus,
                      Qt::QueuedConnection);
-    QObject::connect(&m_watcher, &QFutureWatcher<void>::finished, this, &OpenConnectConnection::releaseSession);
     m_deviceCheck.setInterval(kDeviceCheckMs);
     QObject::connect(&m_deviceCheck, &QTimer::timeout, this, &OpenConnectConnection::checkTunnelDevice);
     // The process-wide thread pool is torn down before this object at exit
@@ -65,21 +54,17 @@ OpenConnectConnection::~OpenConnectConnection()
 
 void OpenConnectConnection::shutDown()
 {
-    if (m_watcher.isRunning())
-        disconnectOpenConnect();
-    for (int poll = 0; poll < kShutdownPolls && m_watcher.isRunning(); ++poll)
-        QThread::msleep(kSettleMs);
-    // A session thread that is still running keeps its library session.
-    releaseSession();
-    delete m_runner;
+    if (auto *session = qobject_cast<OpenConnectSession *>(m_tunnel.data()))
+        session->shutDown();
+    else
+        delete m_tunnel;
+    // The service ends the tunnel with this connection in any case; asked,
+    // it does so at once.
+    m_lease.reset();
 }
 
 void OpenConnectConnection::storeStatus(OpenConnectConnection::Status status)
 {
-    // The command channel is not dropped here: a Disconnected still queued
-    // from an earlier session would take the channel of a newer one, which
-    // then could not be stopped. It goes with the library session instead
-    // (releaseSession).
     m_status = status;
     if (status == Connected) {
         // A reconnection may bring a new device.
@@ -109,6 +94,13 @@ bool OpenConnectConnection::initTls()
 void OpenConnectConnection::setOpenVpnConfig(const QString &encodedConfig, const QString &address)
 {
     m_openVpnConfig = openVpnConfigFromTemplate(encodedConfig, address);
+    m_openVpnAddress = address;
+}
+
+bool OpenConnectConnection::isSessionRunning() const
+{
+    const auto *session = qobject_cast<const OpenConnectSession *>(m_tunnel.data());
+    return session && session->isRunning();
 }
 
 QString OpenConnectConnection::lastError() const
@@ -123,26 +115,21 @@ void OpenConnectConnection::setLastError(const QString &text)
     m_lastError = text;
 }
 
-void OpenConnectConnection::setTunnelDevice(const QString &name)
+TunnelInfo OpenConnectConnection::tunnelInfo() const
 {
     QMutexLocker locker(&m_resultLock);
-    m_tunnelInfo.device = name;
+    return m_tunnelInfo;
 }
 
-void OpenConnectConnection::noteSessionFailure(TunnelFailure failure, const QString &detail)
+void OpenConnectConnection::setTunnelInfo(const TunnelInfo &info)
 {
     QMutexLocker locker(&m_resultLock);
-    if (m_sessionFailure != TunnelFailure::None)
-        return;
-    m_sessionFailure = failure;
-    m_sessionFailureDetail = detail;
+    m_tunnelInfo = info;
 }
 
 QString OpenConnectConnection::tunnelDevice() const
 {
-    if (m_protocol == kOpenVpn)
-        return m_runner ? m_runner->deviceName() : QString();
-    return tunnelInfo().device;
+    return m_tunnel ? m_tunnel->device() : QString();
 }
 
 void OpenConnectConnection::checkTunnelDevice()
@@ -161,221 +148,171 @@ void OpenConnectConnection::checkTunnelDevice()
         return;
     m_deviceCheck.stop();
     engineLog(QStringLiteral("The tunnel device %1 is gone; ending the session").arg(name));
-    const QString detail = tr("the tunnel device %1 was removed").arg(name);
-    if (m_protocol == kOpenVpn) {
-        if (m_runner)
-            m_runner->stopFailed(TunnelFailure::ConnectionLost, detail);
-        return;
-    }
-    noteSessionFailure(TunnelFailure::ConnectionLost, detail);
-    disconnectOpenConnect();
-}
-
-TunnelInfo OpenConnectConnection::tunnelInfo() const
-{
-    QMutexLocker locker(&m_resultLock);
-    return m_tunnelInfo;
-}
-
-void OpenConnectConnection::setTunnelInfo(const TunnelInfo &info)
-{
-    QMutexLocker locker(&m_resultLock);
-    m_tunnelInfo = info;
+    m_tunnel->stopFailed(TunnelFailure::ConnectionLost, tr("the tunnel device %1 was removed").arg(name));
 }
 
 OpenConnectConnection::ConnectResult OpenConnectConnection::connect()
 {
-    switch (m_protocol) {
-    case kOpenConnect:
-        return connectOpenConnect();
-    case kOpenVpn:
-        return connectOpenVpn();
-    default:
+    if (m_protocol != kOpenConnect && m_protocol != kOpenVpn)
+        return Started;
+    ConnectResult refusal = Started;
+    Tunnel *tunnel = makeTunnel(&refusal);
+    if (!tunnel)
+        return refusal;
+
+    // The device comes from the service, before the server is contacted:
+    // with the kill switch on, the service lets this server (and nothing
+    // else) through from here on.
+    TunnelLease::Request request;
+    QString error;
+    if (!leaseRequest(&request, &error)) {
+        delete tunnel;
+        refuse(TunnelFailure::ServerUnreachable, error);
         return Started;
     }
+    auto lease = std::make_unique<TunnelLease>();
+    TunnelFailure failure = TunnelFailure::None;
+    if (!lease->open(request, &failure, &error)) {
+        delete tunnel;
+        refuse(failure, error);
+        return Started;
+    }
+
+    m_tunnel = tunnel;
+    m_lease = std::move(lease);
+    const TunnelLease *current = m_lease.get();
+    // Direct: the session thread's emissions reach our receivers queued,
+    // as every receiver connects.
+    QObject::connect(tunnel, &Tunnel::statusChanged, this, &OpenConnectConnection::statusChanged,
+                     Qt::DirectConnection);
+    QObject::connect(tunnel, &Tunnel::statsChanged, this, &OpenConnectConnection::statsChanged,
+                     Qt::DirectConnection);
+    QObject::connect(tunnel, &Tunnel::failed, this, &OpenConnectConnection::failed, Qt::DirectConnection);
+    QObject::connect(
+        tunnel, &Tunnel::statusChanged, this,
+        [this, current](Status status) {
+            if (status == Disconnected)
+                releaseLease(current);
+        },
+        Qt::QueuedConnection);
+    QObject::connect(m_lease.get(), &TunnelLease::lost, tunnel, &Tunnel::stopFailed);
+    tunnel->start(m_lease->device());
+    return Started;
 }
 
-OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenConnect()
+Tunnel *OpenConnectConnection::makeTunnel(ConnectResult *refusal)
 {
-    qDebug() << "Connecting Via Open Connect";
-    if (!m_profile || m_profile->gateway.isEmpty())
-        return InvalidServer;
-    if (m_username.isEmpty() || m_password.isEmpty())
-        return InvalidCredentials;
-    // The previous session's thread may be done with its finished signal
-    // still queued.
-    releaseSession();
-    if (m_commandSocket != kInvalidCommandSocket)
-        return AlreadyActive;
-    if (m_watcher.isRunning())
-        return AlreadyRunning;
-
-    m_session = openconnect_vpninfo_new(applicationName().toLatin1().constData(), OpenConnectSession::validatePeerCert,
-                                        nullptr, OpenConnectSession::processAuthForm, OpenConnectSession::progress,
-                                        this);
-    if (!m_session) {
-        engineLog(QStringLiteral("initial setup fails"));
-        setLastError(QStringLiteral("initial setup fails"));
-        return SetupFailed;
+    const bool openConnect = m_protocol == kOpenConnect;
+    qDebug() << (openConnect ? "Connecting Via Open Connect" : "Connecting Via Open VPN");
+    if (openConnect ? (!m_profile || m_profile->gateway.isEmpty()) : m_openVpnConfig.isEmpty()) {
+        *refusal = InvalidServer;
+        return nullptr;
     }
-    m_commandSocket = openconnect_setup_cmd_pipe(m_session);
-    // The library reports a failure as a negative error code, not only -1.
-    if (m_commandSocket < 0) {
-        m_commandSocket = kInvalidCommandSocket;
-        engineLog(tr("invalid socket"));
-        engineLog(QStringLiteral("pipe setup fails"));
-        setLastError(QStringLiteral("pipe setup fails"));
-        openconnect_vpninfo_free(m_session);
-        m_session = nullptr;
-        return SetupFailed;
+    if (m_username.isEmpty() || m_password.isEmpty()) {
+        *refusal = InvalidCredentials;
+        return nullptr;
     }
-    if (const int error = setCommandSocketBlocking(m_commandSocket))
-        engineLog(QStringLiteral("Could not make the command channel blocking: %1").arg(error));
-    // Trace messages are never logged; without this the library would still
-    // produce them, several for every packet.
-    openconnect_set_loglevel(m_session, PRG_DEBUG);
-    openconnect_set_stats_handler(m_session, OpenConnectSession::statsHandler);
-    m_profile->protocol = QStringLiteral("anyconnect");
-    openconnect_set_protocol(m_session, m_profile->protocol.toLatin1().constData());
-    openconnect_set_setup_tun_handler(m_session, OpenConnectSession::setupTun);
-    openconnect_parse_url(m_session, m_profile->gateway.toLocal8Bit().constData());
+    if (m_tunnel) {
+        // Only one tunnel at a time; one that has only its release still
+        // queued gives its device back now.
+        *refusal = m_tunnel->busy();
+        if (*refusal != Started)
+            return nullptr;
+        releaseLease(m_lease.get());
+    }
+    if (!openConnect)
+        return new OpenVpnTunnel(m_openVpnConfig, m_username, m_password, this);
 
-    m_sessionInput = AuthFormInput {m_username, m_password, m_profile->groupName};
-    m_sessionProfile = m_profile;
     m_formState.formAttempt = 0;
     m_formState.formPasswordAttempt = 0;
     m_formState.rejected = false;
     setTunnelInfo(TunnelInfo());
-    {
-        QMutexLocker locker(&m_resultLock);
-        m_sessionFailure = TunnelFailure::None;
-        m_sessionFailureDetail.clear();
+    auto *session = new OpenConnectSession(this, m_profile, AuthFormInput {m_username, m_password, m_profile->groupName},
+                                           m_formState);
+    if (!session->prepare()) {
+        delete session;
+        *refusal = SetupFailed;
+        return nullptr;
     }
-
-    m_sessionState = SessionRunning;
-    QFutureInterface<void> running;
-    running.reportStarted();
-    m_watcher.setFuture(running.future());
-    QThreadPool::globalInstance()->start([this, running]() mutable {
-        OpenConnectSession::run(this);
-        running.reportFinished();
-    });
-    return Started;
+    return session;
 }
 
-OpenConnectConnection::ConnectResult OpenConnectConnection::connectOpenVpn()
+bool OpenConnectConnection::leaseRequest(TunnelLease::Request *request, QString *error) const
 {
-    qDebug() << "Connecting Via Open VPN";
-    if (m_openVpnConfig.isEmpty())
-        return InvalidServer;
-    if (m_username.isEmpty() || m_password.isEmpty())
-        return InvalidCredentials;
-    // A second start while one runs would leave a program (and its tunnel)
-    // that nothing stops any more; one that is only finishing may go on.
-    if (m_runner && !m_runner->hasEnded())
-        return AlreadyActive;
+    QString host;
+    if (m_protocol == kOpenConnect) {
+        // The gateway as the library reads it: a URL, or host[:port].
+        const QString gateway = m_profile->gateway;
+        const QUrl url = QUrl::fromUserInput(gateway.contains(QLatin1String("://"))
+                                                 ? gateway
+                                                 : QStringLiteral("https://") + gateway);
+        host = url.host();
+        request->protocol = QStringLiteral("openconnect");
+        request->port = quint16(url.port(443));
+        // The main channel over TCP, DTLS over UDP on the same port.
+        request->transport = QStringLiteral("both");
+    } else {
+        const QStringList parts = m_openVpnAddress.split(QLatin1Char(':'));
+        host = parts.value(0);
+        bool numeric = false;
+        const uint port = parts.value(1).toUInt(&numeric);
+        request->protocol = QStringLiteral("openvpn");
+        request->port = quint16(numeric && port > 0 && port < 65536 ? port : 1194);
+        request->transport = openVpnTransport(m_openVpnConfig);
+    }
+    request->endpoint = QHostAddress(host);
+    if (request->endpoint.isNull()) {
+        // A name: the service lets an address through, not a name.
+        const QHostInfo found = QHostInfo::fromName(host);
+        if (!found.addresses().isEmpty())
+            request->endpoint = found.addresses().constFirst();
+    }
+    if (request->endpoint.isNull()) {
+        *error = tr("the server address %1 could not be resolved").arg(host);
+        engineLog(QStringLiteral("VPN server %1: no address").arg(host));
+        return false;
+    }
+    request->killSwitch = Config::instance()->killSwitch();
+    return true;
+}
 
-    auto *runner = new OpenVpnRunner(this);
-    m_runner = runner;
-    QObject::connect(runner, &OpenVpnRunner::transfer, this,
-                     [this](qint64 down, qint64 up) { emit statsChanged(quint64(up), quint64(down)); });
-    QObject::connect(runner, &OpenVpnRunner::disconnected, this, [this, runner] {
-        if (runner->failure() != TunnelFailure::None)
-            emit failed(runner->failure(), runner->failureDetail());
-        emit statusChanged(Disconnected);
-    });
-    QObject::connect(runner, &OpenVpnRunner::connected, this, [this] { emit statusChanged(Connected); });
-    QObject::connect(runner, &OpenVpnRunner::connecting, this, [this] { emit statusChanged(Connecting); });
+void OpenConnectConnection::refuse(TunnelFailure failure, const QString &detail)
+{
+    emit failed(failure, detail);
+    emit statusChanged(Disconnected);
+}
 
-    if (runner->connect(m_openVpnConfig, m_username, m_password))
-        engineLog(QStringLiteral("OpenVPN Connect Success"));
-    else
-        engineLog(QStringLiteral("OpenVPN Connect Failed"));
-    return Started;
+void OpenConnectConnection::releaseLease(const TunnelLease *lease)
+{
+    if (m_lease && m_lease.get() == lease)
+        m_lease.reset();
 }
 
 void OpenConnectConnection::disconnect()
 {
-    switch (m_protocol) {
-    case kOpenConnect:
-        disconnectOpenConnect();
-        break;
-    case kOpenVpn:
-        disconnectOpenVpn();
-        break;
-    default:
-        break;
-    }
-}
-
-void OpenConnectConnection::disconnectOpenConnect()
-{
-    qDebug() << "Disconnecting Open Connect";
-    if (m_commandSocket == kInvalidCommandSocket) {
-        emit statusChanged(Disconnected);
+    if (m_protocol != kOpenConnect && m_protocol != kOpenVpn)
+        return;
+    if (m_tunnel) {
+        m_tunnel->stop();
         return;
     }
-    emit statusChanged(Disconnecting);
-    int running = SessionRunning;
-    if (!m_sessionState.compare_exchange_strong(running, SessionStopping)) {
-        // The session ended by itself just now; its Disconnected may already
-        // be queued ahead of our Disconnecting, so report the end again.
-        m_commandSocket = kInvalidCommandSocket;
+    // A session that is gone reports its end again; an OpenVPN runner that
+    // is gone has ended and reported so already.
+    if (m_protocol == kOpenConnect) {
+        qDebug() << "Disconnecting Open Connect";
         emit statusChanged(Disconnected);
-        return;
+    } else {
+        qDebug() << "Disconnecting OpenVPN";
     }
-    if (const int error = sendCommandByte(m_commandSocket, OC_CMD_CANCEL))
-        engineLog(QStringLiteral("term_thread: IPC error: ") + QString::number(error));
-    m_commandSocket = kInvalidCommandSocket;
-    // The session thread reports Disconnected once its main loop has ended.
-    QThread::msleep(kSettleMs);
-}
-
-void OpenConnectConnection::disconnectOpenVpn()
-{
-    qDebug() << "Disconnecting OpenVPN";
-    // A runner that is gone has ended and reported so already.
-    if (m_runner)
-        m_runner->stop();
 }
 
 int OpenConnectConnection::update_stats()
 {
-    if (m_commandSocket == kInvalidCommandSocket) {
+    if (!m_tunnel) {
         engineLog(tr("update_stats: invalid socket"));
         return -1;
     }
-    if (const int error = sendCommandByte(m_commandSocket, OC_CMD_STATS)) {
-        engineLog(QStringLiteral("update_stats: IPC error: ") + QString::number(error));
-        return -1;
-    }
-    return 0;
-}
-
-void OpenConnectConnection::reportSessionEnd()
-{
-    TunnelFailure failure;
-    QString detail;
-    {
-        QMutexLocker locker(&m_resultLock);
-        failure = m_sessionFailure;
-        detail = m_sessionFailureDetail;
-    }
-    m_sessionState = SessionEnded;
-    if (failure != TunnelFailure::None)
-        emit failed(failure, detail);
-    emit statusChanged(Disconnected);
-}
-
-void OpenConnectConnection::releaseSession()
-{
-    if (!m_session || m_watcher.isRunning())
-        return;
-    // Freeing closes both ends of the command channel.
-    m_commandSocket = kInvalidCommandSocket;
-    openconnect_vpninfo_free(m_session);
-    m_session = nullptr;
-    m_sessionProfile.reset();
+    return m_tunnel->requestStatistics();
 }
 
 } // namespace Varnel

@@ -4,24 +4,21 @@
 #include "vpn/authform.h"
 #include "vpn/tunnelfailure.h"
 #include "vpn/tunnelinfo.h"
+#include "vpn/tunnellease.h"
 
-#include <QFutureWatcher>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
-#include <atomic>
 #include <memory>
-
-struct openconnect_info;
 
 namespace Varnel {
 
 class OpenConnectServer;
 class OpenConnectSession;
-class OpenVpnRunner;
+class Tunnel;
 
 // The one object through which the program starts, watches and stops a VPN
 // tunnel. Every screen observes statusChanged; the status field follows it
@@ -30,6 +27,8 @@ class OpenVpnRunner;
 // Protocol 1 runs an external OpenVPN (OpenVpnRunner), protocol 2 an
 // AnyConnect session of the OpenConnect library on a pool thread
 // (OpenConnectSession), which is stopped only through its command channel.
+// Both sit behind Tunnel and run as the user: the device, its routes and
+// DNS and the kill switch are the privileged service's (TunnelLease).
 class OpenConnectConnection : public QObject
 {
     Q_OBJECT
@@ -77,9 +76,11 @@ public:
     Status status() const { return m_status; }
     // True while an OpenConnect session's thread still runs (it winds down
     // for a moment after Disconnected); connect() refuses meanwhile.
-    bool isSessionRunning() const { return m_watcher.isRunning(); }
+    bool isSessionRunning() const;
     // Last error of the OpenConnect session (set by the session thread).
     QString lastError() const;
+    // The device of the tunnel that is up or being made, else empty.
+    QString tunnelDevice() const;
     // Addresses and ciphers of the current or last OpenConnect tunnel.
     TunnelInfo tunnelInfo() const;
 
@@ -109,56 +110,44 @@ private:
     OpenConnectConnection();
 
     void storeStatus(OpenConnectConnection::Status status);
-    ConnectResult connectOpenConnect();
-    ConnectResult connectOpenVpn();
-    void disconnectOpenConnect();
-    void disconnectOpenVpn();
-    // Frees the library session once its thread has finished with it.
-    void releaseSession();
+    // The protocol of m_protocol for this attempt, or nothing (a result code
+    // says why); the one place that tells the protocols apart.
+    Tunnel *makeTunnel(ConnectResult *refusal);
+    // What the service needs to know to make the device and let the server
+    // through a kill-switch block; false (with why) when the server's
+    // address cannot be known.
+    bool leaseRequest(TunnelLease::Request *request, QString *error) const;
+    // Ends the attempt before it began: failed(), then Disconnected.
+    void refuse(TunnelFailure failure, const QString &detail);
+    // The tunnel has ended: its device and routes go at the service.
+    void releaseLease(const TunnelLease *lease);
     // Stops the tunnel before the application (and the thread pool) goes.
     void shutDown();
 
-    // Called by the session thread as its last act.
-    void reportSessionEnd();
     // Written by the session thread, read by the GUI thread.
     void setLastError(const QString &text);
     void setTunnelInfo(const TunnelInfo &info);
-    void setTunnelDevice(const QString &name);
-    // The first failure of the running OpenConnect session wins.
-    void noteSessionFailure(TunnelFailure failure, const QString &detail = QString());
-    bool stopRequested() const { return m_sessionState == SessionStopping; }
 
-    // The device of the tunnel that is up; a removed one ends the session.
+    // The device of the tunnel that is up; a removed one ends the tunnel.
     void checkTunnelDevice();
-    QString tunnelDevice() const;
 
     QString m_username;
     QString m_password;
     std::shared_ptr<OpenConnectServer> m_profile;
-    CommandSocket m_commandSocket = kInvalidCommandSocket;
-    QFutureWatcher<void> m_watcher;
     Status m_status = Disconnected;
     QString m_openVpnConfig;
+    QString m_openVpnAddress;
     int m_protocol = 0;
-    // The runner deletes itself when its process ends.
-    QPointer<OpenVpnRunner> m_runner;
-    openconnect_info *m_session = nullptr;
-
-    // What the session thread works with, fixed at connect() so that the GUI
-    // thread may change the fields above meanwhile.
-    AuthFormInput m_sessionInput;
-    std::shared_ptr<OpenConnectServer> m_sessionProfile;
+    // The tunnel of the latest attempt; it deletes itself once it has ended
+    // and released what it held.
+    QPointer<Tunnel> m_tunnel;
+    std::unique_ptr<TunnelLease> m_lease;
+    // The form filler's memory outlives a session (the group choice).
     AuthFormState m_formState;
-    // Who ends the session: the session thread marks its own end, the GUI
-    // thread a requested stop; whoever comes first decides what is reported.
-    enum SessionState { SessionRunning, SessionStopping, SessionEnded };
-    std::atomic<int> m_sessionState {SessionEnded};
 
     mutable QMutex m_resultLock;
     QString m_lastError;
     TunnelInfo m_tunnelInfo;
-    TunnelFailure m_sessionFailure = TunnelFailure::None;
-    QString m_sessionFailureDetail;
 
     QTimer m_deviceCheck;
     QString m_watchedDevice;

@@ -1,14 +1,21 @@
 #include "vpn/openconnectsession.h"
 
-#include "platform/privileges.h"
+#include "common/appinfo.h"
 #include "platform/vpnplatform.h"
 #include "vpn/enginelog.h"
 #include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
 #include "vpn/peerpin.h"
-#include "vpn/scriptlog.h"
 #include "vpn/tunnelinfo.h"
+#include "vpn/tunnellease.h"
 
-#include <QDir>
+#include <QFile>
+
+#include <QDebug>
+#include <QFutureInterface>
+#include <QMutexLocker>
+#include <QThread>
+#include <QThreadPool>
 
 #include <openconnect.h>
 
@@ -20,49 +27,202 @@ namespace {
 
 using Connection = OpenConnectConnection;
 
-Connection *controllerOf(void *privdata)
+// After a cancel the session thread needs a moment to wind down; at the
+// program's end it is waited for at most kShutdownPolls times.
+constexpr unsigned long kSettleMs = 200;
+constexpr int kShutdownPolls = 10;
+
+OpenConnectSession *sessionOf(void *privdata)
 {
-    return static_cast<Connection *>(privdata);
+    return static_cast<OpenConnectSession *>(privdata);
 }
 
 } // namespace
 
-void OpenConnectSession::endEarly(OpenConnectConnection *controller, const QString &error)
+OpenConnectSession::OpenConnectSession(OpenConnectConnection *results,
+                                       const std::shared_ptr<OpenConnectServer> &profile,
+                                       const AuthFormInput &input, AuthFormState &formState)
+    : m_results(results)
+    , m_profile(profile)
+    , m_input(input)
+    , m_formState(formState)
 {
-    controller->setLastError(error);
+    QObject::connect(&m_watcher, &QFutureWatcher<void>::finished, this, &OpenConnectSession::release);
+}
+
+OpenConnectSession::~OpenConnectSession()
+{
+    // Only reached once the thread is done with the library session.
+    if (m_session)
+        openconnect_vpninfo_free(m_session);
+}
+
+bool OpenConnectSession::prepare()
+{
+    m_session = openconnect_vpninfo_new(applicationName().toLatin1().constData(), validatePeerCert, nullptr,
+                                        processAuthForm, progress, this);
+    if (!m_session) {
+        engineLog(QStringLiteral("initial setup fails"));
+        m_results->setLastError(QStringLiteral("initial setup fails"));
+        return false;
+    }
+    m_commandSocket = openconnect_setup_cmd_pipe(m_session);
+    // The library reports a failure as a negative error code, not only -1.
+    if (m_commandSocket < 0) {
+        m_commandSocket = kInvalidCommandSocket;
+        engineLog(Connection::tr("invalid socket"));
+        engineLog(QStringLiteral("pipe setup fails"));
+        m_results->setLastError(QStringLiteral("pipe setup fails"));
+        return false;
+    }
+    if (const int error = setCommandSocketBlocking(m_commandSocket))
+        engineLog(QStringLiteral("Could not make the command channel blocking: %1").arg(error));
+    // Trace messages are never logged; without this the library would still
+    // produce them, several for every packet.
+    openconnect_set_loglevel(m_session, PRG_DEBUG);
+    openconnect_set_stats_handler(m_session, statsHandler);
+    m_profile->protocol = QStringLiteral("anyconnect");
+    openconnect_set_protocol(m_session, m_profile->protocol.toLatin1().constData());
+    openconnect_set_setup_tun_handler(m_session, setupTun);
+    openconnect_parse_url(m_session, m_profile->gateway.toLocal8Bit().constData());
+    return true;
+}
+
+void OpenConnectSession::start(const QString &device)
+{
+    m_device = device;
+    m_state = Running;
+    QFutureInterface<void> running;
+    running.reportStarted();
+    m_watcher.setFuture(running.future());
+    QThreadPool::globalInstance()->start([this, running]() mutable {
+        run();
+        running.reportFinished();
+    });
+}
+
+void OpenConnectSession::stop()
+{
+    qDebug() << "Disconnecting Open Connect";
+    if (m_commandSocket == kInvalidCommandSocket) {
+        emit statusChanged(Connection::Disconnected);
+        return;
+    }
+    emit statusChanged(Connection::Disconnecting);
+    int running = Running;
+    if (!m_state.compare_exchange_strong(running, Stopping)) {
+        // The session ended by itself just now; its Disconnected may already
+        // be queued ahead of our Disconnecting, so report the end again.
+        m_commandSocket = kInvalidCommandSocket;
+        emit statusChanged(Connection::Disconnected);
+        return;
+    }
+    if (const int error = sendCommandByte(m_commandSocket, OC_CMD_CANCEL))
+        engineLog(QStringLiteral("term_thread: IPC error: ") + QString::number(error));
+    m_commandSocket = kInvalidCommandSocket;
+    // The session thread reports Disconnected once its main loop has ended.
+    QThread::msleep(kSettleMs);
+}
+
+void OpenConnectSession::stopFailed(TunnelFailure failure, const QString &detail)
+{
+    noteFailure(failure, detail);
+    stop();
+}
+
+OpenConnectConnection::ConnectResult OpenConnectSession::busy() const
+{
+    // A thread that is done leaves nothing to wait for: its release is only
+    // still queued.
+    if (!m_watcher.isRunning())
+        return Connection::Started;
+    return m_commandSocket != kInvalidCommandSocket ? Connection::AlreadyActive : Connection::AlreadyRunning;
+}
+
+int OpenConnectSession::requestStatistics()
+{
+    if (m_commandSocket == kInvalidCommandSocket) {
+        engineLog(Connection::tr("update_stats: invalid socket"));
+        return -1;
+    }
+    if (const int error = sendCommandByte(m_commandSocket, OC_CMD_STATS)) {
+        engineLog(QStringLiteral("update_stats: IPC error: ") + QString::number(error));
+        return -1;
+    }
+    return 0;
+}
+
+void OpenConnectSession::shutDown()
+{
+    if (m_watcher.isRunning())
+        stop();
+    for (int poll = 0; poll < kShutdownPolls && m_watcher.isRunning(); ++poll)
+        QThread::msleep(kSettleMs);
+}
+
+void OpenConnectSession::release()
+{
+    // Freeing closes both ends of the command channel.
+    m_commandSocket = kInvalidCommandSocket;
+    openconnect_vpninfo_free(m_session);
+    m_session = nullptr;
+    deleteLater();
+}
+
+void OpenConnectSession::noteFailure(TunnelFailure failure, const QString &detail)
+{
+    QMutexLocker locker(&m_failureLock);
+    if (m_failure != TunnelFailure::None)
+        return;
+    m_failure = failure;
+    m_failureDetail = detail;
+}
+
+void OpenConnectSession::reportEnd()
+{
+    TunnelFailure failure;
+    QString detail;
+    {
+        QMutexLocker locker(&m_failureLock);
+        failure = m_failure;
+        detail = m_failureDetail;
+    }
+    m_state = Ended;
+    if (failure != TunnelFailure::None)
+        emit failed(failure, detail);
+    emit statusChanged(Connection::Disconnected);
+}
+
+void OpenConnectSession::endEarly(const QString &error)
+{
+    m_results->setLastError(error);
     engineLog(error);
     // Unless a callback found the cause already (a changed key, refused
     // credentials), the server could not be reached or broke off; or the
     // user cancelled, which is no failure.
-    if (!controller->stopRequested())
-        controller->noteSessionFailure(TunnelFailure::ServerUnreachable);
-    controller->reportSessionEnd();
+    if (!stopRequested())
+        noteFailure(TunnelFailure::ServerUnreachable);
+    reportEnd();
 }
 
-void OpenConnectSession::run(OpenConnectConnection *controller)
+void OpenConnectSession::run()
 {
-    // For the session's life this thread may configure the network (the
-    // library makes the tun device here) and the tunnel script it starts
-    // from here inherits that; the thread goes back to the pool without it.
-    const Privileges::NetworkAdminScope rights(Privileges::NetworkAdminScope::Effective
-                                               | Privileges::NetworkAdminScope::Inherited);
-    openconnect_info *session = controller->m_session;
-    emit controller->statusChanged(Connection::Connecting);
-    openconnect_set_reported_os(session, reportedOsName());
+    emit statusChanged(Connection::Connecting);
+    openconnect_set_reported_os(m_session, reportedOsName());
 
-    if (openconnect_obtain_cookie(session) != 0) {
-        endEarly(controller, Connection::tr("Authentication error; cannot obtain cookie"));
+    if (openconnect_obtain_cookie(m_session) != 0) {
+        endEarly(Connection::tr("Authentication error; cannot obtain cookie"));
         return;
     }
-    if (openconnect_make_cstp_connection(session) != 0) {
-        endEarly(controller, Connection::tr("Error establishing the CSTP channel"));
+    if (openconnect_make_cstp_connection(m_session) != 0) {
+        endEarly(Connection::tr("Error establishing the CSTP channel"));
         return;
     }
-    const int dtls = openconnect_setup_dtls(session, 25);
+    const int dtls = openconnect_setup_dtls(m_session, 25);
     if (dtls != 0) {
         // The tunnel runs over the main channel alone.
         const QString error = Connection::tr("Error setting up DTLS (%1)").arg(dtls);
-        controller->setLastError(error);
+        m_results->setLastError(error);
         engineLog(error);
     }
 
@@ -70,51 +230,50 @@ void OpenConnectSession::run(OpenConnectConnection *controller)
     const oc_ip_info *addresses = nullptr;
     const oc_vpn_option *cstpOptions = nullptr;
     const oc_vpn_option *dtlsOptions = nullptr;
-    if (openconnect_get_ip_info(session, &addresses, &cstpOptions, &dtlsOptions) == 0 && addresses)
+    if (openconnect_get_ip_info(m_session, &addresses, &cstpOptions, &dtlsOptions) == 0 && addresses)
         info.readAddresses(*addresses);
-    if (const char *cipher = openconnect_get_cstp_cipher(session))
+    if (const char *cipher = openconnect_get_cstp_cipher(m_session))
         info.cstpCipher = QString::fromLatin1(cipher);
-    if (const char *cipher = openconnect_get_dtls_cipher(session))
+    if (const char *cipher = openconnect_get_dtls_cipher(m_session))
         info.dtlsCipher = QString::fromLatin1(cipher);
-    controller->setTunnelInfo(info);
+    info.device = m_device;
+    m_results->setTunnelInfo(info);
 
-    emit controller->statusChanged(Connection::Connected);
+    // Connected follows once the device is set up and configured (setupTun,
+    // called from the main loop when the tunnel is fully up).
     // kReconnectSeconds to reconnect after a loss, a try every 10 s; the
     // loop ends on a cancel command, a server disconnect or when
     // reconnecting gives up.
-    while (openconnect_mainloop(session, kReconnectSeconds, 10) == 0) {
+    while (openconnect_mainloop(m_session, kReconnectSeconds, 10) == 0) {
     }
-    if (!controller->stopRequested())
-        controller->noteSessionFailure(TunnelFailure::ConnectionLost);
-    controller->setLastError(Connection::tr("Disconnected"));
-    forwardScriptLog(QDir::tempPath());
-    controller->reportSessionEnd();
+    if (!stopRequested())
+        noteFailure(m_connected ? TunnelFailure::ConnectionLost : TunnelFailure::ServerUnreachable);
+    m_results->setLastError(Connection::tr("Disconnected"));
+    reportEnd();
 }
 
 int OpenConnectSession::validatePeerCert(void *privdata, const char *)
 {
-    Connection *controller = controllerOf(privdata);
-    openconnect_info *session = controller->m_session;
-
+    OpenConnectSession *self = sessionOf(privdata);
     unsigned char *der = nullptr;
-    const int length = openconnect_get_peer_cert_DER(session, &der);
+    const int length = openconnect_get_peer_cert_DER(self->m_session, &der);
     if (length <= 0) {
         engineLog(Connection::tr("Peer's certificate has invalid size!"));
         return -1;
     }
     const QByteArray certificate(reinterpret_cast<const char *>(der), length);
-    openconnect_free_cert_info(session, der);
+    openconnect_free_cert_info(self->m_session, der);
 
-    if (!openconnect_get_peer_cert_hash(session)) {
+    if (!openconnect_get_peer_cert_hash(self->m_session)) {
         engineLog(Connection::tr("Error getting peer's certificate hash"));
         return -1;
     }
-    switch (checkPeerKey(certificate, QString::fromUtf8(openconnect_get_hostname(session)),
-                         QString::number(openconnect_get_port(session)), *controller->m_sessionProfile)) {
+    switch (checkPeerKey(certificate, QString::fromUtf8(openconnect_get_hostname(self->m_session)),
+                         QString::number(openconnect_get_port(self->m_session)), *self->m_profile)) {
     case PeerKey::Accepted:
         return 0;
     case PeerKey::Changed:
-        controller->noteSessionFailure(TunnelFailure::ServerKeyChanged);
+        self->noteFailure(TunnelFailure::ServerKeyChanged);
         return -1;
     case PeerKey::Refused:
         break;
@@ -124,10 +283,10 @@ int OpenConnectSession::validatePeerCert(void *privdata, const char *)
 
 int OpenConnectSession::processAuthForm(void *privdata, oc_auth_form *form)
 {
-    Connection *controller = controllerOf(privdata);
-    const int result = fillAuthForm(form, controller->m_formState, controller->m_sessionInput);
-    if (controller->m_formState.rejected)
-        controller->noteSessionFailure(TunnelFailure::CredentialsRejected);
+    OpenConnectSession *self = sessionOf(privdata);
+    const int result = fillAuthForm(form, self->m_formState, self->m_input);
+    if (self->m_formState.rejected)
+        self->noteFailure(TunnelFailure::CredentialsRejected);
     return result;
 }
 
@@ -144,26 +303,36 @@ void OpenConnectSession::progress(void *, int level, const char *format, ...)
 
 void OpenConnectSession::statsHandler(void *privdata, const oc_stats *stats)
 {
-    emit controllerOf(privdata)->statsChanged(stats->tx_bytes, stats->rx_bytes);
+    emit sessionOf(privdata)->statsChanged(stats->tx_bytes, stats->rx_bytes);
 }
 
 void OpenConnectSession::setupTun(void *privdata)
 {
-    Connection *controller = controllerOf(privdata);
-    const QByteArray script = tunnelScriptPath().toUtf8();
-    if (openconnect_setup_tun_device(controller->m_session, script.constData(), nullptr) != 0) {
+    OpenConnectSession *self = sessionOf(privdata);
+    // The device is the one the service made for us; the script hands the
+    // addresses, routes and DNS the server pushed to the service.
+    const QByteArray script = QFile::encodeName(tunnelScriptPath());
+    const QByteArray device = self->m_device.toLocal8Bit();
+    if (openconnect_setup_tun_device(self->m_session, script.constData(), device.constData()) != 0) {
         // The library gives up on the session by itself when it has no tunnel.
         const QString error = Connection::tr("Error setting up the TUN device");
-        controller->setLastError(error);
-        const bool mayConfigure = canConfigureNetwork();
-        engineLog(mayConfigure ? error
-                               : error + QStringLiteral(": tunnels need root or the CAP_NET_ADMIN capability"));
-        controller->noteSessionFailure(mayConfigure ? TunnelFailure::TunnelDevice
-                                                    : TunnelFailure::NeedsAdministrator);
-    } else if (const char *device = openconnect_get_ifname(controller->m_session)) {
-        controller->setTunnelDevice(QString::fromLocal8Bit(device));
+        self->m_results->setLastError(error);
+        engineLog(QStringLiteral("%1 %2").arg(error, self->m_device));
+        self->noteFailure(TunnelFailure::TunnelDevice);
+        return;
     }
-    forwardScriptLog(QDir::tempPath());
+    // The library does not look at how the script ended: ask the service
+    // whether the device carries the configuration.
+    QString problem;
+    if (!tunnelConfigured(&problem)) {
+        engineLog(QStringLiteral("The tunnel %1 could not be configured: %2").arg(self->m_device, problem));
+        self->noteFailure(TunnelFailure::SetupFailed, problem);
+        // Ends the main loop at its next turn.
+        sendCommandByte(self->m_commandSocket, OC_CMD_CANCEL);
+        return;
+    }
+    self->m_connected = true;
+    emit self->statusChanged(Connection::Connected);
 }
 
 } // namespace Varnel

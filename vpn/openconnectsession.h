@@ -1,33 +1,64 @@
 #pragma once
 
-class QString;
+#include "platform/vpnplatform.h"
+#include "vpn/authform.h"
+#include "vpn/tunnel.h"
+
+#include <QFutureWatcher>
+#include <QMutex>
+
+#include <atomic>
+#include <memory>
 
 struct oc_auth_form;
 struct oc_stats;
+struct openconnect_info;
 
 namespace Varnel {
 
 class OpenConnectConnection;
+class OpenConnectServer;
 
 // One session of the OpenConnect library, from authentication to teardown,
-// and the callbacks the library calls meanwhile. Everything here runs on the
-// session's pool thread; it reaches the GUI thread only through the
-// controller's queued statusChanged, statsChanged and failed signals.
-class OpenConnectSession
+// on a pool thread of its own, and the callbacks the library calls
+// meanwhile. The GUI thread reaches the running session only through the
+// library's command channel ("x" cancels, "s" asks for byte counts); the
+// session reaches the GUI thread only through its signals, which receivers
+// take queued. It deletes itself once its thread has ended and the library
+// session is freed.
+class OpenConnectSession : public Tunnel
 {
+    Q_OBJECT
 public:
-    OpenConnectSession() = delete;
-
     // How long the library tries to bring a lost tunnel back before the
     // session ends (the same time OpenVPN gets, OpenVpnRunner::kConnectBoundMs):
     // meanwhile the window would say the tunnel is up while nothing passes.
     static constexpr int kReconnectSeconds = 30;
 
-    // The worker: authenticates, opens the channels, runs the main loop
-    // until it ends (a cancel command among others) and reports each step.
-    static void run(OpenConnectConnection *controller);
+    // results: where the last error and the tunnel's addresses are kept for
+    // the controller's lastError() and tunnelInfo(); formState: the form
+    // filler's memory, which outlives a session.
+    OpenConnectSession(OpenConnectConnection *results, const std::shared_ptr<OpenConnectServer> &profile,
+                       const AuthFormInput &input, AuthFormState &formState);
+    ~OpenConnectSession() override;
 
-    // Library callbacks; privdata is the controller.
+    // Creates the library session and its command channel; false (with the
+    // error in lastError) when either cannot be made.
+    bool prepare();
+
+    void start(const QString &device) override;
+    void stop() override;
+    void stopFailed(TunnelFailure failure, const QString &detail) override;
+    QString device() const override { return m_device; }
+    OpenConnectConnection::ConnectResult busy() const override;
+    int requestStatistics() override;
+
+    bool isRunning() const { return m_watcher.isRunning(); }
+    // At the program's end: stops the session and waits for its thread,
+    // at most kShutdownPolls x kSettleMs.
+    void shutDown();
+
+    // Library callbacks; privdata is the session.
     static int validatePeerCert(void *privdata, const char *reason);
     static int processAuthForm(void *privdata, oc_auth_form *form);
     static void progress(void *privdata, int level, const char *format, ...)
@@ -36,8 +67,36 @@ public:
     static void setupTun(void *privdata);
 
 private:
+    // The worker: authenticates, opens the channels, runs the main loop
+    // until it ends (a cancel command among others) and reports each step.
+    void run();
     // The session failed before it carried traffic: say why, report the end.
-    static void endEarly(OpenConnectConnection *controller, const QString &error);
+    void endEarly(const QString &error);
+    void reportEnd();
+    void noteFailure(TunnelFailure failure, const QString &detail = QString());
+    bool stopRequested() const { return m_state == Stopping; }
+    void release();
+
+    OpenConnectConnection *m_results;
+    std::shared_ptr<OpenConnectServer> m_profile;
+    AuthFormInput m_input;
+    AuthFormState &m_formState;
+    QString m_device;
+    openconnect_info *m_session = nullptr;
+    // Written on the GUI thread only; the session thread reads it to cancel
+    // itself when the device cannot be configured.
+    std::atomic<CommandSocket> m_commandSocket {kInvalidCommandSocket};
+    // The device was set up and configured: a later end is a lost tunnel.
+    std::atomic<bool> m_connected {false};
+    QFutureWatcher<void> m_watcher;
+    // Who ends the session: the thread marks its own end, the GUI thread a
+    // requested stop; whoever comes first decides what is reported.
+    enum State { Idle, Running, Stopping, Ended };
+    std::atomic<int> m_state {Idle};
+    // Noted by either thread; the first failure wins.
+    mutable QMutex m_failureLock;
+    TunnelFailure m_failure = TunnelFailure::None;
+    QString m_failureDetail;
 };
 
 } // namespace Varnel

@@ -32,3 +32,26 @@ QString openVpnConfigFromTemplate(const QString &encodedConfig, const QString &a
 }
 
 } // namespace Varnel
+
+namespace Varnel {
+
+QString openVpnTransport(const QString &config)
+{
+    QString fromRemote;
+    const QStringList lines = config.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.isEmpty() || words.first().startsWith(QLatin1Char('#')) || words.first().startsWith(QLatin1Char(';')))
+            continue;
+        QString directive = words.takeFirst();
+        if (directive.startsWith(QLatin1String("--")))
+            directive.remove(0, 2);
+        if (directive == QLatin1String("proto") && !words.isEmpty())
+            return words.first().startsWith(QLatin1String("tcp")) ? QStringLiteral("tcp") : QStringLiteral("udp");
+        if (directive == QLatin1String("remote") && words.size() >= 3 && fromRemote.isEmpty())
+            fromRemote = words.at(2).startsWith(QLatin1String("tcp")) ? QStringLiteral("tcp") : QStringLiteral("udp");
+    }
+    return fromRemote.isEmpty() ? QStringLiteral("udp") : fromRemote;
+}
+
+} // namespace Varnel

@@ -11,3 +11,12 @@ namespace Varnel {
 QString openVpnConfigFromTemplate(const QString &encodedConfig, const QString &address);
 
 } // namespace Varnel
+
+namespace Varnel {
+
+// The transport the configuration's connection uses, "udp" or "tcp": its
+// first "proto" directive, else the protocol of its first "remote", else
+// OpenVPN's default (UDP).
+QString openVpnTransport(const QString &config);
+
+} // namespace Varnel

@@ -1,6 +1,6 @@
 #include "vpn/openvpnrunner.h"
 
-#include "platform/privileges.h"
+#include "common/serviceprotocol.h"
 #include "platform/vpnplatform.h"
 #include "vpn/enginelog.h"
 #include "vpn/managementline.h"
@@ -90,20 +90,26 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     QObject::connect(m_process, &QProcess::readyRead, this, &OpenVpnRunner::onProcessOutput);
 
     const QString program = openVpnProgram();
-    {
-        // OpenVPN, alone of the programs started here, gets the capability.
-        const Privileges::NetworkAdminScope rights(Privileges::NetworkAdminScope::Inherited);
-        m_process->start(program,
-                         {QStringLiteral("--config"),
-                          fromInput ? QStringLiteral("stdin") : QDir::toNativeSeparators(m_configFile->fileName()),
-                          QStringLiteral("--verb"), QStringLiteral("3"),
-                          QStringLiteral("--management"), m_managementServer->fullServerName(),
-                          QStringLiteral("unix"), QStringLiteral("--management-client"),
-                          QStringLiteral("--management-query-passwords"), QStringLiteral("--management-hold"),
-                          QStringLiteral("--suppress-timestamps"), QStringLiteral("--script-security"),
-                          QStringLiteral("1")},
-                         fromInput ? QIODevice::ReadWrite : QIODevice::ReadOnly);
-    }
+    // OpenVPN runs as the user on the device the service made for this
+    // tunnel; it configures nothing itself (it could not), but hands what
+    // the server pushed to our tunnel script, which passes it to the service.
+    // These come after the configuration, so they win over its own.
+    QStringList arguments {QStringLiteral("--config"),
+                           fromInput ? QStringLiteral("stdin") : QDir::toNativeSeparators(m_configFile->fileName()),
+                           QStringLiteral("--verb"), QStringLiteral("3"),
+                           QStringLiteral("--management"), m_managementServer->fullServerName(),
+                           QStringLiteral("unix"), QStringLiteral("--management-client"),
+                           QStringLiteral("--management-query-passwords"), QStringLiteral("--management-hold"),
+                           QStringLiteral("--suppress-timestamps")};
+    arguments << QStringLiteral("--dev") << m_device << QStringLiteral("--dev-type") << QStringLiteral("tun")
+              << QStringLiteral("--disable-dco") << QStringLiteral("--ifconfig-noexec") << QStringLiteral("--route-noexec")
+              << QStringLiteral("--script-security") << QStringLiteral("2") << QStringLiteral("--up")
+              << tunnelScriptPath() << QStringLiteral("--up-restart");
+    // OpenVPN hands its scripts an environment of its own making.
+    if (const QByteArray socket = qgetenv(ServiceProtocol::kSocketVariable); !socket.isEmpty())
+        arguments << QStringLiteral("--setenv") << QString::fromLatin1(ServiceProtocol::kSocketVariable)
+                  << QFile::decodeName(socket);
+    m_process->start(program, arguments, fromInput ? QIODevice::ReadWrite : QIODevice::ReadOnly);
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
         qCritical() << "OpenVPN Process Error:" << m_process->errorString();
         const QString name = program.isEmpty() ? QStringLiteral("openvpn") : program;
@@ -302,15 +308,13 @@ void OpenVpnRunner::onProcessFinished()
     }
     if (!m_ended) {
         // OpenVPN ended on its own: say why, as far as it told us.
-        QString why = m_lastProblem.isEmpty() ? QString() : QStringLiteral(": ") + m_lastProblem;
-        const bool mayConfigure = canConfigureNetwork();
-        if (!mayConfigure)
-            why += QStringLiteral(" (tunnels need root or the CAP_NET_ADMIN capability)");
+        const QString why = m_lastProblem.isEmpty() ? QString() : QStringLiteral(": ") + m_lastProblem;
         engineLog(QStringLiteral("OpenVPN exited (code %1)%2").arg(m_process->exitCode()).arg(why));
         const bool deviceProblem = m_lastProblem.contains(QLatin1String("TUN"))
             || m_lastProblem.contains(QLatin1String("/dev/net/tun"));
-        noteFailure(!mayConfigure     ? TunnelFailure::NeedsAdministrator
-                        : deviceProblem ? TunnelFailure::TunnelDevice
+        const bool scriptProblem = m_lastProblem.contains(QLatin1String("--up"));
+        noteFailure(deviceProblem      ? TunnelFailure::TunnelDevice
+                        : scriptProblem ? TunnelFailure::SetupFailed
                         : m_wasConnected ? TunnelFailure::ConnectionLost
                                          : TunnelFailure::ServerUnreachable,
                     m_lastProblem);

@@ -44,6 +44,11 @@ public:
     // The tunnel device OpenVPN opened ("tun0"), empty until it said so.
     QString deviceName() const { return m_deviceName; }
 
+    // The device the service made for this session, set before connect():
+    // OpenVPN then opens it instead of making one, and leaves its
+    // configuration to the tunnel script.
+    void setDevice(const QString &device) { m_device = device; }
+
     // The end of the session has been reported (disconnected() emitted).
     bool hasEnded() const { return m_ended; }
 
@@ -106,6 +111,7 @@ private:
     TunnelFailure m_failure = TunnelFailure::None;
     QString m_failureDetail;
     QString m_deviceName;
+    QString m_device;
     bool m_wasConnected = false;
     // Runs while (re)connecting: OpenVPN on its own retries for ever.
     QTimer m_connectBound;

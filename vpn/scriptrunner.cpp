@@ -1,7 +1,6 @@
 #include "vpn/scriptrunner.h"
 
 #include "common/logger.h"
-#include "platform/privileges.h"
 
 #include <QProcess>
 
@@ -45,11 +44,7 @@ ScriptResult ScriptRunner::run(const QString &program, const QStringList &argume
     ScriptResult result;
     GroupLeaderProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
-    {
-        const Privileges::NetworkAdminScope rights(
-            m_rights == NetworkAdmin ? Privileges::NetworkAdminScope::Inherited : 0);
-        process.start(program, arguments, QIODevice::ReadOnly);
-    }
+    process.start(program, arguments, QIODevice::ReadOnly);
     if (!process.waitForStarted(m_timeoutMs)) {
         result.standardError = process.errorString().toLocal8Bit();
         if (process.state() != QProcess::NotRunning) {

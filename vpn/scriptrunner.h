@@ -19,7 +19,7 @@ struct ScriptResult
     bool succeeded() const { return outcome == Finished && exitCode == 0; }
 };
 
-// Runs an external program (a firewall script, ping) on the calling thread
+// Runs an external program (ping) on the calling thread
 // and waits for it, but never without limit: a program that overruns the
 // bound is logged and killed together with everything it started, so a hung
 // child cannot freeze the window for good. Nothing is written to the
@@ -29,14 +29,8 @@ class ScriptRunner
 public:
     static constexpr int kDefaultTimeoutMs = 60000;
 
-    // What the program may do beyond its user's rights: nothing (ping, any
-    // helper), or configure the network (the kill-switch scripts) when this
-    // process may pass that on (see platform/privileges.h).
-    enum Rights { UserRights, NetworkAdmin };
-
-    explicit ScriptRunner(int timeoutMs = kDefaultTimeoutMs, Rights rights = UserRights)
+    explicit ScriptRunner(int timeoutMs = kDefaultTimeoutMs)
         : m_timeoutMs(timeoutMs)
-        , m_rights(rights)
     {
     }
 
@@ -46,7 +40,6 @@ public:
 
 private:
     int m_timeoutMs;
-    Rights m_rights;
 };
 
 } // namespace Varnel

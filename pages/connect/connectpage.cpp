@@ -9,6 +9,7 @@
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
 #include "common/netinfo.h"
+#include "platform/serviceclient.h"
 #include "vpn/openconnectserver.h"
 #include "widgets/settingkillswitch/networkinterfacestate.h"
 
@@ -42,9 +43,14 @@ QPixmap stateIcon(const QString &path)
 QString failureText(TunnelFailure failure, const QString &detail)
 {
     switch (failure) {
-    case TunnelFailure::NeedsAdministrator:
-        return ConnectPage::tr("Creating a VPN tunnel needs administrator rights. Start VarnelVPN as root "
-                               "(for example with \"sudo ./tools/run.sh\"), then connect again.");
+    case TunnelFailure::ServiceUnavailable:
+        return detail.startsWith(ServiceClient::notRunningText())
+            ? detail
+            : ConnectPage::tr("The VPN connection ended: %1. Start the service with \"sudo systemctl start "
+                              "varnelvpn\", then connect again.")
+                  .arg(detail);
+    case TunnelFailure::ServiceRefused:
+        return ConnectPage::tr("The VPN connection could not be made: %1.").arg(detail);
     case TunnelFailure::ProgramMissing:
         return ConnectPage::tr("The OpenVPN program could not be started (%1). Install OpenVPN (for example "
                                "\"sudo apt install openvpn\") or name the program in VARNELVPN_OPENVPN, then "
@@ -56,7 +62,7 @@ QString failureText(TunnelFailure failure, const QString &detail)
                                "another server.")
             .arg(detail);
     case TunnelFailure::TunnelDevice:
-        return ConnectPage::tr("The tunnel device could not be created. Check that /dev/net/tun exists (\"sudo "
+        return ConnectPage::tr("The tunnel device could not be opened. Check that /dev/net/tun exists (\"sudo "
                                "modprobe tun\"), then connect again.");
     case TunnelFailure::ServerUnreachable:
         return ConnectPage::tr("Could not connect to the VPN server. Check your internet connection, then try "

@@ -8,7 +8,8 @@ namespace Varnel {
 
 // What an end-to-end test knows about the VPN lab it runs in: the values
 // that run-in-lab.sh exports (VARNEL_LAB_<key>) and control of the lab's
-// servers through lab/lab.sh.
+// servers and service through tools/lab/lab.sh: run directly as root, or
+// asked of the lab's agent by a test that runs as the lab user.
 class Lab
 {
 public:
@@ -24,6 +25,14 @@ public:
 
     // Starts a stopped server again and returns once it serves.
     static bool startServer(const QString &server);
+
+    // Stops the VarnelVPN service of the lab with the given signal, or
+    // starts it again (returns once it listens).
+    static bool stopService(const QString &signal = QStringLiteral("TERM"));
+    static bool startService();
+
+    // True while the kill switch blocks the client namespace.
+    static bool blocking();
 
     // The OpenVPN client configuration as the backend delivers it: Base64
     // of a template with the "remoteIP" and "remotePort" placeholders.

@@ -21,6 +21,13 @@
 #   lab.sh pid SERVER            print the current process id of that server
 #   lab.sh exec COMMAND...       run a command in the client namespace of the
 #                                lab in $VARNEL_LAB_ENV, as run-in-lab.sh does
+#   lab.sh service start|stop [SIGNAL]
+#                                start the VarnelVPN service of the lab (the
+#                                program in VARNEL_LAB_SERVICE), or stop it
+#   lab.sh blocking              exit 0 while the kill switch blocks the client
+#                                namespace
+#   lab.sh agent                 serve the commands above to a test that runs
+#                                as the lab user (see lab_agent)
 #   lab.sh cleanup-stale         remove what dead labs of this project left
 #   lab.sh host-state            print what no lab may change on the host
 #   lab.sh leftovers ID          print what is left of lab ID (nothing when gone)
@@ -34,6 +41,7 @@ set -euo pipefail
 LAB_PREFIX=vvlab
 LAB_STATE_BASE=/tmp
 LAB_SCRIPT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")
+LAB_REPO=$(cd "$(dirname "$LAB_SCRIPT")/../.." && pwd)
 
 # A /30 between the namespaces, a target only the server holds, one address
 # pool per server. These addresses exist only inside the lab's namespaces.
@@ -57,6 +65,14 @@ LAB_UTF8_USER=varnel-utf8
 LAB_UTF8_PASSWORD='pässwörd€'
 
 LAB_SERVERS="ocserv openvpn iperf3"
+
+# The users the client runs as in the lab: plain numbers, no accounts
+# (nothing the client starts looks its user up). The second stands for
+# another user of the same machine.
+LAB_UID=64321
+LAB_OTHER_UID=64322
+# The VarnelVPN service to run in the client namespace (root), when set.
+LAB_SERVICE_BIN=${VARNEL_LAB_SERVICE:-}
 
 # Set by a script that sources this file before lab_up (the demo does):
 #  LAB_EXTRA_ACCOUNTS   more "user:password" accounts that both servers accept
@@ -493,6 +509,76 @@ lab_restart() {
   lab_wait_ready "$1"
 }
 
+# --- the VarnelVPN service -------------------------------------------------
+
+# Starts the service in the client namespace, as the package's unit would,
+# with its socket, data directory (the kill-switch scripts of this tree) and
+# settings in the lab; returns once it listens.
+lab_service_start() {
+  local d=$LAB_DIR/svc tenths=150 pid
+  [ -n "$LAB_SERVICE_BIN" ] || lab_die "no service program (VARNEL_LAB_SERVICE)"
+  [ -d "$d" ] || {
+    mkdir -m 0755 "$d"
+    "$LAB_REPO/packaging/killswitch/install.sh" "$d/data" >/dev/null
+    : >"$d/service.conf"
+  }
+  [ -e "$LAB_DIR/run/service.pid" ] && lab_alive "$(cat "$LAB_DIR/run/service.pid")" && lab_die "the service runs"
+  rm -f "$d/control"
+  ip netns exec "$LAB_NS_CLIENT" "$LAB_SERVICE_BIN" --socket "$d/control" --data-dir "$d/data" \
+    --config "$d/service.conf" </dev/null >>"$LAB_DIR/service.log" 2>&1 &
+  pid=$!
+  disown "$pid"
+  echo "$pid" >"$LAB_DIR/run/service.pid"
+  until [ -S "$d/control" ]; do
+    lab_alive "$pid" || { tail -n 20 "$LAB_DIR/service.log" >&2; lab_die "the service exited"; }
+    [ $tenths -le 0 ] && lab_die "the service does not listen after 15 s"
+    tenths=$((tenths - 1))
+    sleep 0.1
+  done
+}
+
+lab_service_stop() {
+  local pid
+  pid=$(cat "$LAB_DIR/run/service.pid" 2>/dev/null) || return 0
+  lab_alive "$pid" || return 0
+  kill -s "${1:-TERM}" "$pid"
+  lab_wait_gone 100 "$pid" || lab_end_pids 0 "$pid"
+}
+
+lab_blocking() {
+  ip netns exec "$LAB_NS_CLIENT" nft list table inet varnelvpn_killswitch >/dev/null 2>&1
+}
+
+# --- agent ------------------------------------------------------------------
+
+# A test that runs as the lab user cannot stop servers or look at the
+# firewall itself. It writes "ID COMMAND ARGS..." (ID a number of its own)
+# into $LAB_DIR/agent/requests; the agent (root, started by run-in-lab.sh)
+# runs `lab.sh COMMAND ARGS` for the commands below only, and leaves the exit
+# status and the output in $LAB_DIR/agent/ID.
+LAB_AGENT_COMMANDS="kill start pid service blocking"
+
+lab_agent() {
+  local dir=$LAB_DIR/agent id cmd rest rc out
+  mkdir -m 0755 "$dir"
+  mkfifo -m 0622 "$dir/requests"
+  # Held open for writing too, so that a reader never sees the end of file.
+  exec 8<>"$dir/requests"
+  while read -r id cmd rest <&8; do
+    [[ $id =~ ^[0-9]+$ ]] || continue
+    rc=0
+    case " $LAB_AGENT_COMMANDS " in
+      *" $cmd "*)
+        # shellcheck disable=SC2086 # the arguments are words
+        out=$("$LAB_SCRIPT" "$cmd" $rest 2>&1) || rc=$?
+        ;;
+      *) rc=2; out="not a command for the agent: $cmd" ;;
+    esac
+    printf '%s\n%s\n' "$rc" "$out" >"$dir/$id.part"
+    mv "$dir/$id.part" "$dir/$id"
+  done
+}
+
 # --- client side ------------------------------------------------------------
 
 # The command line that runs a command in the client namespace. vpnc-script
@@ -502,6 +588,19 @@ lab_restart() {
 lab_exec_argv() {
   # shellcheck disable=SC2016 # expanded by the inner shell
   LAB_EXEC=(ip netns exec "$LAB_NS_CLIENT" /bin/sh -c 'mount --bind "$0" /run/vpnc && exec "$@"' "$LAB_DIR/vpnc")
+}
+
+# The same, as the lab user $1 (default LAB_UID) with a home and runtime
+# folder of its own and no capability, with the service's socket.
+lab_exec_user_argv() {
+  local uid=${1:-$LAB_UID} home=$LAB_DIR/home-${1:-$LAB_UID}
+  if [ ! -d "$home" ]; then
+    install -d -m 0700 -o "$uid" -g "$uid" "$home" "$home/runtime"
+  fi
+  lab_exec_argv
+  LAB_EXEC+=(setpriv --reuid="$uid" --regid="$uid" --clear-groups --inh-caps=-all
+    env HOME="$home" XDG_RUNTIME_DIR="$home/runtime" USER=varnel-lab-user LOGNAME=varnel-lab-user
+    VARNELVPN_SERVICE_SOCKET="$LAB_DIR/svc/control")
 }
 
 # --- bring-up ---------------------------------------------------------------
@@ -514,6 +613,11 @@ lab_write_env() {
     lab_env_line VARNEL_LAB_DIR "$LAB_DIR"
     lab_env_line VARNEL_LAB_ENV "$env"
     lab_env_line VARNEL_LAB_SCRIPT "$LAB_SCRIPT"
+    lab_env_line VARNEL_LAB_UID "$LAB_UID"
+    lab_env_line VARNEL_LAB_OTHER_UID "$LAB_OTHER_UID"
+    lab_env_line VARNEL_LAB_SERVICE "$LAB_SERVICE_BIN"
+    lab_env_line VARNEL_LAB_SERVICE_SOCKET "$LAB_DIR/svc/control"
+    lab_env_line VARNEL_LAB_SERVICE_DATA "$LAB_DIR/svc/data"
     lab_env_line VARNEL_LAB_NS_SERVER "$LAB_NS_SERVER"
     lab_env_line VARNEL_LAB_NS_CLIENT "$LAB_NS_CLIENT"
     lab_env_line VARNEL_LAB_VETH_SERVER "$LAB_VETH_SERVER"
@@ -563,6 +667,9 @@ lab_network() {
     printf '# VarnelVPN lab %s: no resolver\nnameserver 127.0.0.1\n' "$LAB_NAME" >"/etc/netns/$ns/resolv.conf"
     ip -n "$ns" link set lo up
   done
+  # ping runs without its file capability under the client: ICMP sockets for
+  # every group, as systemd sets them up on a desktop.
+  ip netns exec "$LAB_NS_CLIENT" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
   # Both ends are born inside their namespaces: the host never sees them.
   ip link add "$LAB_VETH_SERVER" netns "$LAB_NS_SERVER" type veth peer name "$LAB_VETH_CLIENT" netns "$LAB_NS_CLIENT"
   ip -n "$LAB_NS_SERVER" addr add "$LAB_SERVER_ADDR/$LAB_LINK_PREFIX" dev "$LAB_VETH_SERVER"
@@ -620,6 +727,9 @@ lab_up() {
   # shellcheck disable=SC2086
   lab_wait_ready $LAB_SERVERS
   lab_write_env
+  if [ -n "$LAB_SERVICE_BIN" ]; then
+    lab_service_start
+  fi
   set -a
   # shellcheck disable=SC1090
   . "$LAB_ENV"
@@ -635,6 +745,7 @@ lab_load() {
   # shellcheck disable=SC1090
   . "$env"
   lab_names "$VARNEL_LAB_ID"
+  LAB_SERVICE_BIN=${VARNEL_LAB_SERVICE:-}
 }
 
 lab_main() {
@@ -663,6 +774,16 @@ lab_main() {
       lab_exec_argv
       exec "${LAB_EXEC[@]}" "$@"
       ;;
+    service)
+      lab_load
+      case ${1:-} in
+        start) lab_service_start ;;
+        stop) lab_service_stop "${2:-TERM}" ;;
+        *) lab_die "usage: lab.sh service start|stop [SIGNAL]" ;;
+      esac
+      ;;
+    blocking) lab_load; lab_blocking ;;
+    agent) lab_load; lab_agent ;;
     cleanup-stale) lab_cleanup_stale ;;
     host-state) lab_host_state ;;
     leftovers) [ $# -eq 1 ] || lab_die "usage: lab.sh leftovers ID"; lab_leftovers "$1" ;;

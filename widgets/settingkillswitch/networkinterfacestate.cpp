@@ -9,7 +9,7 @@ namespace Varnel {
 
 void applyNetworkInterfaceState(QWidget *page, bool enable)
 {
-    if (KillSwitch::runScript(KillSwitch::Runner::ConnectPage, enable))
+    if (KillSwitch::runScript(KillSwitch::Runner::ConnectPage, enable) != KillSwitch::Outcome::MissingScript)
         return;
     MsgBox box(page);
     box.setIcon(QMessageBox::Information);

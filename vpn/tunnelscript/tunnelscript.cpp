@@ -1,0 +1,238 @@
+// The tunnel script that OpenVPN (--up) and the OpenConnect library (as its
+// vpnc-script) run when a tunnel comes up. It runs as the user and configures
+// nothing itself: it reads what the server pushed from the variables these
+// programs set, and hands it to the VarnelVPN service, which applies it to
+// the device it made for this user. Plain C++ and the shared codec only: it
+// runs on every connect, so it starts fast.
+
+#include "common/serviceprotocol.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Varnel::ServiceProtocol::Message;
+
+std::string env(const std::string &name)
+{
+    const char *value = std::getenv(name.c_str());
+    return value ? std::string(value) : std::string();
+}
+
+std::vector<std::string> words(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find(' ', start);
+        const std::string word = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!word.empty())
+            out.push_back(word);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return out;
+}
+
+// "255.255.255.0" -> 24; -1 when it is not a contiguous netmask.
+int prefixLength(const std::string &netmask)
+{
+    in_addr mask {};
+    if (inet_pton(AF_INET, netmask.c_str(), &mask) != 1)
+        return -1;
+    const std::uint32_t bits = ntohl(mask.s_addr);
+    int length = 0;
+    while (length < 32 && (bits & (0x80000000u >> length)))
+        ++length;
+    return (length == 32 || (bits << length) == 0) ? length : -1;
+}
+
+void addPrefix(Message &message, const char *key, const std::string &address, int length)
+{
+    if (!address.empty() && length >= 0)
+        message.add(key, address + "/" + std::to_string(length));
+}
+
+// vpnc-script variables (the OpenConnect library): the addresses, the split
+// routes (none means everything), the excludes and the DNS servers.
+Message fromVpncScript()
+{
+    Message configure("configure");
+    configure.add("device", env("TUNDEV"));
+    const std::string address4 = env("INTERNAL_IP4_ADDRESS");
+    if (!address4.empty()) {
+        const std::string length = env("INTERNAL_IP4_NETMASKLEN");
+        addPrefix(configure, "address4", address4,
+                  length.empty() ? (env("INTERNAL_IP4_NETMASK").empty() ? 32 : prefixLength(env("INTERNAL_IP4_NETMASK")))
+                                 : std::atoi(length.c_str()));
+    }
+    // The library gives the IPv6 address with its prefix in the netmask.
+    const std::string netmask6 = env("INTERNAL_IP6_NETMASK");
+    if (netmask6.find('/') != std::string::npos)
+        configure.add("address6", netmask6);
+    else if (!env("INTERNAL_IP6_ADDRESS").empty())
+        configure.add("address6", env("INTERNAL_IP6_ADDRESS") + "/128");
+    if (!env("INTERNAL_IP4_MTU").empty())
+        configure.add("mtu", env("INTERNAL_IP4_MTU"));
+
+    // CISCO_SPLIT_INC=2, CISCO_SPLIT_INC_0_ADDR, CISCO_SPLIT_INC_0_MASKLEN, ...
+    const auto routes = [&configure](const std::string &name, const char *key) {
+        const int n = std::atoi(env(name).c_str());
+        for (int i = 0; i < n; ++i) {
+            const std::string base = name + "_" + std::to_string(i) + "_";
+            addPrefix(configure, key, env(base + "ADDR"), std::atoi(env(base + "MASKLEN").c_str()));
+        }
+        return n;
+    };
+    if (!address4.empty() && routes("CISCO_SPLIT_INC", "route") == 0)
+        configure.add("route", "0.0.0.0/0");
+    routes("CISCO_SPLIT_EXC", "exclude");
+    if (configure.has("address6") && routes("CISCO_IPV6_SPLIT_INC", "route") == 0)
+        configure.add("route", "::/0");
+    routes("CISCO_IPV6_SPLIT_EXC", "exclude");
+
+    for (const std::string &server : words(env("INTERNAL_IP4_DNS") + " " + env("INTERNAL_IP6_DNS")))
+        configure.add("dns", server);
+    return configure;
+}
+
+// OpenVPN's --up variables: the device, its addresses, the pushed routes,
+// redirect-gateway and the DNS servers of "dhcp-option DNS".
+Message fromOpenVpn()
+{
+    Message configure("configure");
+    configure.add("device", env("dev"));
+    const std::string local = env("ifconfig_local");
+    if (!local.empty()) {
+        // Subnet topology names a netmask; point-to-point a peer address.
+        const std::string netmask = env("ifconfig_netmask");
+        addPrefix(configure, "address4", local, netmask.empty() ? 32 : prefixLength(netmask));
+        if (netmask.empty() && !env("ifconfig_remote").empty())
+            configure.add("route", env("ifconfig_remote") + "/32");
+    }
+    if (!env("ifconfig_ipv6_local").empty())
+        addPrefix(configure, "address6", env("ifconfig_ipv6_local"), std::atoi(env("ifconfig_ipv6_netbits").c_str()));
+    if (!env("tun_mtu").empty())
+        configure.add("mtu", env("tun_mtu"));
+    for (int i = 1;; ++i) {
+        const std::string network = env("route_network_" + std::to_string(i));
+        if (network.empty())
+            break;
+        addPrefix(configure, "route", network, prefixLength(env("route_netmask_" + std::to_string(i))));
+    }
+    for (int i = 1;; ++i) {
+        const std::string network = env("route_ipv6_network_" + std::to_string(i));
+        if (network.empty())
+            break;
+        configure.add("route", network);
+    }
+    if (env("redirect_gateway") == "1" || env("redirect_gateway") == "2")
+        configure.add("route", "0.0.0.0/0");
+    if (env("redirect_gateway_ipv6") == "1")
+        configure.add("route", "::/0");
+    for (int i = 1;; ++i) {
+        const std::vector<std::string> option = words(env("foreign_option_" + std::to_string(i)));
+        if (option.empty())
+            break;
+        if (option.size() == 3 && option[0] == "dhcp-option" && (option[1] == "DNS" || option[1] == "DNS6"))
+            configure.add("dns", option[2]);
+    }
+    return configure;
+}
+
+bool sendToService(const Message &request, std::string *problem)
+{
+    const std::string bytes = Varnel::ServiceProtocol::frame(request);
+    if (bytes.empty()) {
+        *problem = "the pushed settings cannot be sent as they are";
+        return false;
+    }
+    const std::string path = Varnel::ServiceProtocol::socketPath();
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        *problem = "the service socket path is too long";
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+        *problem = "the VarnelVPN service is not running (" + std::string(std::strerror(errno)) + ")";
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0 && errno != EINTR) {
+            *problem = "the service closed the connection";
+            close(fd);
+            return false;
+        }
+        sent += n > 0 ? std::size_t(n) : 0;
+    }
+    Varnel::ServiceProtocol::FrameReader reader;
+    std::string payload;
+    while (reader.next(&payload) == Varnel::ServiceProtocol::FrameReader::Status::NeedMore) {
+        pollfd watch {fd, POLLIN, 0};
+        char buffer[4096];
+        if (poll(&watch, 1, 10000) <= 0) {
+            *problem = "the service did not answer";
+            close(fd);
+            return false;
+        }
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            *problem = "the service closed the connection";
+            close(fd);
+            return false;
+        }
+        reader.feed(buffer, std::size_t(n));
+    }
+    close(fd);
+    Message reply;
+    if (Varnel::ServiceProtocol::parse(payload, &reply) != Varnel::ServiceProtocol::ParseError::None) {
+        *problem = "the service's answer cannot be read";
+        return false;
+    }
+    if (reply.verb != "ok") {
+        *problem = reply.value("message");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main()
+{
+    Message request;
+    if (env("script_type") == "up") {
+        request = fromOpenVpn();
+    } else {
+        // The library also calls for pre-init, attempt-reconnect and
+        // disconnect: the service undoes everything when the tunnel ends.
+        const std::string reason = env("reason");
+        if (reason != "connect" && reason != "reconnect")
+            return 0;
+        request = fromVpncScript();
+    }
+    std::string problem;
+    if (!sendToService(request, &problem)) {
+        std::fprintf(stderr, "varnelvpn-tunnel-script: %s\n", problem.c_str());
+        return 1;
+    }
+    return 0;
+}
