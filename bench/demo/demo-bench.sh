@@ -25,7 +25,7 @@ demo_up $$ "$build"
 # The fourth OpenConnect and the sixth OpenVPN server of the list.
 servers=$(demo_jq '[.servers[] | select(.type == 2 and .connection_type == 1)][3].ip_id,
   [.servers[] | select(.type == 1)][5].ip_id' "$DEMO_DIR/data.json")
-lab_exec_argv
+lab_exec_user_argv "$DEMO_UID"
 cd "$DEMO_PROFILE"
 set -a
 # shellcheck disable=SC1090

@@ -11,10 +11,12 @@
 #    and with the lab's CA in the OpenVPN configuration, on the server's link
 #    address; a second one on the target, which only a tunnel reaches, answers
 #    the network test's probes;
-#  - the client runs in the client namespace with a throw-away profile (home,
-#    settings, runtime and temporary directories, kill-switch scripts) in the
-#    lab's state directory, so its tunnels, routes, kill-switch table and
-#    files never reach the host.
+#  - the VarnelVPN service runs (as root) in the client namespace, with the
+#    kill-switch scripts of this tree in a data directory of its own;
+#  - the client runs there as the desktop user who ran sudo (else as the
+#    lab user), with no privilege, and a throw-away profile (home, settings,
+#    runtime and temporary directories) in the lab's state directory, so its
+#    tunnels, routes, kill-switch table and files never reach the host.
 #
 #   demo_up OWNER BUILD        bring it up (OWNER: the process whose end makes it stale)
 #   demo_start_client ARGS...  start the client in the background (DEMO_CLIENT_PID)
@@ -26,6 +28,7 @@
 #   DEMO_ENV        the client's environment as a file of exports
 #   DEMO_API_BASE   the backend as the client reaches it
 #   DEMO_PROFILE    the client's home; its settings file is DEMO_SETTINGS
+#   DEMO_UID        the user the client runs as
 
 DEMO_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 DEMO_REPO=$(cd "$DEMO_TOOLS/../.." && pwd)
@@ -70,7 +73,7 @@ demo_start_backend() {
 demo_write_env() {
   local api=https://$LAB_SERVER_ADDR:$DEMO_PORT probes=https://$LAB_TARGET:$DEMO_PORT
   DEMO_API_BASE=$api
-  DEMO_PROFILE=$DEMO_DIR/home
+  DEMO_PROFILE=$LAB_DIR/home-$DEMO_UID
   DEMO_SETTINGS=$DEMO_PROFILE/.config/Morvanta/VarnelVPN.conf
   DEMO_ENV=$DEMO_DIR/client.env
   {
@@ -81,23 +84,26 @@ demo_write_env() {
     lab_env_line VARNELVPN_DOWNLOAD_PROBE "$probes/speedtest/download"
     lab_env_line VARNELVPN_UPLOAD_PROBE "$probes/speedtest/upload"
     lab_env_line VARNELVPN_PING_TARGET "$LAB_TARGET"
-    lab_env_line VARNELVPN_DATA_DIR "$DEMO_DIR/killswitch"
     # Everything the client (and Qt, fontconfig, its URL-scheme entry) keeps.
     lab_env_line HOME "$DEMO_PROFILE"
     lab_env_line XDG_CONFIG_HOME "$DEMO_PROFILE/.config"
     lab_env_line XDG_CACHE_HOME "$DEMO_PROFILE/.cache"
     lab_env_line XDG_DATA_HOME "$DEMO_PROFILE/.local/share"
     lab_env_line XDG_STATE_HOME "$DEMO_PROFILE/.local/state"
-    lab_env_line XDG_RUNTIME_DIR "$DEMO_DIR/runtime"
-    lab_env_line TMPDIR "$DEMO_DIR/tmp"
+    lab_env_line XDG_RUNTIME_DIR "$DEMO_PROFILE/runtime"
+    lab_env_line TMPDIR "$DEMO_PROFILE/tmp"
   } >"$DEMO_ENV"
 }
 
 demo_up() {
   local owner=$1
   DEMO_BUILD=$2
-  [ -x "$DEMO_BUILD/app/varnelvpn" ] && [ -x "$DEMO_BUILD/tools/refbackend/varnel-refbackend" ] ||
-    lab_die "no build in $DEMO_BUILD (tools/build.sh)"
+  [ -x "$DEMO_BUILD/app/varnelvpn" ] && [ -x "$DEMO_BUILD/tools/refbackend/varnel-refbackend" ] &&
+    [ -x "$DEMO_BUILD/service/varnelvpn-service" ] || lab_die "no build in $DEMO_BUILD (tools/build.sh)"
+  LAB_SERVICE_BIN=$DEMO_BUILD/service/varnelvpn-service
+  # The desktop user who ran sudo owns the display; without one, the lab user.
+  DEMO_UID=${SUDO_UID:-$LAB_UID}
+  [ "$DEMO_UID" != 0 ] || DEMO_UID=$LAB_UID
   command -v jq >/dev/null 2>&1 || lab_skip "'jq' is not installed (tools/install-deps.sh)"
   mapfile -t LAB_SERVER_ALIASES < <(demo_jq '[.servers[].ip | lab | split(":")[0]] | unique[]' "$DEMO_BASE_DATA")
   mapfile -t LAB_EXTRA_ACCOUNTS < <(demo_jq '.accounts[] | "\(.username):\(.password)"' "$DEMO_BASE_DATA")
@@ -110,8 +116,11 @@ demo_up() {
     2>/dev/null || true
 
   DEMO_DIR=$LAB_DIR/demo
-  mkdir -m 0700 "$DEMO_DIR" "$DEMO_DIR/runtime" "$DEMO_DIR/home" "$DEMO_DIR/tmp"
-  mkdir -p "$DEMO_DIR/home/.config/Morvanta"
+  mkdir -m 0700 "$DEMO_DIR"
+  # The user's home, runtime folder and the run's command line (lab.sh).
+  lab_exec_user_argv "$DEMO_UID"
+  install -d -m 0700 -o "$DEMO_UID" -g "$DEMO_UID" "$LAB_DIR/home-$DEMO_UID/tmp" \
+    "$LAB_DIR/home-$DEMO_UID/.config" "$LAB_DIR/home-$DEMO_UID/.config/Morvanta"
   "$DEMO_REPO/tools/refbackend/make-certs.sh" "$DEMO_DIR/certs" "$LAB_SERVER_ADDR" "$LAB_TARGET" >/dev/null
   # The OpenVPN configuration carries the lab's CA, as a provider's would carry its own.
   demo_jq '.servers |= map(.ip |= lab | .ssl_ip |= lab)
@@ -120,17 +129,16 @@ demo_up() {
   demo_start_backend "$LAB_SERVER_ADDR" backend
   demo_start_backend "$LAB_TARGET" probes
 
-  # A private kill-switch directory: its scripts run in the client namespace.
-  mkdir -m 0755 "$DEMO_DIR/killswitch"
-  install -m 0755 "$DEMO_REPO/packaging/killswitch/block_outbound_except_vpn.sh" \
-    "$DEMO_REPO/packaging/killswitch/reset_firewall_rules.sh" "$DEMO_DIR/killswitch/"
-  printf 'KillSwith:OFF' >"$DEMO_DIR/killswitch/service.txt"
-  chmod 0666 "$DEMO_DIR/killswitch/service.txt"
   demo_write_env
 }
 
 demo_start_client() {
-  lab_exec_argv
+  lab_exec_user_argv "$DEMO_UID"
+  # The display's cookie, where the client's user may read it.
+  if [ -n "${XAUTHORITY:-}" ] && [ -r "$XAUTHORITY" ]; then
+    install -m 0600 -o "$DEMO_UID" -g "$DEMO_UID" "$XAUTHORITY" "$DEMO_PROFILE/.Xauthority"
+    export XAUTHORITY=$DEMO_PROFILE/.Xauthority
+  fi
   (
     cd "$DEMO_PROFILE" || exit
     set -a

@@ -72,7 +72,7 @@ trap 'exit 129' HUP
 
 demo_up $$ "${BUILD_DIR:-$DEMO_REPO/build}"
 if [ -n "$settings" ]; then
-  install -m 0600 "$settings" "$DEMO_SETTINGS"
+  install -m 0600 -o "$DEMO_UID" -g "$DEMO_UID" "$settings" "$DEMO_SETTINGS"
 fi
 banner
 demo_start_client "$@"
