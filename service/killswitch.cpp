@@ -144,7 +144,7 @@ KillSwitch::Outcome KillSwitch::release(uid_t uid)
     // A block nobody in particular holds is lifted by anyone's "off".
     m_unclaimed = false;
     persist();
-    if (held())
+    if (held() || !inPlace())
         return {};
     return lift();
 }
