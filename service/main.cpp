@@ -71,6 +71,10 @@ bool prepareDataDir(const std::string &dir)
 int main(int argc, char **argv)
 {
     Options options;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (!readOptions(argc, argv, &options)) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -88,6 +92,9 @@ int main(int argc, char **argv)
         sigaddset(&stops, signal);
     sigprocmask(SIG_BLOCK, &stops, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Only argv[0]: no option of Qt's reaches a root process this way.
+    int argcQt = 1;
+    QCoreApplication app(argcQt, argv);
 
     if (!prepareDataDir(options.dataDir))
         return 1;
@@ -115,8 +122,6 @@ int main(int argc, char **argv)
         Log::error("the devices left by an earlier run could not be listed: " + listError);
     TunnelNetwork::recover(options.dataDir);
 
-    int argcQt = 1;
-    QCoreApplication app(argcQt, argv);
     Controller controller(options.dataDir, access, killSwitch);
     ControlServer server([&controller](const Peer &peer, const std::string &payload) { return controller.handle(peer, payload); },
                          [&controller](const Peer &peer) { controller.connectionEnded(peer); });
