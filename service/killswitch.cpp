@@ -229,10 +229,14 @@ KillSwitch::Outcome KillSwitch::load(const char *script) const
         return {"failed", std::string(script) + ": " + std::strerror(errno)};
     if (!S_ISREG(info.st_mode) || !onlyRootMayChange(info))
         return {"unsafe-script", std::string(script) + " is not a file that only root may change"};
+    const std::string path = "/proc/self/fd/" + std::to_string(file.get());
     std::string error;
-    if (!Nft().runFile("/proc/self/fd/" + std::to_string(file.get()), &error))
-        return {"failed", std::string(script) + ": " + error};
-    return {};
+    if (Nft().runFile(path, &error))
+        return {};
+    // nftables names the file by the path it read: give it its own name.
+    for (std::size_t at; (at = error.find(path)) != std::string::npos;)
+        error.replace(at, path.size(), script);
+    return {"failed", error};
 }
 
 void KillSwitch::letTunnelPass() const

@@ -18,7 +18,7 @@ void write(int priority, std::string_view line)
         out = "<" + std::to_string(priority) + ">";
     // One event, one line: a control character cannot start a forged one.
     for (char c : line)
-        out += (c >= 0x20 && c != 0x7f) ? c : '?';
+        out += (c == '\n' || c == '\t') ? ' ' : (c >= 0x20 && c != 0x7f) ? c : '?';
     out += '\n';
     std::fwrite(out.data(), 1, out.size(), stderr);
     std::fflush(stderr);
