@@ -1,126 +1,98 @@
-#include "killswitchsandbox.h"
+#include "servicesandbox.h"
 
 #include "common/config.h"
-#include "platform/datadir.h"
 #include "vpn/killswitch.h"
 
 #include <QCoreApplication>
 #include <QtTest>
 
 using namespace Varnel;
+using KillSwitch::Outcome;
 using KillSwitch::Runner;
 
-// Paths, runners, state file and logout of the kill switch, with stand-in
-// scripts in a private data directory.
+// The kill switch's runners, toggle and logout against the real service.
 class TestKillSwitch : public QObject
 {
     Q_OBJECT
 public:
-    explicit TestKillSwitch(const KillSwitchSandbox &sandbox) : m_sandbox(sandbox) {}
+    explicit TestKillSwitch(ServiceSandbox &sandbox) : m_sandbox(sandbox) {}
 
 private slots:
-    void initTestCase();
-    void init();
-    void dataDirectory();
-    void eachRunnerBuildsItsPath();
-    void toggleRunnerWritesItsDebugLines();
-    void logout();
+    void init()
+    {
+        QVERIFY(m_sandbox.running() || m_sandbox.start());
+        QVERIFY(m_sandbox.restoreScripts());
+        KillSwitch::runScript(Runner::Toggle, false);
+        QVERIFY(!m_sandbox.blocking());
+    }
+
+    // Each step: runner, enable; then whether the machine is blocked and
+    // what the state file says.
+    void steps_data()
+    {
+        QTest::addColumn<QList<int>>("runners");
+        QTest::addColumn<QList<bool>>("enables");
+        QTest::addColumn<QList<bool>>("blocked");
+        QTest::addColumn<QByteArray>("state");
+        const int page = int(Runner::ConnectPage);
+        const int toggle = int(Runner::Toggle);
+        // Before a connect the page asks for the reset: the block stays (the
+        // service lets the chosen server through), as it does after the
+        // Disconnected that applied it.
+        QTest::newRow("around a connection") << QList<int>{page, page, page} << QList<bool>{true, false, true}
+                                             << QList<bool>{true, true, true} << QByteArray("KillSwith:ON");
+        QTest::newRow("toggled on, then off") << QList<int>{toggle, toggle} << QList<bool>{true, false}
+                                              << QList<bool>{true, false} << QByteArray("KillSwith:OFF");
+    }
+
+    void steps()
+    {
+        QFETCH(QList<int>, runners);
+        QFETCH(QList<bool>, enables);
+        QFETCH(QList<bool>, blocked);
+        for (int i = 0; i < runners.size(); ++i) {
+            QCOMPARE(KillSwitch::runScript(Runner(runners[i]), enables[i]), Outcome::Done);
+            QCOMPARE(m_sandbox.blocking(), blocked[i]);
+        }
+        QFETCH(QByteArray, state);
+        QCOMPARE(m_sandbox.stateFile(), state);
+    }
+
+    void failuresAreReported()
+    {
+        m_sandbox.removeScripts();
+        QCOMPARE(KillSwitch::runScript(Runner::ConnectPage, true), Outcome::MissingScript);
+        QTest::ignoreMessage(QtDebugMsg, "Error: bat file execution timed out or encountered an error.");
+        QVERIFY(KillSwitch::runScript(Runner::Toggle, true) != Outcome::Done);
+        QVERIFY(!m_sandbox.blocking());
+
+        QVERIFY(m_sandbox.restoreScripts());
+        m_sandbox.stop();
+        QCOMPARE(KillSwitch::runScript(Runner::ConnectPage, true), Outcome::Failed);
+    }
+
+    void logout()
+    {
+        const auto config = Config::instance();
+        // Off: no request, the switch stays off.
+        config->setKillSwitch(false);
+        KillSwitch::liftOnLogout();
+        QVERIFY(!m_sandbox.blocking());
+
+        // On: the block goes and the switch is off, also in the file.
+        QVERIFY(KillSwitch::toggle());
+        QVERIFY(m_sandbox.blocking() && m_sandbox.storedKillSwitch());
+        QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+        KillSwitch::liftOnLogout();
+        QVERIFY(!m_sandbox.blocking());
+        QVERIFY(!config->killSwitch() && !m_sandbox.storedKillSwitch());
+        QCOMPARE(m_sandbox.stateFile(), QByteArray("KillSwith:OFF"));
+    }
 
 private:
-    const KillSwitchSandbox &m_sandbox;
+    ServiceSandbox &m_sandbox;
 };
 
-void TestKillSwitch::initTestCase()
-{
-    QVERIFY2(m_sandbox.isolated(), "the scripts must resolve to the private data directory");
-}
-
-void TestKillSwitch::init()
-{
-    QVERIFY(m_sandbox.writeRecordingScripts());
-    m_sandbox.clearStarted();
-    QFile::remove(m_sandbox.stateFile());
-}
-
-void TestKillSwitch::dataDirectory()
-{
-    const QByteArray own = qgetenv("VARNELVPN_DATA_DIR");
-    const auto restore = qScopeGuard([&] { qputenv("VARNELVPN_DATA_DIR", own); });
-
-    qunsetenv("VARNELVPN_DATA_DIR");
-    QCOMPARE(killSwitchDataDirectory(), QStringLiteral("/var/lib/VarnelVPN/"));
-    QCOMPARE(killSwitchStateDirectory(), QStringLiteral("/var/lib/VarnelVPN/"));
-    // With or without the separator, the connect page's direct append works.
-    qputenv("VARNELVPN_DATA_DIR", "/opt/ks");
-    QCOMPARE(killSwitchDataDirectory(), QStringLiteral("/opt/ks/"));
-    qputenv("VARNELVPN_DATA_DIR", "/opt/ks/");
-    QCOMPARE(killSwitchDataDirectory(), QStringLiteral("/opt/ks/"));
-}
-
-void TestKillSwitch::eachRunnerBuildsItsPath()
-{
-    const QString dir = m_sandbox.dataDir();
-    // The scripts see the path they were started under.
-    QVERIFY(KillSwitch::runScript(Runner::ConnectPage, true));
-    QVERIFY(KillSwitch::runScript(Runner::ConnectPage, false));
-    QVERIFY(KillSwitch::runScript(Runner::Toggle, true));
-    QVERIFY(KillSwitch::runScript(Runner::Toggle, false));
-    QCOMPARE(m_sandbox.started(), QStringList({dir + "/block_outbound_except_vpn.nft",
-                                               dir + "/reset_firewall_rules.nft",
-                                               dir + "//block_outbound_except_vpn.nft",
-                                               dir + "//reset_firewall_rules.nft"}));
-
-    // Only the connect page's runner looks before it starts.
-    m_sandbox.removeScripts();
-    QVERIFY(!KillSwitch::runScript(Runner::ConnectPage, true));
-}
-
-void TestKillSwitch::toggleRunnerWritesItsDebugLines()
-{
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
-    QVERIFY(KillSwitch::runScript(Runner::Toggle, true)->succeeded());
-
-    QVERIFY(m_sandbox.writeRecordingScript(blockScriptName(), 2));
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 2");
-    QCOMPARE(KillSwitch::runScript(Runner::Toggle, true)->exitCode, 2);
-
-    // Started regardless: a missing script is a start failure.
-    m_sandbox.removeScripts();
-    QTest::ignoreMessage(QtDebugMsg, "Error: bat file execution timed out or encountered an error.");
-    const auto result = KillSwitch::runScript(Runner::Toggle, false);
-    QVERIFY(result);
-    QCOMPARE(result->outcome, ScriptResult::FailedToStart);
-}
-
-void TestKillSwitch::logout()
-{
-    const auto config = Config::instance();
-
-    // Off: nothing runs, nothing is written but the setting.
-    config->setKillSwitch(false);
-    KillSwitch::liftOnLogout();
-    QVERIFY(m_sandbox.started().isEmpty());
-    QVERIFY(!QFile::exists(m_sandbox.stateFile()));
-
-    // On: the toggle's runner lifts the block and the switch stays off.
-    config->setKillSwitch(true);
-    config->save();
-    QVERIFY(m_sandbox.storedKillSwitch());
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
-    KillSwitch::liftOnLogout();
-    QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, false)}));
-    QVERIFY(!config->killSwitch());
-    QVERIFY(!m_sandbox.storedKillSwitch());
-    QCOMPARE(KillSwitchSandbox::readFile(m_sandbox.stateFile()), QByteArray("KillSwith:OFF"));
-}
-
-int main(int argc, char **argv)
-{
-    // Before anything reads the settings or runs a script.
-    KillSwitchSandbox sandbox;
-    QCoreApplication app(argc, argv);
-    TestKillSwitch test(sandbox);
-    return QTest::qExec(&test, argc, argv);
-}
+VARNEL_SERVICE_TEST_MAIN(TestKillSwitch, QCoreApplication)
 
 #include "tst_killswitch.moc"

@@ -1,8 +1,7 @@
-// The platform layer on Linux: the device description, the URL-scheme
-// registration and the capability handling of an installed client.
+// The platform layer on Linux: the device description and the URL-scheme
+// registration.
 #include "common/logger.h"
 #include "platform/deviceinfo.h"
-#include "platform/privileges.h"
 #include "platform/urlscheme.h"
 
 #include <QFile>
@@ -10,106 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <grp.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 using namespace Varnel;
-using Privileges::NetworkAdminScope;
-
-namespace {
-
-// The hexadecimal value of a capability line ("CapEff:") of a status file,
-// reduced to CAP_NET_ADMIN's bit; "other" when any other bit is set.
-QString networkAdminBit(const QByteArray &status, const QByteArray &line)
-{
-    for (const QByteArray &l : status.split('\n')) {
-        if (!l.startsWith(line + ':'))
-            continue;
-        const qulonglong value = l.mid(line.size() + 1).trimmed().toULongLong(nullptr, 16);
-        if (value & ~(qulonglong(1) << 12))
-            return QStringLiteral("other");
-        return value ? QStringLiteral("1") : QStringLiteral("0");
-    }
-    return QStringLiteral("?");
-}
-
-QByteArray threadStatus()
-{
-    QFile status(QStringLiteral("/proc/thread-self/status"));
-    return status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-}
-
-// What a program started now by this thread holds.
-QString childEffective()
-{
-    QProcess child;
-    child.start(QStringLiteral("/bin/cat"), {QStringLiteral("/proc/self/status")});
-    child.waitForFinished(10000);
-    return networkAdminBit(child.readAllStandardOutput(), "CapEff");
-}
-
-QString threadSets()
-{
-    const QByteArray status = threadStatus();
-    return QStringLiteral("permitted %1 effective %2 inheritable %3 ambient %4")
-        .arg(networkAdminBit(status, "CapPrm"), networkAdminBit(status, "CapEff"),
-             networkAdminBit(status, "CapInh"), networkAdminBit(status, "CapAmb"));
-}
-
-// In a process of its own: root becomes an ordinary user who keeps every
-// capability permitted, as an exec with a file capability leaves a process
-// (and more), then the start-up drop and the scopes are walked through.
-// One line per observation.
-int runChild(int argc, char *argv[])
-{
-    ::prctl(PR_SET_KEEPCAPS, 1);
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
-        || ::setresuid(65534, 65534, 65534) != 0)
-        return 2;
-    ::setenv("QT_PLUGIN_PATH", "/tmp/plugins", 1);
-    ::setenv("PATH", "/tmp/evil", 1);
-    ::setenv("VARNELVPN_API_BASE", "https://127.0.0.1:1", 1);
-
-    Privileges::keepOnlyNetworkAdmin();
-    Privileges::restrictEnvironment();
-    QCoreApplication app(argc, argv);
-    QTextStream out(stdout);
-    out << "environment " << qgetenv("QT_PLUGIN_PATH").isNull() << ' ' << qgetenv("PATH") << ' '
-        << qgetenv("VARNELVPN_API_BASE") << '\n';
-    out << "start: " << threadSets() << ", permitted() " << Privileges::networkAdminPermitted()
-        << ", child " << childEffective() << '\n';
-    {
-        NetworkAdminScope scope(NetworkAdminScope::Inherited);
-        out << "inherited scope: " << threadSets() << ", active " << scope.active() << ", child "
-            << childEffective() << '\n';
-    }
-    out << "after it: " << threadSets() << ", child " << childEffective() << '\n';
-    // A thread that exists already keeps its own sets while the scope lasts.
-    QSemaphore scopeOpen, observed;
-    QString other;
-    std::unique_ptr<QThread> thread(QThread::create([&] {
-        scopeOpen.acquire();
-        other = threadSets();
-        observed.release();
-    }));
-    thread->start();
-    {
-        NetworkAdminScope scope(NetworkAdminScope::Effective | NetworkAdminScope::Inherited);
-        {
-            NetworkAdminScope inner(NetworkAdminScope::Inherited);
-        }
-        out << "both, after an inner scope: " << threadSets() << ", child " << childEffective() << '\n';
-        scopeOpen.release();
-        observed.acquire();
-        out << "other thread meanwhile: " << other << '\n';
-    }
-    thread->wait();
-    out << "after it: " << threadSets() << '\n';
-    return 0;
-}
-
-} // namespace
 
 class TestPlatform : public QObject
 {
@@ -260,58 +161,6 @@ private slots:
         QCOMPARE(read(mimeApps()), "[Default Applications]\nx-scheme-handler/varnelvpn=" + handler + ";\n");
     }
 
-    void keptEnvironment_data()
-    {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<bool>("kept");
-        // Named as the entry itself.
-        for (const char *entry : {"DISPLAY=:0", "HOME=/home/u", "LC_ALL=de_DE.UTF-8", "VARNELVPN_API_BASE=https://x",
-                                  "QT_QPA_PLATFORM=offscreen"})
-            QTest::newRow(entry) << QByteArray(entry) << true;
-        // Plug-in and module paths, preloads, our own program and folder
-        // overrides, look-alike names, entries without a value, the caller's
-        // search path.
-        for (const char *entry : {"QT_PLUGIN_PATH=/tmp/p", "QT_QPA_PLATFORM_PLUGIN_PATH=/tmp/p",
-                                  "QT_QPA_PLATFORMTHEME=gtk3", "GTK_MODULES=/tmp/m.so", "GIO_EXTRA_MODULES=/tmp",
-                                  "LD_PRELOAD=/tmp/x.so", "VARNELVPN_OPENVPN=/tmp/sh", "VARNELVPN_DATA_DIR=/tmp",
-                                  "VARNELVPN_NFT=/tmp/nft", "DISPLAYX=1", "HOME", "PATH=/tmp/bin:/usr/bin"})
-            QTest::newRow(entry) << QByteArray(entry) << false;
-    }
-
-    void keptEnvironment()
-    {
-        QFETCH(QByteArray, entry);
-        QFETCH(bool, kept);
-        const QByteArrayList result = Privileges::keptEnvironment({"USER=u", entry});
-        // The kept entries in their order, then our own search path only.
-        QByteArrayList expected{"USER=u"};
-        if (kept)
-            expected << entry;
-        QCOMPARE(result, expected << "PATH=" + Privileges::fixedPath());
-    }
-
-    void scopesRaiseOnlyForTheirThreadAndTime()
-    {
-        if (::geteuid() != 0)
-            QSKIP("needs root to become a user who holds capabilities");
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--privileges-child")});
-        QVERIFY(child.waitForFinished(30000));
-        const QString output = QString::fromLocal8Bit(child.readAllStandardOutput());
-        QCOMPARE(child.exitCode(), 0);
-        const QStringList expected = {
-            "environment 1 " + QString::fromLatin1(Privileges::fixedPath()) + " https://127.0.0.1:1",
-            "start: permitted 1 effective 0 inheritable 0 ambient 0, permitted() 1, child 0",
-            "inherited scope: permitted 1 effective 0 inheritable 1 ambient 1, active 1, child 1",
-            "after it: permitted 1 effective 0 inheritable 0 ambient 0, child 0",
-            "both, after an inner scope: permitted 1 effective 1 inheritable 1 ambient 1, child 1",
-            "other thread meanwhile: permitted 1 effective 0 inheritable 0 ambient 0",
-            "after it: permitted 1 effective 0 inheritable 0 ambient 0",
-        };
-        QCOMPARE(output.trimmed().split('\n'), expected);
-    }
-
     void readsTrimmedValuesElseUnknownAndLogged_data()
     {
         // A null content: the file is missing.
@@ -358,8 +207,6 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    if (argc == 2 && qstrcmp(argv[1], "--privileges-child") == 0)
-        return runChild(argc, argv);
     QCoreApplication app(argc, argv);
     TestPlatform test;
     return QTest::qExec(&test, argc, argv);

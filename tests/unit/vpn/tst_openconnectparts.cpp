@@ -1,12 +1,15 @@
 #include "common/logger.h"
+#include "common/serviceprotocol.h"
 #include "vpn/authform.h"
 #include "vpn/openconnectserver.h"
 #include "vpn/peerpin.h"
-#include "vpn/scriptlog.h"
 #include "vpn/tunnelinfo.h"
 #include "logwatch.h"
 
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -328,57 +331,71 @@ private slots:
         QCOMPARE(progressText("two\n\n"), QStringLiteral("two\n"));
     }
 
-    // What is at vpnc.log when the script has run: the lines logged (%1: the
-    // file's path) and whether the file is still there afterwards.
-    void scriptLog_data()
+    // The tunnel script turns what OpenVPN (--up) or the OpenConnect library
+    // (vpnc-script variables) hand it into one "configure" request to the
+    // service; here a listener at the service's socket takes its place.
+    void tunnelScript_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QStringList>("logged");
-        QTest::addColumn<bool>("kept");
-        const QStringList refused{"Could not open %1: not a regular file of ours"};
-        QTest::newRow("missing") << "missing" << QStringList{"Could not open %1: 5"} << false;
-        QTest::newRow("forwarded and removed")
-            << "ours"
-            << QStringList{"Setting up routes", "--------------------- BANNER ---------------------", "Welcome",
-                           "------------------- BANNER end -------------------", "done"}
-            << false;
-        QTest::newRow("link to another file") << "link" << refused << true;
-        QTest::newRow("another user's file") << "foreign" << refused << true;
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("request");   // "key value" lines after the verb; empty: none sent
+        QTest::newRow("vpnc: split routes, an exclude, DNS")
+            << QStringList{"reason=connect", "TUNDEV=vvpn0", "INTERNAL_IP4_ADDRESS=10.213.4.7",
+                           "INTERNAL_IP4_NETMASK=255.255.255.0", "INTERNAL_IP4_MTU=1399", "CISCO_SPLIT_INC=2",
+                           "CISCO_SPLIT_INC_0_ADDR=10.213.9.1", "CISCO_SPLIT_INC_0_MASKLEN=32",
+                           "CISCO_SPLIT_INC_1_ADDR=192.168.0.0", "CISCO_SPLIT_INC_1_MASKLEN=16", "CISCO_SPLIT_EXC=1",
+                           "CISCO_SPLIT_EXC_0_ADDR=192.168.7.0", "CISCO_SPLIT_EXC_0_MASKLEN=24",
+                           "INTERNAL_IP4_DNS=10.213.9.53 10.213.9.54"}
+            << QStringList{"device vvpn0", "address4 10.213.4.7/24", "mtu 1399", "route 10.213.9.1/32",
+                           "route 192.168.0.0/16", "exclude 192.168.7.0/24", "dns 10.213.9.53", "dns 10.213.9.54"};
+        QTest::newRow("vpnc: no split routes is everything, IPv6 too")
+            << QStringList{"reason=reconnect", "TUNDEV=vvpn1", "INTERNAL_IP4_ADDRESS=10.0.0.2",
+                           "INTERNAL_IP4_NETMASKLEN=32", "INTERNAL_IP6_ADDRESS=fd00::2", "INTERNAL_IP6_NETMASK=fd00::2/64"}
+            << QStringList{"device vvpn1", "address4 10.0.0.2/32", "address6 fd00::2/64", "route 0.0.0.0/0",
+                           "route ::/0"};
+        QTest::newRow("vpnc: disconnect sends nothing") << QStringList{"reason=disconnect", "TUNDEV=vvpn0"}
+                                                        << QStringList();
+        QTest::newRow("openvpn: subnet, routes, redirect-gateway, DNS")
+            << QStringList{"script_type=up", "dev=vvpn2", "ifconfig_local=10.213.5.2",
+                           "ifconfig_netmask=255.255.255.0", "tun_mtu=1500", "route_network_1=10.213.9.1",
+                           "route_netmask_1=255.255.255.255", "route_ipv6_network_1=fd01::/64", "redirect_gateway=1",
+                           "foreign_option_1=dhcp-option DNS 10.213.9.53", "foreign_option_2=dhcp-option DOMAIN lab"}
+            << QStringList{"device vvpn2", "address4 10.213.5.2/24", "mtu 1500", "route 10.213.9.1/32",
+                           "route fd01::/64", "route 0.0.0.0/0", "dns 10.213.9.53"};
+        QTest::newRow("openvpn: point-to-point peer")
+            << QStringList{"script_type=up", "dev=vvpn0", "ifconfig_local=10.8.0.6", "ifconfig_remote=10.8.0.5"}
+            << QStringList{"device vvpn0", "address4 10.8.0.6/32", "route 10.8.0.5/32"};
     }
 
-    void scriptLog()
+    void tunnelScript()
     {
-        QFETCH(QString, file);
-        QFETCH(QStringList, logged);
-        QFETCH(bool, kept);
-        if (file == QLatin1String("foreign") && ::geteuid() != 0)
-            QSKIP("handing a file to another user needs root");
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, request);
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString path = dir.filePath(QStringLiteral("vpnc.log"));
-        const QString secret = dir.filePath(QStringLiteral("secret"));
-        QFile content(file == QLatin1String("ours") ? path : secret);
-        QVERIFY(content.open(QIODevice::WriteOnly));
-        content.write(file == QLatin1String("ours")
-                          ? "Setting up routes\n--------------------- BANNER ---------------------\nWelcome\n"
-                            "------------------- BANNER end -------------------\ndone\n"
-                          : "do not log me\n");
-        content.close();
-        if (file == QLatin1String("link"))
-            QVERIFY(QFile::link(secret, path));
-        if (file == QLatin1String("foreign")) {
-            QVERIFY(QFile::copy(secret, path));
-            QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
-        }
-
-        const LogWatch log;
-        forwardScriptLog(dir.path());
-        for (QString &line : logged)
-            line.replace(QLatin1String("%1"), path);
-        QCOMPARE(log.lines(), logged);
-        QCOMPARE(QFile::exists(path), kept);
-        QCOMPARE(QFileInfo(path).isSymLink(), file == QLatin1String("link"));
-        QVERIFY(QFile::exists(secret) || file == QLatin1String("ours"));
+        QLocalServer service;
+        QVERIFY(service.listen(dir.filePath(QStringLiteral("control"))));
+        QStringList received;
+        QObject::connect(&service, &QLocalServer::newConnection, [&] {
+            QLocalSocket *client = service.nextPendingConnection();
+            QObject::connect(client, &QLocalSocket::readyRead, [&, client] {
+                ServiceProtocol::FrameReader reader;
+                const QByteArray bytes = client->peek(client->bytesAvailable());
+                reader.feed(bytes.constData(), std::size_t(bytes.size()));
+                std::string payload;
+                if (reader.next(&payload) != ServiceProtocol::FrameReader::Status::Frame)
+                    return;
+                received = QString::fromStdString(payload).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                client->write(QByteArray::fromStdString(ServiceProtocol::frame(ServiceProtocol::ok())));
+            });
+        });
+        QProcess script;
+        QStringList env = environment;
+        env << QStringLiteral("VARNELVPN_SERVICE_SOCKET=") + service.fullServerName();
+        script.setEnvironment(env);
+        script.start(qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT"), QStringList());
+        QVERIFY(script.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(script.state() == QProcess::NotRunning, 10000);
+        QCOMPARE(script.exitCode(), 0);
+        QCOMPARE(received, request.isEmpty() ? QStringList() : QStringList{"v1 configure"} + request);
     }
 };
 
