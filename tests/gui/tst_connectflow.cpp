@@ -1,8 +1,8 @@
-// The logged-in area without a network: the connect page against a stand-in
-// OpenVPN program, the quick-connect buttons over a server list made here,
-// and every route of the area's navigation.
-#include "killswitchsandbox.h"
+// The logged-in area without a VPN server: the connect page against a
+// stand-in OpenVPN program and the real service, the quick-connect buttons
+// over a server list made here, and every route of the area's navigation.
 #include "messagecatcher.h"
+#include "servicesandbox.h"
 
 #include "app/rootwindow.h"
 #include "app/serverpage.h"
@@ -11,7 +11,7 @@
 #include "common/config.h"
 #include "pages/connect/connectpage.h"
 #include "pages/menu/menupage.h"
-#include "platform/datadir.h"
+#include "vpn/killswitch.h"
 #include "vpn/openvpnrunner.h"
 #include "widgets/menuentry/menuentry.h"
 #include "widgets/quickconnect/fastestserverbutton.h"
@@ -56,18 +56,15 @@ class TestConnectFlow : public QObject
 {
     Q_OBJECT
 public:
-    explicit TestConnectFlow(const KillSwitchSandbox &sandbox) : m_sandbox(sandbox) {}
+    explicit TestConnectFlow(ServiceSandbox &sandbox) : m_sandbox(sandbox) {}
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_sandbox.isolated());
         QVERIFY(OpenConnectConnection::initTls());
         m_engine = OpenConnectConnection::instance();
         qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
-        // The stand-in program records next to the scripts, so the order of the
-        // two shows.
-        qputenv("FAKE_OPENVPN_RECORD", QFile::encodeName(m_sandbox.configHome() + QStringLiteral("/started.txt")));
+        qputenv("FAKE_OPENVPN_RECORD", QFile::encodeName(recordFile()));
     }
 
     void init()
@@ -75,7 +72,8 @@ private slots:
         m_engine->setUsername(QStringLiteral("user"));
         m_engine->setPassword(QStringLiteral("pass"));
         qputenv("FAKE_OPENVPN_STEPS", kConnects);
-        m_sandbox.clearStarted();
+        QFile::remove(recordFile());
+        QVERIFY(m_sandbox.running() || m_sandbox.start());
         const auto config = Config::instance();
         config->setKillSwitch(false);
         config->setAutoConnect(false);
@@ -91,24 +89,21 @@ private slots:
     {
         m_engine->disconnect();
         settle();
-        m_sandbox.removeScripts();
+        KillSwitch::runScript(KillSwitch::Runner::Toggle, false);
     }
 
     void connectAndDisconnect_data()
     {
         QTest::addColumn<bool>("killSwitch");
-        QTest::newRow("kill switch off: no script") << false;
-        QTest::newRow("kill switch on: reset before the tunnel, block after it") << true;
+        QTest::newRow("kill switch off: no block") << false;
+        QTest::newRow("kill switch on: blocked around the tunnel, which is let through") << true;
     }
 
     void connectAndDisconnect()
     {
         QFETCH(bool, killSwitch);
-        QVERIFY(m_sandbox.writeRecordingScripts());
         Config::instance()->setKillSwitch(killSwitch);
         Config::instance()->save();
-        const QStringList before = killSwitch ? QStringList{resetScriptName()} : QStringList{};
-        const QStringList after = killSwitch ? QStringList{blockScriptName()} : QStringList{};
         const QStringList tunnel{QStringLiteral("config remote 127.0.1.1 1194")};
         ConnectPage page;
         page.show();
@@ -124,7 +119,9 @@ private slots:
         QCOMPARE(address->text(), QStringLiteral("127.0.1.1"));
         QVERIFY(stats->isVisible());
         QVERIFY(Config::instance()->connectionState());
-        QCOMPARE(started(), before + tunnel);
+        QCOMPARE(started(), tunnel);
+        QCOMPARE(m_sandbox.devices().size(), 1);
+        QCOMPARE(m_sandbox.blocking(), killSwitch);
 
         // An address without a port is shown whole.
         useServers({server(3, "Japan", 392, "127.0.1.3")}, 3);
@@ -136,7 +133,9 @@ private slots:
         QCOMPARE(text->text(), QStringLiteral("Not Protected"));
         QVERIFY(!stats->isVisible());
         QVERIFY(!Config::instance()->connectionState());
-        QCOMPARE(started(), before + tunnel + after);
+        QCOMPARE(started(), tunnel);
+        QTRY_VERIFY(m_sandbox.devices().isEmpty());
+        QCOMPARE(m_sandbox.blocking(), killSwitch);
     }
 
     void pressWhileConnectingCancels()
@@ -149,7 +148,7 @@ private slots:
         page.btnConnect_clicked();
         QTRY_COMPARE(page.pageStatus(), int(OpenConnectConnection::Connecting));
         // The program is up and waiting for a state that never comes.
-        QTRY_VERIFY_WITH_TIMEOUT(m_sandbox.started().contains(QStringLiteral("got hold release")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(recorded().contains(QStringLiteral("got hold release")), 10000);
         page.btnConnect_clicked();
         QTRY_COMPARE_WITH_TIMEOUT(page.pageStatus(), int(OpenConnectConnection::Disconnected), 10000);
         QVERIFY(!seen.contains(OpenConnectConnection::Connected));
@@ -200,6 +199,10 @@ private slots:
             << "pass" << "127.0.1.1:1194" << plain << QByteArray(FAKE_OPENVPN)
             << QByteArray("connect\nexpect hold release\nsend >PASSWORD:Verification Failed: 'Auth'\nwait-close")
             << QStringList{"Server connection error. Try another server."};
+        QTest::newRow("service not running")
+            << "pass" << "127.0.1.1:1194" << plain << QByteArray("no service") << QByteArray(kConnects)
+            << QStringList{"The VarnelVPN service is not running. Start it with \"sudo systemctl start varnelvpn\" "
+                           "and try again. (No such file or directory)"};
         QTest::newRow("connection lost")
             << "pass" << "127.0.1.1:1194" << plain << QByteArray(FAKE_OPENVPN)
             << QByteArray("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\nsleep 200\nexit 1")
@@ -215,7 +218,10 @@ private slots:
         QFETCH(QByteArray, steps);
         QFETCH(QStringList, messages);
         m_engine->setPassword(password);
-        qputenv("VARNELVPN_OPENVPN", program);
+        if (program == "no service")
+            m_sandbox.stop();
+        else
+            qputenv("VARNELVPN_OPENVPN", program);
         qputenv("FAKE_OPENVPN_STEPS", steps);
         useServers({server(5, "Spain", 724, ip, Plain, config)}, 5);
         MessageCatcher boxes;
@@ -281,7 +287,6 @@ private slots:
         QFETCH(bool, connected);
         QFETCH(bool, killSwitch);
         QFETCH(int, answer);
-        QVERIFY(m_sandbox.writeRecordingScripts());
         const auto config = Config::instance();
         config->setKillSwitch(killSwitch);
         config->setAutoLogin(true);
@@ -298,7 +303,7 @@ private slots:
             area->findChild<ConnectPage *>("connectPage")->btnConnect_clicked();
             QTRY_COMPARE_WITH_TIMEOUT(m_engine->status(), OpenConnectConnection::Connected, 10000);
         }
-        m_sandbox.clearStarted();
+        QCOMPARE(m_sandbox.blocking(), connected && killSwitch);
 
         MessageCatcher boxes;
         boxes.setAnswer(QMessageBox::StandardButton(answer));
@@ -313,15 +318,15 @@ private slots:
         if (!loggedOut) {
             QCOMPARE(m_engine->status(),
                      connected ? OpenConnectConnection::Connected : OpenConnectConnection::Disconnected);
-            QVERIFY(m_sandbox.started().filter(QStringLiteral(".sh")).isEmpty());
+            QCOMPARE(m_sandbox.blocking(), connected && killSwitch);
             return;
         }
         QVERIFY(!m_sandbox.storedKillSwitch());
         QCOMPARE(config->loadState(), qMakePair(0, 0));
-        QCOMPARE(KillSwitchSandbox::readFile(QStringLiteral("bundile")), QByteArray());
+        QVERIFY(LoginCache::readText().isEmpty());
         settle();
-        // The block is lifted only when there was one.
-        QCOMPARE(m_sandbox.started().filter(resetScriptName()).size(), killSwitch ? 1 : 0);
+        // The logout lifted the block the tunnel had.
+        QVERIFY(!m_sandbox.blocking());
     }
 
     void fastestWalksRoundRobin()
@@ -595,27 +600,26 @@ private:
         QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
         QCoreApplication::processEvents();
     }
-    // The scripts (by file name) and OpenVPN programs (by their remote line)
-    // started, in order.
-    QStringList started() const
+    QString recordFile() const { return m_sandbox.configHome() + QStringLiteral("/openvpn.txt"); }
+    // What the stand-in OpenVPN programs recorded, oldest first.
+    QStringList recorded() const
     {
-        QStringList steps;
-        for (const QString &line : m_sandbox.started()) {
-            if (line.endsWith(QLatin1String(".sh")))
-                steps << QFileInfo(line).fileName();
-            else if (line.startsWith(QLatin1String("config remote ")))
-                steps << line;
-        }
-        return steps;
+        QFile file(recordFile());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))
+                                              : QStringList();
     }
+    // The OpenVPN programs started, by their remote line, in order.
+    QStringList started() const { return recorded().filter(QRegularExpression(QStringLiteral("^config remote "))); }
 
-    const KillSwitchSandbox &m_sandbox;
+    ServiceSandbox &m_sandbox;
     std::shared_ptr<OpenConnectConnection> m_engine;
 };
 
 int main(int argc, char *argv[])
 {
-    KillSwitchSandbox sandbox;   // before anything reads the settings
+    if (const int skip = ServiceSandbox::enterNamespace())
+        return skip;
+    ServiceSandbox sandbox;      // before anything reads the settings
     QTemporaryDir work;          // the login cache lives in the working directory
     QDir::setCurrent(work.path());
     QApplication app(argc, argv);

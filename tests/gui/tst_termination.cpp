@@ -1,9 +1,10 @@
 // The program as a desktop session sees it: a logged-in user with
 // auto-connect on is connected at start without a click, and SIGTERM (or
 // SIGINT) brings the tunnel down and ends the program with exit code 0.
-// The backend is the reference backend on loopback; OpenVPN is the
-// stand-in program, so no tunnel is made.
+// The backend is the reference backend on loopback, beside the real
+// service; OpenVPN is the stand-in program, so no tunnel carries anything.
 #include "integration/backend/backendtest.h"
+#include "servicesandbox.h"
 
 #include "app/singleinstance.h"
 #include "common/config.h"
@@ -27,6 +28,7 @@ class TestTermination : public QObject
 {
     Q_OBJECT
 
+    ServiceSandbox m_service;
     ClientSandbox m_sandbox;
     RefBackendProcess m_backend;
     QTemporaryDir m_files;
@@ -70,8 +72,6 @@ class TestTermination : public QObject
     void startClient(QProcess &client)
     {
         QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
-        QDir(m_files.path()).mkpath(QStringLiteral("killswitch"));
-        env.insert(QStringLiteral("VARNELVPN_DATA_DIR"), file("killswitch"));
         env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
         env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
         env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
@@ -120,6 +120,7 @@ private slots:
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         // The tunnel went down before the end, and the settings were saved.
         QVERIFY(!storedConnectionState());
+        QVERIFY(m_service.devices().isEmpty());
     }
 
     void endsAtOnceWhenDisconnected()
@@ -137,5 +138,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTermination)
+int main(int argc, char **argv)
+{
+    if (const int skip = ServiceSandbox::enterNamespace())
+        return skip;
+    QCoreApplication app(argc, argv);
+    TestTermination test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_termination.moc"

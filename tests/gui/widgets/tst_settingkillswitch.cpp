@@ -1,9 +1,8 @@
 #include "child.h"
-#include "killswitchsandbox.h"
+#include "servicesandbox.h"
 #include "messagecatcher.h"
 
 #include "common/config.h"
-#include "platform/datadir.h"
 #include "vpn/killswitch.h"
 #include "widgets/settingkillswitch/networkinterfacestate.h"
 #include "widgets/settingkillswitch/settingkillswitch.h"
@@ -14,15 +13,14 @@
 #include <QtTest>
 
 using namespace Varnel;
-using KillSwitch::Runner;
 
 // The kill-switch row driven like a user would, and the connect page's
-// script step, with stand-in scripts in a private data directory.
+// script step, against the real service.
 class TestSettingKillSwitch : public QObject
 {
     Q_OBJECT
 public:
-    explicit TestSettingKillSwitch(const KillSwitchSandbox &sandbox) : m_sandbox(sandbox) {}
+    explicit TestSettingKillSwitch(ServiceSandbox &sandbox) : m_sandbox(sandbox) {}
 
 private:
     static QImage switchPicture(bool on)
@@ -37,22 +35,18 @@ private:
         return child<QLabel>(&row, "lblArrow")->pixmap(Qt::ReturnByValue).toImage();
     }
 
-    QByteArray stateFile() const { return KillSwitchSandbox::readFile(m_sandbox.stateFile()); }
-
-    const KillSwitchSandbox &m_sandbox;
+    ServiceSandbox &m_sandbox;
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(m_sandbox.isolated(), "the scripts must resolve to the private data directory");
         QVERIFY(switchPicture(true) != switchPicture(false));
     }
 
     void init()
     {
-        QVERIFY(m_sandbox.writeRecordingScripts());
-        m_sandbox.clearStarted();
-        QFile::remove(m_sandbox.stateFile());
+        QVERIFY(m_sandbox.restoreScripts());
+        KillSwitch::runScript(KillSwitch::Runner::Toggle, false);
         const auto config = Config::instance();
         config->setKillSwitch(false);
         config->setConnectionState(false);
@@ -73,49 +67,34 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "state:::: false");
         row.show();
         QTRY_COMPARE(shown(row), switchPicture(false));
-        QVERIFY(m_sandbox.started().isEmpty());
+        QVERIFY(!m_sandbox.blocking());
     }
 
-    void onWhileConnectedRunsNoScript()
+    // On and off by presses, with or without a tunnel up: the service applies
+    // the block at once (a tunnel that is up is let through) and lifts it.
+    void pressesSwitchTheBlock_data()
     {
-        Config::instance()->setConnectionState(true);
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("disconnected") << false;
+        QTest::newRow("connected") << true;
+    }
+
+    void pressesSwitchTheBlock()
+    {
+        QFETCH(bool, connected);
+        Config::instance()->setConnectionState(connected);
         SettingKillSwitch row;
         QSignalSpy clicked(&row, &SettingKillSwitch::clicked);
-        QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-
-        QCOMPARE(clicked.size(), 1);
-        QCOMPARE(shown(row), switchPicture(true));
-        QVERIFY(Config::instance()->killSwitch());
-        QVERIFY(m_sandbox.storedKillSwitch());
-        QCOMPARE(stateFile(), QByteArray("KillSwith:ON"));
-        // The connect page applies it at the next disconnect.
-        QVERIFY(m_sandbox.started().isEmpty());
-    }
-
-    void onThenOffWhileDisconnectedBlocksThenResets()
-    {
-        SettingKillSwitch row;
-        row.show();
-        QTest::ignoreMessage(QtDebugMsg, "state:::: false");
-        QTRY_COMPARE(shown(row), switchPicture(false));
-
-        QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
-        QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
-        QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, true)}));
-        QCOMPARE(stateFile(), QByteArray("KillSwith:ON"));
-        QVERIFY(m_sandbox.storedKillSwitch());
-
-        QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
-        QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
-        QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, true),
-                                                   KillSwitch::scriptPath(Runner::Toggle, false)}));
-        QCOMPARE(shown(row), switchPicture(false));
-        QVERIFY(!Config::instance()->killSwitch());
-        QVERIFY(!m_sandbox.storedKillSwitch());
-
-        // No line feed, and readable by the service under another account.
-        QCOMPARE(stateFile(), QByteArray("KillSwith:OFF"));
-        QVERIFY(QFile::permissions(m_sandbox.stateFile()).testFlag(QFile::ReadOther));
+        for (const bool on : {true, false}) {
+            QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+            QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
+            QCOMPARE(shown(row), switchPicture(on));
+            QCOMPARE(Config::instance()->killSwitch(), on);
+            QCOMPARE(m_sandbox.storedKillSwitch(), on);
+            QCOMPARE(m_sandbox.blocking(), on);
+            QCOMPARE(m_sandbox.stateFile(), on ? QByteArray("KillSwith:ON") : QByteArray("KillSwith:OFF"));
+        }
+        QCOMPARE(clicked.size(), 2);
     }
 
     void connectPageReportsAMissingScript()
@@ -124,27 +103,20 @@ private slots:
         page.show();
         MessageCatcher boxes;
         m_sandbox.removeScripts();
-        QVERIFY(m_sandbox.writeRecordingScript(resetScriptName()));
         applyNetworkInterfaceState(&page, true);
         QCOMPARE(boxes.titles(), QStringList{"File Error"});
         QCOMPARE(boxes.texts(), QStringList{"The  file does not exist."});
         QCOMPARE(boxes.parents(), QList<QWidget *>{&page});
-        QVERIFY(m_sandbox.started().isEmpty());
+        QVERIFY(!m_sandbox.blocking());
 
-        // A script that is there runs, without a box.
-        applyNetworkInterfaceState(&page, false);
+        // Scripts that are there run, without a box.
+        QVERIFY(m_sandbox.restoreScripts());
+        applyNetworkInterfaceState(&page, true);
         QCOMPARE(boxes.texts().size(), 1);
-        QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::ConnectPage, false)}));
+        QVERIFY(m_sandbox.blocking());
     }
 };
 
-int main(int argc, char **argv)
-{
-    // Before anything reads the settings or runs a script.
-    KillSwitchSandbox sandbox;
-    QApplication app(argc, argv);
-    TestSettingKillSwitch test(sandbox);
-    return QTest::qExec(&test, argc, argv);
-}
+VARNEL_SERVICE_TEST_MAIN(TestSettingKillSwitch, QApplication)
 
 #include "tst_settingkillswitch.moc"

@@ -23,7 +23,10 @@ public:
         connect(controller, &OpenConnectConnection::statsChanged, this,
                 [this](quint64 tx, quint64 rx) { stats << qMakePair(tx, rx); }, Qt::QueuedConnection);
         connect(controller, &OpenConnectConnection::failed, this,
-                [this](TunnelFailure failure) { failures << qMakePair(statuses.size(), failure); },
+                [this](TunnelFailure failure, const QString &detail) {
+                    failures << qMakePair(statuses.size(), failure);
+                    details << detail;
+                },
                 Qt::QueuedConnection);
     }
 
@@ -34,6 +37,7 @@ public:
     QList<QPair<quint64, quint64>> stats;  // (tx, rx)
     // Each failure with the number of statuses received before it.
     QList<QPair<int, TunnelFailure>> failures;
+    QStringList details;
 };
 
 } // namespace Varnel

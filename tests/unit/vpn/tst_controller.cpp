@@ -2,6 +2,7 @@
 #include "vpn/openconnectserver.h"
 #include "vpn/openvpnrunner.h"
 #include "logwatch.h"
+#include "servicesandbox.h"
 #include "statusrecorder.h"
 
 #include <QElapsedTimer>
@@ -58,12 +59,16 @@ private:
 
 } // namespace
 
-// The controller without any real VPN server: result codes, the OpenVPN
-// path against a stand-in program, and OpenConnect sessions that never get
-// past their first step.
+// The controller without any real VPN server, beside the real service:
+// result codes, the OpenVPN path against a stand-in program, OpenConnect
+// sessions that never get past their first step, and the device the service
+// makes for each attempt.
 class TestController : public QObject
 {
     Q_OBJECT
+public:
+    explicit TestController(ServiceSandbox &sandbox) : m_sandbox(sandbox) {}
+
 private slots:
     void initTestCase()
     {
@@ -91,6 +96,7 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
         qputenv("FAKE_OPENVPN_RECORD", m_dir->filePath(QStringLiteral("record")).toLocal8Bit());
+        QVERIFY(m_sandbox.running() || m_sandbox.start());
     }
 
     void cleanup()
@@ -154,6 +160,9 @@ private slots:
         QTRY_COMPARE(status.stats, (QList<QPair<quint64, quint64>>{{200, 100}}));
         QCOMPARE(status.statuses, QList<Status>({OpenConnectConnection::Connecting, OpenConnectConnection::Connected}));
         QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Connected);
+        // OpenVPN was given the device the service made.
+        QCOMPARE(m_sandbox.devices(), QStringList{m_engine->tunnelDevice()});
+        QVERIFY(QFile(m_dir->filePath(QStringLiteral("record"))).open(QIODevice::ReadOnly));
 
         // No command channel in OpenVPN sessions: the counts come from the runner.
         QCOMPARE(m_engine->update_stats(), -1);
@@ -161,10 +170,38 @@ private slots:
         m_engine->disconnect();
         QTRY_COMPARE(status.statuses.mid(2), QList<Status> {OpenConnectConnection::Disconnected});
         QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+        QTRY_VERIFY(m_sandbox.devices().isEmpty());
         // A vanished runner is nothing to stop (a status would be queued at once).
         m_engine->disconnect();
         QTest::qWait(50);
         QCOMPARE(status.statuses.size(), 3);
+    }
+
+    // Without the service nothing starts: the attempt ends at once and says
+    // how to start the service.
+    void serviceNotRunning_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::newRow("OpenVPN") << int(OpenConnectConnection::kOpenVpn);
+        QTest::newRow("OpenConnect") << int(OpenConnectConnection::kOpenConnect);
+    }
+
+    void serviceNotRunning()
+    {
+        QFETCH(int, protocol);
+        m_sandbox.stop();
+        m_engine->setProtocol(protocol);
+        m_engine->setOpenVpnConfig(QString::fromLatin1(QByteArray("remote remoteIP remotePort\n").toBase64()),
+                                   QStringLiteral("10.0.0.1:1194"));
+        useOpenConnect(QStringLiteral("127.0.0.1:1"));
+        m_engine->setProtocol(protocol);
+        StatusRecorder status(m_engine.get());
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
+        QTRY_COMPARE(status.statuses, QList<Status>{OpenConnectConnection::Disconnected});
+        QCOMPARE(status.failures.size(), 1);
+        QCOMPARE(status.failures.first().second, Varnel::TunnelFailure::ServiceUnavailable);
+        QVERIFY(status.details.first().contains(QStringLiteral("sudo systemctl start varnelvpn")));
+        QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty() && !m_engine->isSessionRunning());
     }
 
     void openConnectCancelledWhileConnecting()
@@ -294,11 +331,12 @@ private:
         m_engine->setServer(std::make_shared<OpenConnectServer>(address));
     }
 
+    ServiceSandbox &m_sandbox;
     std::shared_ptr<OpenConnectConnection> m_engine;
     std::unique_ptr<QTemporaryDir> m_dir;
     QSslCertificate m_certificate;
     QSslKey m_key;
 };
 
-QTEST_GUILESS_MAIN(TestController)
+VARNEL_SERVICE_TEST_MAIN(TestController, QCoreApplication)
 #include "tst_controller.moc"

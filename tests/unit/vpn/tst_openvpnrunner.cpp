@@ -67,6 +67,7 @@ OpenVpnRunner *TestOpenVpnRunner::startRunner(const QStringList &steps, const QS
 {
     qputenv("FAKE_OPENVPN_STEPS", steps.join(QLatin1Char('\n')).toLocal8Bit());
     auto *runner = new OpenVpnRunner;
+    runner->setDevice(QStringLiteral("vvpn3"));
     m_runners << runner;
     runner->connect(QStringLiteral("client\nremote 10.0.0.1 1194\n"), username, password);
     return runner;
@@ -109,7 +110,8 @@ void TestOpenVpnRunner::dialogue()
 
     // The configuration reaches OpenVPN through its input: no file that
     // anyone could replace before OpenVPN reads it. The management socket's
-    // folder is private.
+    // folder is private. OpenVPN opens the service's device and hands what
+    // the server pushed to the tunnel script, which reaches the service.
     QVERIFY(!runner->findChild<QTemporaryFile *>());
     const QString socketPath = runner->findChild<QLocalServer *>()->fullServerName();
     QCOMPARE(mode(QFileInfo(socketPath).path()), 0700);
@@ -125,7 +127,10 @@ void TestOpenVpnRunner::dialogue()
     QCOMPARE(records(QStringLiteral("arg")),
              QStringList({"--config", "stdin", "--verb", "3", "--management", socketPath, "unix",
                           "--management-client", "--management-query-passwords", "--management-hold",
-                          "--suppress-timestamps", "--script-security", "1"}));
+                          "--suppress-timestamps", "--dev", "vvpn3", "--dev-type", "tun", "--disable-dco",
+                          "--ifconfig-noexec", "--route-noexec", "--script-security", "2", "--up",
+                          qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT"), "--up-restart", "--setenv",
+                          "VARNELVPN_SERVICE_SOCKET", qEnvironmentVariable("VARNELVPN_SERVICE_SOCKET")}));
     QCOMPARE(records(QStringLiteral("config")), QStringList({"client", "remote 10.0.0.1 1194", ""}));
     QCOMPARE(records(QStringLiteral("got")),
              QStringList({"state on", "state", "bytecount 1", "hold release", "username Auth \"us\\\"er\"",
