@@ -313,7 +313,7 @@ private slots:
         if (!loggedOut) {
             QCOMPARE(m_engine->status(),
                      connected ? OpenConnectConnection::Connected : OpenConnectConnection::Disconnected);
-            QVERIFY(m_sandbox.started().filter(QStringLiteral(".sh")).isEmpty());
+            QCOMPARE(started().filter(QStringLiteral("config remote ")), started());
             return;
         }
         QVERIFY(!m_sandbox.storedKillSwitch());
@@ -601,7 +601,7 @@ private:
     {
         QStringList steps;
         for (const QString &line : m_sandbox.started()) {
-            if (line.endsWith(QLatin1String(".sh")))
+            if (line.endsWith(blockScriptName()) || line.endsWith(resetScriptName()))
                 steps << QFileInfo(line).fileName();
             else if (line.startsWith(QLatin1String("config remote ")))
                 steps << line;
