@@ -24,6 +24,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
 
 namespace Varnel::Service {
@@ -123,15 +124,16 @@ bool rewriteInPlace(const std::string &content)
     return ::close(fd) == 0 && ok;
 }
 
-// Our own files: a new file, synced, then renamed into place, so that a crash
-// or a power cut leaves the old copy or the new one, never half of one.
-bool writeDurably(const std::string &path, const std::string &content)
+// Our own copy: a new file renamed into place, so that a crash leaves the
+// old copy or the new one, never half of one. Not synced: a power cut is
+// what the copy inside the rewritten file is for.
+bool writeAtomically(const std::string &path, const std::string &content)
 {
     const std::string temp = path + ".new";
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
-    const bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+    const bool ok = writeAll(fd, content);
     if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
@@ -164,21 +166,47 @@ bool readBackup(const std::string &stateDir, std::string *original, std::string 
     return true;
 }
 
-// Our servers first; the original's search domains and options stay.
+constexpr const char *kHeader = "# VarnelVPN: the VPN's DNS servers while it is connected; the original comes back at the end\n";
+constexpr const char *kOriginal = "# VarnelVPN: the original, as it comes back (\"#|\" and a line of it):\n";
+
+// Our servers first; the original's search domains and options stay. The
+// original itself follows as comments, so that whatever a power cut leaves
+// on disk still holds it: no sync is needed before the file changes.
 std::string composeResolvConf(const std::string &original, const std::vector<Address> &servers)
 {
-    std::string out = "# VarnelVPN: the VPN's DNS servers while it is connected; the original comes back at the end\n";
+    std::string out = kHeader;
     for (const Address &a : servers)
         out += "nameserver " + Rtnl::text(a) + '\n';
     std::istringstream lines(original);
     for (std::string line; std::getline(lines, line);) {
-        const auto word = line.substr(line.find_first_not_of(" \t") == std::string::npos ? line.size() : line.find_first_not_of(" \t"));
+        const auto start = line.find_first_not_of(" \t");
         for (const char *keep : {"search", "domain", "options", "sortlist"}) {
-            if (word.rfind(keep, 0) == 0)
+            if (start != std::string::npos && line.compare(start, std::strlen(keep), keep) == 0)
                 out += line + '\n';
         }
     }
-    return out;
+    out += kOriginal;
+    std::size_t from = 0;
+    for (std::size_t end; (end = original.find('\n', from)) != std::string::npos; from = end + 1)
+        out += "#|" + original.substr(from, end - from) + '\n';
+    return out + "#|" + original.substr(from) + '\n';
+}
+
+// The original kept inside a file composeResolvConf() wrote.
+std::optional<std::string> embeddedOriginal(const std::string &content)
+{
+    const auto at = content.find(kOriginal);
+    if (content.rfind(kHeader, 0) != 0 || at == std::string::npos)
+        return std::nullopt;
+    std::string original;
+    std::istringstream lines(content.substr(at + std::strlen(kOriginal)));
+    bool first = true;
+    for (std::string line; std::getline(lines, line); first = false) {
+        if (line.rfind("#|", 0) != 0)
+            return std::nullopt;
+        original += (first ? "" : "\n") + line.substr(2);
+    }
+    return original;
 }
 
 bool namesResolvedStub(const std::string &content)
@@ -383,8 +411,8 @@ bool Resolver::apply(const std::string &device, int ifindex, const std::vector<A
         original = current;
     }
     ours = composeResolvConf(original, servers);
-    // The original is kept (and on disk) before the file changes.
-    if (!writeDurably(m_stateDir + kBackup, backupText(original, ours))) {
+    // The original is kept before the file changes.
+    if (!writeAtomically(m_stateDir + kBackup, backupText(original, ours))) {
         *error = "the original /etc/resolv.conf cannot be kept in the state folder";
         return false;
     }
@@ -429,13 +457,17 @@ void Resolver::undo(const std::string &stateDir, const std::string &record)
 void Resolver::restoreFile(const std::string &stateDir)
 {
     std::string original, ours, current;
-    if (!readBackup(stateDir, &original, &ours))
+    const bool kept = readBackup(stateDir, &original, &ours);
+    const bool readable = readFile(kResolvConf, &current);
+    // Without our copy (lost to a power cut) the file holds the original.
+    const auto embedded = readable && !kept ? embeddedOriginal(current) : std::nullopt;
+    if (!kept && !embedded)
         return;
     // Another program that wrote the file meanwhile (a DHCP client, a
     // network manager) wins: its content is newer than our original.
-    if (!readFile(kResolvConf, &current) || current != ours) {
+    if (!readable || (kept && current != ours)) {
         qInfo().noquote() << "/etc/resolv.conf was changed by another program meanwhile: left as it is";
-    } else if (!rewriteInPlace(original)) {
+    } else if (!rewriteInPlace(kept ? original : *embedded)) {
         // The copy stays for the next try (the next start of the service).
         qWarning().noquote() << "/etc/resolv.conf cannot be restored:" << std::strerror(errno);
         return;

@@ -488,14 +488,17 @@ void TunnelNetwork::onNetworkChange()
                               << "outside the tunnel now: its traffic stays in the tunnel";
         }
     }
-    // Routes into the tunnel go with its link when it goes down; they come
-    // back with it.
+    // Routes into the tunnel (and its IPv6 addresses) go with its link when
+    // it goes down; they come back with it, before anything leaves by the
+    // machine's default route.
+    const bool lost = std::any_of(d->inside.begin(), d->inside.end(), [&](const Rtnl::Route &r) { return !present(r); });
+    for (const Prefix &a : lost ? d->addresses : std::vector<Prefix>())
+        d->rtnl.address(true, d->ifindex, a);
     for (const Rtnl::Route &r : d->inside) {
-        if (!present(r)) {
-            changed = true;
-            d->addRoute(r, &why);
-        }
+        if (!present(r) && d->addRoute(r, &why) < 0)
+            qWarning().noquote() << why.c_str();
     }
+    changed = changed || lost;
     if (changed)
         d->compactRecords();
 }

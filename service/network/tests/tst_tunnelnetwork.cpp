@@ -421,11 +421,20 @@ private slots:
         QCOMPARE(snapshot(), before);
     }
 
-    // The service killed while connected: its next start puts everything back.
-    void crashAndRecover_data() { rowsData(); }
+    // The service killed while connected: its next start puts everything
+    // back, even when a power cut lost its copy of resolv.conf.
+    void crashAndRecover_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<bool>("copyLost");
+        for (const Row &r : rows())
+            QTest::newRow(r.name) << QString::fromLatin1(r.name) << false;
+        QTest::newRow("full tunnel, DNS; copy lost") << "full tunnel, DNS" << true;
+    }
     void crashAndRecover()
     {
         QFETCH(QString, row);
+        QFETCH(bool, copyLost);
         const Row &r = *rowNamed(row);
         useResolver(r.resolver);
         const QStringList before = snapshot();
@@ -437,6 +446,8 @@ private slots:
         ::kill(pid_t(child.processId()), SIGKILL);
         child.waitForFinished();
         QVERIFY(routes().contains(r.present.first()));
+        if (copyLost)
+            QVERIFY(QFile::remove(stateDir() + "/resolv.conf.varnelvpn"));
         TunnelNetwork::recover(stateDir().toStdString());
         checkUndone(r, before, resolvConf);
     }
@@ -492,6 +503,8 @@ private slots:
             << "ip route replace default via 192.0.2.254"
             << halves + QStringList {"198.51.100.7 via 192.0.2.254 dev phys0 proto 118", "203.0.113.0/24 via 192.0.2.254"}
             << QStringList {"198.51.100.7 via 192.0.2.1 "} << false;
+        QTest::newRow("tunnel link down and up") << "ip link set vvpn0 down; ip link set vvpn0 up" << halves
+                                                 << QStringList() << false;
         QTest::newRow("tunnel device gone") << "ip link del vvpn0" << QStringList() << QStringList {"vvpn0"} << true;
     }
     void networkChange()
