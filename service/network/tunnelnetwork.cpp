@@ -60,19 +60,88 @@ std::string describe(const Rtnl::Route &r)
     return (r.gateway.family ? "via " + Rtnl::text(r.gateway) + ' ' : std::string()) + "dev " + interfaceName(r.oif);
 }
 
+bool sameDestination(const Rtnl::Route &a, const Rtnl::Route &b)
+{
+    return a.dst.address == b.dst.address && a.dst.length == b.dst.length;
+}
+
+// What a configuration asks for, worked out before anything changes.
+struct Plan
+{
+    std::vector<Prefix> addresses;
+    std::vector<Rtnl::Route> inside; // into the device
+    std::vector<Prefix> past;        // the way they took before: the endpoint (when the tunnel would take it), excludes
+    std::vector<Address> dns;
+    bool carries6 = false;
+};
+
+Plan planFor(const Endpoint &endpoint, const TunnelSettings &settings, int ifindex)
+{
+    Plan plan;
+    for (const auto &a : {settings.address4, settings.address6}) {
+        if (a)
+            plan.addresses.push_back(*a);
+    }
+    plan.carries6 = settings.address6.has_value();
+    std::vector<Prefix> into, connected;
+    for (const Prefix &r : settings.routes) {
+        if (!r.isDefault()) {
+            into.push_back(Rtnl::masked(r));
+            continue;
+        }
+        // Everything, as two halves: longer than any default route, which
+        // stays as it is and comes back into use at the end.
+        Prefix low {Address {r.address.family, {}}, 1}, high = low;
+        high.address.bytes[0] = 0x80;
+        into.push_back(low);
+        into.push_back(high);
+    }
+    for (const Prefix &e : settings.excludes) {
+        if (e.length > 0)
+            plan.past.push_back(Rtnl::masked(e));
+    }
+    // The kernel routes each address's own prefix into the tunnel.
+    for (const Prefix &a : plan.addresses)
+        connected.push_back(Rtnl::masked(a));
+    auto intoTunnel = [&](const Prefix &p) {
+        int inLength = -1, pastLength = -1;
+        for (const auto *list : {&into, &connected, &plan.past}) {
+            int &length = list == &plan.past ? pastLength : inLength;
+            for (const Prefix &r : *list)
+                length = Rtnl::covers(r, p) ? std::max(length, r.length) : length;
+        }
+        return inLength > pastLength;
+    };
+    // A DNS server of a family the tunnel does not carry would be asked
+    // outside it: it is left out. One outside the tunnel's routes gets a
+    // route into it.
+    for (const Address &a : settings.dns) {
+        if (a.family == AF_INET6 ? !plan.carries6 : !settings.address4) {
+            qInfo().noquote() << "DNS server" << Rtnl::text(a).c_str() << "left out: the tunnel carries no"
+                              << (a.family == AF_INET6 ? "IPv6" : "IPv4");
+            continue;
+        }
+        plan.dns.push_back(a);
+        if (!intoTunnel(hostPrefix(a)) && !(a == endpoint.address))
+            into.push_back(hostPrefix(a));
+    }
+    if (intoTunnel(hostPrefix(endpoint.address)))
+        plan.past.insert(plan.past.begin(), hostPrefix(endpoint.address));
+    for (const Prefix &p : into) {
+        const Rtnl::Route r {p, Address {}, ifindex};
+        const bool taken = std::any_of(plan.inside.begin(), plan.inside.end(), [&](const Rtnl::Route &o) { return sameDestination(o, r); })
+                           || std::any_of(plan.past.begin(), plan.past.end(), [&](const Prefix &t) { return sameDestination({t, {}, 0}, r); });
+        if (!taken)
+            plan.inside.push_back(r);
+    }
+    return plan;
+}
+
 } // namespace
 
 struct TunnelNetwork::State
 {
     explicit State(const std::string &dir) : stateDir(dir), resolver(dir) {}
-
-    // A target outside the tunnel (the endpoint, an exclude) and the route
-    // of ours that takes it the way it took before, if there is a way.
-    struct Outside
-    {
-        Prefix target;
-        std::optional<Rtnl::Route> route;
-    };
 
     std::string stateDir;
     Rtnl::Socket rtnl;
@@ -83,13 +152,14 @@ struct TunnelNetwork::State
     bool configured = false;
     std::string device;
     int ifindex = 0;
-    Endpoint endpoint;
     bool linkSaved = false;
     bool wasUp = false;
     int oldMtu = 0;
     std::vector<Prefix> addresses;
-    std::vector<Outside> outside; // the endpoint's first
-    std::vector<Rtnl::Route> inside;
+    std::vector<Prefix> past;        // taken the way they took before...
+    std::vector<Rtnl::Route> outside; // ...by these routes of ours, when there is a way
+    std::vector<Rtnl::Route> planned; // into the tunnel...
+    std::vector<Rtnl::Route> inside;  // ...and those of them that are ours
 
     std::unique_ptr<Rtnl::Socket> watcher;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -113,12 +183,10 @@ struct TunnelNetwork::State
             text += "link " + std::to_string(ifindex) + ' ' + device + ' ' + (wasUp ? "1 " : "0 ") + std::to_string(oldMtu) + '\n';
         for (const Prefix &a : addresses)
             text += "address " + std::to_string(ifindex) + ' ' + device + ' ' + Rtnl::text(a) + '\n';
-        for (const Outside &o : outside) {
-            if (o.route)
-                text += routeRecord(*o.route) + '\n';
+        for (const auto *routes : {&outside, &inside}) {
+            for (const Rtnl::Route &r : *routes)
+                text += routeRecord(r) + '\n';
         }
-        for (const Rtnl::Route &r : inside)
-            text += routeRecord(r) + '\n';
         if (resolver.active())
             text += resolver.record() + '\n';
         const std::string path = stateDir + kRecords, temp = path + ".new";
@@ -164,16 +232,73 @@ struct TunnelNetwork::State
             qWarning().noquote() << "The route to" << Rtnl::text(r.dst).c_str() << "cannot be removed:" << rtnl.error().c_str();
     }
 
-    bool mainTables(const std::vector<int> &families, std::vector<Rtnl::TableRoute> (&tables)[2], std::string *error)
+    // Puts the wanted routes in place of ours: a route already there stays,
+    // one to the same destination by another way is replaced (removed first,
+    // so the two never meet), and the rest of ours go. What is in place stays
+    // known in ours, also when a step fails.
+    bool replaceRoutes(std::vector<Rtnl::Route> &ours, const std::vector<Rtnl::Route> &wanted, std::string *error)
     {
-        for (int family : families) {
-            auto &table = tables[family == AF_INET6];
-            if (table.empty() && rtnl.mainTable(family, &table) != 0) {
-                *error = "the routing table cannot be read: " + rtnl.error();
+        std::vector<Rtnl::Route> now;
+        for (const Rtnl::Route &r : wanted) {
+            if (auto same = std::find(ours.begin(), ours.end(), r); same != ours.end()) {
+                ours.erase(same);
+                now.push_back(r);
+                continue;
+            }
+            auto old = std::find_if(ours.begin(), ours.end(), [&](const Rtnl::Route &o) { return sameDestination(o, r); });
+            if (old != ours.end()) {
+                deleteRoute(*old);
+                ours.erase(old);
+            }
+            const int added = addRoute(r, error);
+            if (added < 0) {
+                ours.insert(ours.end(), now.begin(), now.end());
                 return false;
             }
+            if (added > 0)
+                now.push_back(r);
+        }
+        for (const Rtnl::Route &r : ours)
+            deleteRoute(r);
+        ours = now;
+        return true;
+    }
+
+    using Tables = std::vector<Rtnl::TableRoute>[2];
+
+    // The main table of a family, read once per look.
+    bool load(Tables &tables, int family, std::string *error)
+    {
+        auto &table = tables[family == AF_INET6];
+        if (table.empty() && rtnl.mainTable(family, &table) != 0) {
+            *error = "the routing table cannot be read: " + rtnl.error();
+            return false;
         }
         return true;
+    }
+
+    // The ways the targets take through the main tables, our routes and the
+    // tunnel's left out: the ways they took before the tunnel.
+    bool waysPast(const std::vector<Prefix> &targets, Tables &tables, std::vector<Rtnl::Route> *ways, std::string *error)
+    {
+        for (const Prefix &t : targets) {
+            if (!load(tables, t.address.family, error))
+                return false;
+            if (auto way = Rtnl::wayTo(tables[t.address.family == AF_INET6], t, ifindex))
+                ways->push_back(*way);
+        }
+        return true;
+    }
+
+    void logWays(bool all) const
+    {
+        for (const Prefix &t : past) {
+            auto way = std::find_if(outside.begin(), outside.end(), [&](const Rtnl::Route &r) { return sameDestination({t, {}, 0}, r); });
+            if (way == outside.end())
+                qInfo().noquote() << "No way to" << Rtnl::text(t).c_str() << "outside the tunnel: its traffic stays in it";
+            else if (all)
+                qInfo().noquote() << "The way to" << Rtnl::text(t).c_str() << "is now" << describe(*way).c_str();
+        }
     }
 };
 
@@ -207,93 +332,23 @@ bool TunnelNetwork::apply(const Endpoint &endpoint, const TunnelSettings &settin
     // Another device is another tunnel, not a reconnect.
     if (d->configured && (d->device != settings.device || d->ifindex != ifindex))
         remove();
-
-    // What the tunnel carries, and what must go into it or past it.
-    std::vector<Prefix> addresses;
-    for (const auto &a : {settings.address4, settings.address6}) {
-        if (a)
-            addresses.push_back(*a);
-    }
-    const bool carries4 = settings.address4.has_value(), carries6 = settings.address6.has_value();
-    std::vector<Prefix> into, past, connected;
-    for (const Prefix &r : settings.routes) {
-        if (!r.isDefault()) {
-            into.push_back(Rtnl::masked(r));
-            continue;
-        }
-        // Everything, as two halves: longer than any default route, which
-        // stays as it is and comes back into use at the end.
-        Prefix low {r.address, 1}, high = low;
-        high.address.bytes[0] = 0x80;
-        into.push_back(low);
-        into.push_back(high);
-    }
-    for (const Prefix &e : settings.excludes) {
-        if (e.length > 0)
-            past.push_back(Rtnl::masked(e));
-    }
-    // The kernel routes each address's own prefix into the tunnel.
-    for (const Prefix &a : addresses)
-        connected.push_back(Rtnl::masked(a));
-    auto intoTunnel = [&](const Prefix &p) {
-        int inLength = -1, pastLength = -1;
-        for (const auto *list : {&into, &connected}) {
-            for (const Prefix &r : *list)
-                inLength = Rtnl::covers(r, p) ? std::max(inLength, r.length) : inLength;
-        }
-        for (const Prefix &r : past)
-            pastLength = Rtnl::covers(r, p) ? std::max(pastLength, r.length) : pastLength;
-        return inLength > pastLength;
-    };
-    // DNS servers of a family the tunnel does not carry would be asked
-    // outside it: they are left out.
-    std::vector<Address> dns;
-    for (const Address &a : settings.dns) {
-        if (a.family == AF_INET6 ? carries6 : carries4)
-            dns.push_back(a);
-        else
-            qInfo().noquote() << "DNS server" << Rtnl::text(a).c_str() << "left out: the tunnel carries no"
-                              << (a.family == AF_INET6 ? "IPv6" : "IPv4");
-    }
-    const Prefix endpointHost = hostPrefix(endpoint.address);
-    for (const Address &a : dns) {
-        if (!intoTunnel(hostPrefix(a)) && !(a == endpoint.address))
-            into.push_back(hostPrefix(a));
-    }
-    // The targets taken past the tunnel, and the way each takes now,
-    // looked up before anything of ours is in the table.
-    std::vector<Prefix> targets;
-    if (intoTunnel(endpointHost))
-        targets.push_back(endpointHost);
-    targets.insert(targets.end(), past.begin(), past.end());
-    std::vector<Rtnl::TableRoute> tables[2];
-    std::vector<int> families;
-    for (const Prefix &t : targets)
-        families.push_back(t.address.family);
-    if (!d->mainTables(families, tables, &why))
+    d->ifindex = ifindex;
+    const Plan plan = planFor(endpoint, settings, ifindex);
+    // The ways past the tunnel are looked up before anything of ours is in
+    // the table (and our own routes are never taken for one).
+    State::Tables tables;
+    std::vector<Rtnl::Route> ways;
+    if (!d->waysPast(plan.past, tables, &ways, &why))
         return fail(why);
-    std::vector<State::Outside> outside;
-    for (const Prefix &t : targets)
-        outside.push_back({t, Rtnl::wayTo(tables[t.address.family == AF_INET6], t, ifindex)});
-    auto same = [](const Prefix &a, const Prefix &b) { return a.address == b.address && a.length == b.length; };
-    std::vector<Rtnl::Route> inside;
-    for (const Prefix &p : into) {
-        const bool taken = std::any_of(inside.begin(), inside.end(), [&](const Rtnl::Route &r) { return same(r.dst, p); })
-                           || std::any_of(targets.begin(), targets.end(), [&](const Prefix &t) { return same(t, p); });
-        if (!taken)
-            inside.push_back({p, Address {}, ifindex});
-    }
+    const std::string stateFails = "the service's state folder cannot be written";
 
     // The guards first: from here on no DNS and no IPv6 leave outside the
     // tunnel, whatever the steps below do.
-    GuardSettings guard {settings.device, &endpoint, !carries6, !dns.empty()};
     if (!d->configured && !d->record("guard"))
-        return fail("the service's state folder cannot be written");
+        return fail(stateFails);
     d->configured = true;
     d->device = settings.device;
-    d->ifindex = ifindex;
-    d->endpoint = endpoint;
-    if (!d->guard.apply(guard, &why))
+    if (!d->guard.apply({settings.device, &endpoint, !plan.carries6, !plan.dns.empty()}, &why))
         return fail(why);
 
     if (!d->linkSaved) {
@@ -301,86 +356,41 @@ bool TunnelNetwork::apply(const Endpoint &endpoint, const TunnelSettings &settin
             return fail("the device " + settings.device + " cannot be read: " + d->rtnl.error());
         if (!d->record("link " + std::to_string(ifindex) + ' ' + settings.device + ' ' + (d->wasUp ? "1 " : "0 ")
                        + std::to_string(d->oldMtu)))
-            return fail("the service's state folder cannot be written");
+            return fail(stateFails);
         d->linkSaved = true;
     }
     if (d->rtnl.setLink(ifindex, true, settings.mtu) != 0)
         return fail("the device " + settings.device + " cannot be set up: " + d->rtnl.error());
 
-    for (const Prefix &a : addresses) {
-        if (std::any_of(d->addresses.begin(), d->addresses.end(), [&](const Prefix &o) { return same(o, a); }))
+    auto has = [](const std::vector<Prefix> &list, const Prefix &p) {
+        return std::any_of(list.begin(), list.end(), [&](const Prefix &o) { return o.address == p.address && o.length == p.length; });
+    };
+    for (const Prefix &a : plan.addresses) {
+        if (has(d->addresses, a))
             continue;
         if (!d->record("address " + std::to_string(ifindex) + ' ' + settings.device + ' ' + Rtnl::text(a)))
-            return fail("the service's state folder cannot be written");
+            return fail(stateFails);
         d->addresses.push_back(a);
         if (d->rtnl.address(true, ifindex, a) != 0)
             return fail("the address " + Rtnl::text(a) + " cannot be added: " + d->rtnl.error());
     }
     for (auto it = d->addresses.begin(); it != d->addresses.end();) {
-        if (std::none_of(addresses.begin(), addresses.end(), [&](const Prefix &n) { return same(n, *it); })) {
-            d->rtnl.address(false, ifindex, *it);
-            it = d->addresses.erase(it);
-        } else {
+        if (has(plan.addresses, *it)) {
             ++it;
+            continue;
         }
+        d->rtnl.address(false, ifindex, *it);
+        it = d->addresses.erase(it);
     }
 
     // Past the tunnel before into it: the endpoint's own packets must never
-    // follow the halves into the tunnel they carry. What is in place stays
-    // known to remove() whenever a step fails.
-    std::vector<State::Outside> keptOutside;
-    auto failOutside = [&](std::string reason) {
-        d->outside.insert(d->outside.end(), keptOutside.begin(), keptOutside.end());
-        return fail(std::move(reason));
-    };
-    for (State::Outside &o : outside) {
-        auto old = std::find_if(d->outside.begin(), d->outside.end(), [&](const State::Outside &x) { return same(x.target, o.target); });
-        if (old != d->outside.end() && old->route == o.route) {
-            keptOutside.push_back(*old);
-            d->outside.erase(old);
-            continue;
-        }
-        if (old != d->outside.end()) {
-            if (old->route)
-                d->deleteRoute(*old->route);
-            d->outside.erase(old);
-        }
-        const int added = o.route ? d->addRoute(*o.route, &why) : 0;
-        if (added < 0)
-            return failOutside(why);
-        if (added == 0) {
-            o.route.reset();
-            qInfo().noquote() << "No way of ours to" << Rtnl::text(o.target).c_str() << "outside the tunnel";
-        }
-        keptOutside.push_back(o);
-    }
-    for (const State::Outside &o : d->outside) {
-        if (o.route)
-            d->deleteRoute(*o.route);
-    }
-    d->outside = keptOutside;
-
-    std::vector<Rtnl::Route> keptInside;
-    for (const Rtnl::Route &r : inside) {
-        auto old = std::find(d->inside.begin(), d->inside.end(), r);
-        if (old != d->inside.end()) {
-            d->inside.erase(old);
-            keptInside.push_back(r);
-            continue;
-        }
-        const int added = d->addRoute(r, &why);
-        if (added < 0) {
-            d->inside.insert(d->inside.end(), keptInside.begin(), keptInside.end());
-            return fail(why);
-        }
-        if (added > 0)
-            keptInside.push_back(r);
-    }
-    for (const Rtnl::Route &r : d->inside)
-        d->deleteRoute(r);
-    d->inside = keptInside;
-
-    if (!d->resolver.apply(settings.device, ifindex, dns, [this](const std::string &l) { return d->record(l); }, &why))
+    // follow the halves into the tunnel they carry.
+    d->past = plan.past;
+    d->planned = plan.inside;
+    if (!d->replaceRoutes(d->outside, ways, &why) || !d->replaceRoutes(d->inside, plan.inside, &why))
+        return fail(why);
+    d->logWays(false);
+    if (!d->resolver.apply(settings.device, ifindex, plan.dns, [this](const std::string &l) { return d->record(l); }, &why))
         return fail(why);
     d->compactRecords();
     watch(true);
@@ -394,25 +404,24 @@ void TunnelNetwork::remove()
         return;
     // DNS first: while the routes go, the guard still keeps queries in.
     d->resolver.revert();
-    for (auto it = d->inside.rbegin(); it != d->inside.rend(); ++it)
-        d->deleteRoute(*it);
-    for (const State::Outside &o : d->outside) {
-        if (o.route)
-            d->deleteRoute(*o.route);
+    for (const auto *routes : {&d->inside, &d->outside}) {
+        for (const Rtnl::Route &r : *routes)
+            d->deleteRoute(r);
     }
-    const bool sameDevice = interfaceName(d->ifindex) == d->device;
-    for (const Prefix &a : d->addresses) {
-        if (sameDevice)
+    if (interfaceName(d->ifindex) == d->device) {
+        for (const Prefix &a : d->addresses)
             d->rtnl.address(false, d->ifindex, a);
+        if (d->linkSaved)
+            d->rtnl.setLink(d->ifindex, d->wasUp, d->oldMtu);
     }
-    if (d->linkSaved && sameDevice)
-        d->rtnl.setLink(d->ifindex, d->wasUp, d->oldMtu);
     std::string why;
     if (!d->guard.remove(&why))
         qWarning().noquote() << why.c_str();
     d->clearRecords();
     d->configured = d->linkSaved = false;
     d->addresses.clear();
+    d->past.clear();
+    d->planned.clear();
     d->outside.clear();
     d->inside.clear();
 }
@@ -456,51 +465,38 @@ void TunnelNetwork::onNetworkChange()
         emit broken(QStringLiteral("the tunnel device %1 is gone").arg(QString::fromStdString(d->device)));
         return;
     }
-    std::vector<int> families;
-    for (const State::Outside &o : d->outside)
-        families.push_back(o.target.address.family);
-    for (const Rtnl::Route &r : d->inside)
-        families.push_back(r.dst.address.family);
-    std::vector<Rtnl::TableRoute> tables[2];
+    State::Tables tables;
+    std::vector<Rtnl::Route> ways;
     std::string why;
-    if (!d->mainTables(families, tables, &why)) {
+    bool loaded = d->waysPast(d->past, tables, &ways, &why);
+    for (const Rtnl::Route &r : d->planned)
+        loaded = loaded && d->load(tables, r.dst.address.family, &why);
+    if (!loaded) {
         qWarning().noquote() << why.c_str();
         return;
     }
-    auto present = [&](const Rtnl::Route &r) {
+    // Routes of ours that went with a link are no longer there to remove.
+    auto gone = [&](const Rtnl::Route &r) {
         const auto &table = tables[r.dst.address.family == AF_INET6];
-        return std::any_of(table.begin(), table.end(), [&](const Rtnl::TableRoute &t) { return t.protocol == Rtnl::kRouteProtocol && t.route == r; });
+        return std::none_of(table.begin(), table.end(), [&](const Rtnl::TableRoute &t) { return t.protocol == Rtnl::kRouteProtocol && t.route == r; });
     };
-    bool changed = false;
-    for (State::Outside &o : d->outside) {
-        const auto way = Rtnl::wayTo(tables[o.target.address.family == AF_INET6], o.target, d->ifindex);
-        if (way == o.route && (!way || present(*way)))
-            continue;
-        changed = true;
-        if (o.route)
-            d->deleteRoute(*o.route);
-        o.route.reset();
-        if (way && d->addRoute(*way, &why) > 0) {
-            o.route = way;
-            qInfo().noquote() << "The way to" << Rtnl::text(o.target).c_str() << "is now" << describe(*way).c_str();
-        } else {
-            qInfo().noquote() << "No way to" << Rtnl::text(o.target).c_str()
-                              << "outside the tunnel now: its traffic stays in the tunnel";
-        }
-    }
+    const std::size_t outsideBefore = d->outside.size(), insideBefore = d->inside.size();
+    d->outside.erase(std::remove_if(d->outside.begin(), d->outside.end(), gone), d->outside.end());
+    d->inside.erase(std::remove_if(d->inside.begin(), d->inside.end(), gone), d->inside.end());
+    const bool insideLost = d->inside.size() != insideBefore;
+    if (ways == d->outside && d->outside.size() == outsideBefore && !insideLost)
+        return;
     // Routes into the tunnel (and its IPv6 addresses) go with its link when
     // it goes down; they come back with it, before anything leaves by the
     // machine's default route.
-    const bool lost = std::any_of(d->inside.begin(), d->inside.end(), [&](const Rtnl::Route &r) { return !present(r); });
-    for (const Prefix &a : lost ? d->addresses : std::vector<Prefix>())
-        d->rtnl.address(true, d->ifindex, a);
-    for (const Rtnl::Route &r : d->inside) {
-        if (!present(r) && d->addRoute(r, &why) < 0)
-            qWarning().noquote() << why.c_str();
+    if (insideLost) {
+        for (const Prefix &a : d->addresses)
+            d->rtnl.address(true, d->ifindex, a);
     }
-    changed = changed || lost;
-    if (changed)
-        d->compactRecords();
+    if (!d->replaceRoutes(d->outside, ways, &why) || !d->replaceRoutes(d->inside, d->planned, &why))
+        qWarning().noquote() << why.c_str();
+    d->logWays(true);
+    d->compactRecords();
 }
 
 void TunnelNetwork::recover(const std::string &stateDir)
