@@ -45,14 +45,15 @@ QString killSwitchStateDirectory()
     return killSwitchDataDirectory();
 }
 
+// nftables scripts, loaded by varnelvpn-service (service/README.md).
 QString blockScriptName()
 {
-    return QStringLiteral("block_outbound_except_vpn.sh");
+    return QStringLiteral("block_outbound_except_vpn.nft");
 }
 
 QString resetScriptName()
 {
-    return QStringLiteral("reset_firewall_rules.sh");
+    return QStringLiteral("reset_firewall_rules.nft");
 }
 
 #endif

@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
   libopenconnect-dev libgnutls28-dev
-  # the service: its leak guards through libnftables
+  # the service: the kill switch's scripts and the leak guards go to nftables through its library
   libnftables-dev
   libcpp-httplib-dev libssl-dev openssl
   # build-time resources: flags, country codes, animated spinner
@@ -48,11 +48,11 @@ else
   $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The kill-switch scripts go into the client's data directory (root-owned,
-# since root runs them). Up to date already: nothing to do.
+# The kill-switch scripts go into the service's data directory (root-owned:
+# the service loads them as root). Up to date already: nothing to do.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 data_dir=/var/lib/VarnelVPN
-if ! cmp -s "$here/packaging/killswitch/block_outbound_except_vpn.sh" "$data_dir/block_outbound_except_vpn.sh" \
-  || ! cmp -s "$here/packaging/killswitch/reset_firewall_rules.sh" "$data_dir/reset_firewall_rules.sh"; then
+if ! cmp -s "$here/packaging/killswitch/block_outbound_except_vpn.nft" "$data_dir/block_outbound_except_vpn.nft" \
+  || ! cmp -s "$here/packaging/killswitch/reset_firewall_rules.nft" "$data_dir/reset_firewall_rules.nft"; then
   $SUDO "$here/packaging/killswitch/install.sh" "$data_dir"
 fi

@@ -122,8 +122,8 @@ demo_up() {
 
   # A private kill-switch directory: its scripts run in the client namespace.
   mkdir -m 0755 "$DEMO_DIR/killswitch"
-  install -m 0755 "$DEMO_REPO/packaging/killswitch/block_outbound_except_vpn.sh" \
-    "$DEMO_REPO/packaging/killswitch/reset_firewall_rules.sh" "$DEMO_DIR/killswitch/"
+  install -m 0755 "$DEMO_REPO/packaging/killswitch/block_outbound_except_vpn.nft" \
+    "$DEMO_REPO/packaging/killswitch/reset_firewall_rules.nft" "$DEMO_DIR/killswitch/"
   printf 'KillSwith:OFF' >"$DEMO_DIR/killswitch/service.txt"
   chmod 0666 "$DEMO_DIR/killswitch/service.txt"
   demo_write_env

@@ -120,7 +120,7 @@ bool KillSwitch::blocking()
 bool KillSwitch::reset() const
 {
     QString error;
-    return Lab::run(m_dir.filePath(QStringLiteral("reset_firewall_rules.sh")), {}, &error);
+    return Lab::run(m_dir.filePath(QStringLiteral("reset_firewall_rules.nft")), {}, &error);
 }
 
 bool LeakCounter::install(QString *error)

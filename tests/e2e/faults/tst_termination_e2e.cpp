@@ -93,7 +93,7 @@ class TestTerminationE2E : public QObject
     void blockByHand()
     {
         QString error;
-        QVERIFY2(Lab::run(m_killSwitch.dataDir() + QStringLiteral("/block_outbound_except_vpn.sh"), {}, &error),
+        QVERIFY2(Lab::run(m_killSwitch.dataDir() + QStringLiteral("/block_outbound_except_vpn.nft"), {}, &error),
                  qPrintable(error));
         QVERIFY(FaultLab::KillSwitch::blocking());
     }

@@ -65,10 +65,10 @@ void TestKillSwitch::eachRunnerBuildsItsPath()
     QVERIFY(KillSwitch::runScript(Runner::ConnectPage, false));
     QVERIFY(KillSwitch::runScript(Runner::Toggle, true));
     QVERIFY(KillSwitch::runScript(Runner::Toggle, false));
-    QCOMPARE(m_sandbox.started(), QStringList({dir + "/block_outbound_except_vpn.sh",
-                                               dir + "/reset_firewall_rules.sh",
-                                               dir + "//block_outbound_except_vpn.sh",
-                                               dir + "//reset_firewall_rules.sh"}));
+    QCOMPARE(m_sandbox.started(), QStringList({dir + "/block_outbound_except_vpn.nft",
+                                               dir + "/reset_firewall_rules.nft",
+                                               dir + "//block_outbound_except_vpn.nft",
+                                               dir + "//reset_firewall_rules.nft"}));
 
     // Only the connect page's runner looks before it starts.
     m_sandbox.removeScripts();

@@ -1,0 +1,482 @@
+// The real varnelvpn-service, as root in a network namespace of this test's
+// own, driven by clients of other uids: hostile requests change nothing,
+// users cannot touch each other's tunnel or lift each other's block, and a
+// killed client leaves no device and (with its kill switch on) the block.
+
+#include "common/serviceprotocol.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <optional>
+#include <poll.h>
+#include <pwd.h>
+#include <sched.h>
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Varnel;
+
+namespace {
+
+constexpr uid_t kUserA = 65534;
+const std::string kOpen = "v1 open\nprotocol openvpn\nendpoint 192.0.2.1\nport 1194\ntransport udp\nkillswitch ";
+
+std::string framed(const std::string &payload)
+{
+    const auto n = std::uint32_t(payload.size());
+    return std::string {char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + payload;
+}
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess p;
+    p.start(program, arguments);
+    p.waitForFinished(10000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput());
+}
+
+QString nftRuleset()
+{
+    return run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("ruleset")});
+}
+
+QStringList devices()
+{
+    QStringList names;
+    const QString links = run(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show")});
+    auto it = QRegularExpression(QStringLiteral("^\\d+: ([^:@]+)"), QRegularExpression::MultilineOption).globalMatch(links);
+    while (it.hasNext())
+        names << it.next().captured(1);
+    return names;
+}
+
+// One connection to the service, made as uid (the credentials the kernel
+// records are the ones at connect()).
+class Client
+{
+public:
+    Client(const QString &path, uid_t uid)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        if (::seteuid(uid) != 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        (void)!::seteuid(0);
+    }
+    ~Client()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
+
+    bool connected() const { return m_fd >= 0; }
+
+    // As much of bytes as the service takes (it may close on the way).
+    void send(const std::string &bytes)
+    {
+        for (std::size_t done = 0; m_fd >= 0 && done < bytes.size();) {
+            pollfd p {m_fd, POLLOUT, 0};
+            if (::poll(&p, 1, 2000) <= 0)
+                return;
+            const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            done += std::size_t(n);
+        }
+    }
+
+    // The next reply as "ok", "<code>" or "<code> <field>" (with the
+    // message after " | " when asked); "closed" when the service ended the
+    // connection, "silence" when nothing came.
+    QString reply(bool withMessage = false, int ms = 3000)
+    {
+        std::string payload;
+        QElapsedTimer timer;
+        timer.start();
+        while (m_reader.next(&payload) != ServiceProtocol::FrameReader::Status::Frame) {
+            pollfd p {m_fd, POLLIN, 0};
+            const int left = int(ms - timer.elapsed());
+            if (left <= 0 || ::poll(&p, 1, left) <= 0)
+                return QStringLiteral("silence");
+            char buffer[4096];
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return QStringLiteral("closed");
+            m_reader.feed(buffer, std::size_t(n));
+        }
+        ServiceProtocol::Message message;
+        ServiceProtocol::parse(payload, &message);
+        m_last = message;
+        QString out = message.verb == "ok" ? QStringLiteral("ok") : QString::fromStdString(message.value("code"));
+        if (message.has("field"))
+            out += QLatin1Char(' ') + QString::fromStdString(message.value("field"));
+        if (withMessage && message.has("message"))
+            out += QStringLiteral(" | ") + QString::fromStdString(message.value("message"));
+        return out;
+    }
+
+    QString request(const std::string &payload, bool withMessage = false)
+    {
+        send(framed(payload));
+        return reply(withMessage);
+    }
+    std::string field(const char *key) const { return m_last.value(key); }
+
+private:
+    int m_fd = -1;
+    ServiceProtocol::FrameReader m_reader;
+    ServiceProtocol::Message m_last;
+};
+
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_data;
+    QString m_socket;
+    QString m_canary;
+    uid_t m_userB = 0;
+    QProcess m_service;
+
+    void startService()
+    {
+        m_service.setProgram(QStringLiteral(VARNEL_SERVICE_EXECUTABLE));
+        m_service.setArguments({QStringLiteral("--socket"), m_socket, QStringLiteral("--data-dir"), m_data,
+                                QStringLiteral("--config"), m_dir.filePath(QStringLiteral("service.conf"))});
+        m_service.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_service.start();
+        QVERIFY(m_service.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(Client(m_socket, 0).connected(), 5000);
+    }
+
+    // What a refused request must leave as it was: devices, the firewall,
+    // and every file of this test's folder (the data folder among them).
+    QString snapshot() const
+    {
+        QString out = devices().join(QLatin1Char(' ')) + QLatin1Char('\n') + nftRuleset();
+        QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        QStringList files;
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            QFile file(info.filePath());
+            const QByteArray hash = info.isFile() && file.open(QIODevice::ReadOnly)
+                                        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex()
+                                        : QByteArray();
+            files << QStringLiteral("%1 %2 %3 %4").arg(info.filePath()).arg(int(info.permissions())).arg(info.size()).arg(QString::fromLatin1(hash));
+        }
+        files.sort();
+        return out + files.join(QLatin1Char('\n'));
+    }
+
+    QString setMembers(const char *set) const
+    {
+        return run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("set"), QStringLiteral("inet"),
+                                           QStringLiteral("varnelvpn_killswitch"), QLatin1String(set)});
+    }
+    bool blockInPlace() const { return nftRuleset().contains(QLatin1String("table inet varnelvpn_killswitch")); }
+
+private slots:
+    void initTestCase()
+    {
+        // Another user no account has.
+        for (uid_t uid = 60000; uid < 60100 && !m_userB; ++uid) {
+            if (!getpwuid(uid))
+                m_userB = uid;
+        }
+        QVERIFY(m_userB);
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ReadOther
+                                                        | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+        m_data = m_dir.filePath(QStringLiteral("data"));
+        m_socket = m_dir.filePath(QStringLiteral("run/control"));
+        m_canary = m_dir.filePath(QStringLiteral("canary"));
+        QVERIFY(QDir().mkpath(m_data));
+        for (const char *script : {"block_outbound_except_vpn.nft", "reset_firewall_rules.nft"})
+            QVERIFY(QFile::copy(QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS "/") + QLatin1String(script),
+                                m_data + QLatin1Char('/') + QLatin1String(script)));
+        startService();
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_service.state() != QProcess::NotRunning) {
+            m_service.terminate();
+            m_service.waitForFinished(5000);
+        }
+    }
+
+    void hostileRequest_data()
+    {
+        const std::string canary = QFile::encodeName(m_canary).toStdString();
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const std::string &bytes, const char *expected) {
+            QTest::newRow(name) << QByteArray::fromStdString(bytes) << QString::fromLatin1(expected);
+        };
+        const auto configure = [](const std::string &fields, const std::string &device = "vvpn0") {
+            return framed("v1 configure\ndevice " + device + "\n" + fields);
+        };
+        const auto routes = [](int count) {
+            std::string out;
+            for (int i = 0; i < count; ++i)
+                out += "route 10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0/24\n";
+            return out;
+        };
+        row("odd interface name", configure("", "eth0"), "invalid device");
+        row("overlong interface name", configure("", "vvpn" + std::string(500, '1')), "invalid device");
+        row("interface name with a command", configure("", "vvpn0;touch${IFS}" + canary), "invalid device");
+        row("endpoint with a command",
+            framed("v1 open\nprotocol openvpn\nendpoint $(touch " + canary + ")\nport 1\ntransport udp\nkillswitch on\n"),
+            "invalid endpoint");
+        row("path traversal", framed("v1 close\ndevice ../../../../etc/passwd\n"), "invalid device");
+        row("exclude that is a path", configure("exclude /etc/shadow\n"), "invalid exclude");
+        row("address out of range", configure("address4 10.0.0.256/24\n"), "invalid address4");
+        row("prefix out of range", configure("route ::/129\n"), "invalid route");
+        row("port out of range", framed("v1 open\nprotocol openvpn\nendpoint 192.0.2.1\nport 65536\ntransport udp\nkillswitch on\n"),
+            "invalid port");
+        row("1001 routes", configure(routes(1001)), "invalid route");
+        row("10,000 routes", configure(routes(10000)), "malformed, closed");
+        row("oversized frame", std::string("\x00\x01\x00\x01", 4) + std::string(65537, 'a'), "malformed, closed");
+        row("length 0", std::string(4, '\0'), "malformed, closed");
+        row("not text", framed(std::string("v1 status\n\x01\xff\n", 13)), "malformed");
+        row("truncated frame, then gone", framed("v1 killswitch\nstate on\n").substr(0, 12), "gone");
+    }
+    void hostileRequest()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, expected);
+        // Another user's client, and one that holds half a frame throughout.
+        Client observer(m_socket, m_userB);
+        Client slow(m_socket, m_userB);
+        slow.send(framed("v1 status\n").substr(0, 7));
+        const QString before = snapshot();
+        {
+            Client hostile(m_socket, kUserA);
+            QVERIFY(hostile.connected());
+            hostile.send(bytes.toStdString());
+            if (expected != QLatin1String("gone")) {
+                const QString got = hostile.reply();
+                QCOMPARE(got, expected.section(QLatin1Char(','), 0, 0));
+                if (expected.endsWith(QLatin1String("closed")))
+                    QCOMPARE(hostile.reply(), QStringLiteral("closed"));
+            }
+        }
+        QCOMPARE(observer.request("v1 status\n"), QStringLiteral("ok"));
+        QCOMPARE(snapshot(), before);
+        QVERIFY(!QFile::exists(m_canary));
+        // The half frame is still waited for, within its time.
+        slow.send(framed("v1 status\n").substr(7));
+        QCOMPARE(slow.reply(), QStringLiteral("ok"));
+    }
+
+    void halfFrameTimesOut()
+    {
+        Client slow(m_socket, kUserA);
+        slow.send(framed("v1 status\n").substr(0, 3));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(slow.reply(false, 8000), QStringLiteral("malformed"));
+        QVERIFY2(timer.elapsed() > 4500, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(slow.reply(), QStringLiteral("closed"));
+    }
+
+    void connectionLimitPerUser()
+    {
+        std::vector<std::unique_ptr<Client>> clients;
+        for (int i = 0; i < 16; ++i)
+            clients.push_back(std::make_unique<Client>(m_socket, kUserA));
+        Client seventeenth(m_socket, kUserA);
+        QCOMPARE(seventeenth.request("v1 status\n"), QStringLiteral("closed"));
+        QCOMPARE(clients.front()->request("v1 status\n"), QStringLiteral("ok"));
+        QCOMPARE(Client(m_socket, m_userB).request("v1 status\n"), QStringLiteral("ok"));
+        clients.clear();
+        // Their ends are seen in the service's own time.
+        QTRY_COMPARE(Client(m_socket, kUserA).request("v1 status\n"), QStringLiteral("ok"));
+    }
+
+    // One scenario, step by step: who asks what, and the answer.
+    void betweenUsers_data()
+    {
+        QTest::addColumn<int>("uid");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QString>("expected");
+        const auto step = [](const char *name, int uid, const std::string &request, const char *expected) {
+            QTest::newRow(name) << uid << QByteArray::fromStdString(request) << QString::fromLatin1(expected);
+        };
+        const int b = -1; // the second user, known at run time
+        step("A opens", kUserA, kOpen + "off\n", "ok");
+        step("B cannot open", b, kOpen + "off\n", "busy | another user's VPN connection is active");
+        step("B cannot close", b, "v1 close\ndevice vvpn0\n", "denied | another user's VPN connection is active");
+        step("B cannot configure", b, "v1 configure\ndevice vvpn0\nmtu 1400\n",
+             "denied | another user's VPN connection is active");
+        step("A holds the block", kUserA, "v1 killswitch\nstate on\n", "ok");
+        step("B's off leaves it", b, "v1 killswitch\nstate off\n", "ok");
+        step("root closes", 0, "v1 close\ndevice vvpn0\n", "ok");
+        step("root lifts it", 0, "v1 killswitch\nstate off\n", "ok");
+    }
+    void betweenUsers()
+    {
+        QFETCH(int, uid);
+        QFETCH(QByteArray, request);
+        QFETCH(QString, expected);
+        // A's connection opens the tunnel and must live through the steps.
+        static std::unique_ptr<Client> userA;
+        if (!userA)
+            userA = std::make_unique<Client>(m_socket, kUserA);
+        Client other(m_socket, uid < 0 ? m_userB : uid_t(uid));
+        Client &client = uid == int(kUserA) ? *userA : other;
+        QCOMPARE(client.request(request.toStdString(), expected.contains(QLatin1Char('|'))), expected);
+
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        if (tag == QLatin1String("A opens"))
+            QVERIFY(run(QStringLiteral("ip"), {QStringLiteral("-d"), QStringLiteral("link"), QStringLiteral("show"),
+                                               QStringLiteral("vvpn0")})
+                        .contains(QStringLiteral("user ") + QString::fromLocal8Bit(getpwuid(kUserA)->pw_name)));
+        if (tag.startsWith(QLatin1String("B cannot")))
+            QCOMPARE(devices().filter(QStringLiteral("vvpn")), QStringList {QStringLiteral("vvpn0")});
+        if (tag == QLatin1String("B's off leaves it"))
+            QVERIFY(blockInPlace());
+        if (tag == QLatin1String("root closes"))
+            QVERIFY(!devices().contains(QStringLiteral("vvpn0")));
+        if (tag == QLatin1String("root lifts it")) {
+            QVERIFY(!blockInPlace());
+            userA.reset();
+        }
+    }
+
+    // The client that opened the tunnel is killed: within 1 s its device is
+    // gone, and with its kill switch on the block holds without its way out.
+    void clientKilled_data()
+    {
+        QTest::addColumn<bool>("killSwitch");
+        QTest::newRow("kill switch on") << true;
+        QTest::newRow("kill switch off") << false;
+    }
+    void clientKilled()
+    {
+        QFETCH(bool, killSwitch);
+        const std::string open = framed(kOpen + (killSwitch ? "on\n" : "off\n"));
+        const QByteArray path = QFile::encodeName(m_socket);
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Only system calls from here: this is a copy of a Qt program.
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            char reply[256];
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(kUserA, kUserA, kUserA) != 0
+                || ::setresuid(kUserA, kUserA, kUserA) != 0
+                || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+                || ::write(fd, open.data(), open.size()) != ssize_t(open.size()) || ::read(fd, reply, sizeof reply) <= 0)
+                ::_exit(1);
+            (void)!::write(ready[1], "x", 1);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        const bool opened = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        if (!opened)
+            ::waitpid(child, nullptr, 0);
+        QVERIFY(opened);
+        QVERIFY(devices().contains(QStringLiteral("vvpn0")));
+        QCOMPARE(setMembers("endpoints4").contains(QLatin1String("192.0.2.1 . udp . 1194")), killSwitch);
+
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        QElapsedTimer timer;
+        timer.start();
+        while (devices().contains(QStringLiteral("vvpn0")) && timer.elapsed() < 1000)
+            QTest::qWait(20);
+        QVERIFY2(!devices().contains(QStringLiteral("vvpn0")), "the device outlived its client by 1 s");
+        QCOMPARE(blockInPlace(), killSwitch);
+        if (killSwitch)
+            QVERIFY(!setMembers("endpoints4").contains(QLatin1String("192.0.2.1")));
+        QVERIFY(timer.elapsed() < 1000);
+        QCOMPARE(Client(m_socket, 0).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+    }
+
+    // Stop and start again: the tunnel goes with the service, the block and
+    // who holds it stay, and a device left by a killed service is removed.
+    void restart()
+    {
+        Client owner(m_socket, kUserA);
+        QCOMPARE(owner.request(kOpen + "on\n"), QStringLiteral("ok"));
+        m_service.terminate();
+        QVERIFY(m_service.waitForFinished(5000));
+        QCOMPARE(m_service.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_service.exitCode(), 0);
+        QCOMPARE(owner.reply(), QStringLiteral("closed"));
+        QVERIFY(!devices().contains(QStringLiteral("vvpn0")));
+        QVERIFY(blockInPlace());
+        const QByteArray statePath = QFile::encodeName(m_data + QStringLiteral("/service.txt"));
+        QFile state(QFile::decodeName(statePath));
+        QVERIFY(state.open(QIODevice::ReadOnly));
+        QCOMPARE(state.readAll(), QByteArray("KillSwith:ON"));
+        struct stat info {};
+        QVERIFY(::stat(statePath.constData(), &info) == 0);
+        QCOMPARE(info.st_uid, uid_t(0));
+        QCOMPARE(info.st_mode & 07777, mode_t(0644));
+
+        // As after a reboot: no table, and a device left over.
+        run(QStringLiteral("nft"), {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"),
+                                    QStringLiteral("varnelvpn_killswitch")});
+        run(QStringLiteral("ip"), {QStringLiteral("tuntap"), QStringLiteral("add"), QStringLiteral("vvpn7"),
+                                   QStringLiteral("mode"), QStringLiteral("tun")});
+        QVERIFY(devices().contains(QStringLiteral("vvpn7")));
+        startService();
+        QVERIFY(blockInPlace());
+        QVERIFY(!devices().contains(QStringLiteral("vvpn7")));
+        QCOMPARE(Client(m_socket, m_userB).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QVERIFY(blockInPlace());
+        QCOMPARE(Client(m_socket, kUserA).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QVERIFY(!blockInPlace());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    // A network namespace of its own: the devices and the firewall the
+    // service changes are this test's, and go with it.
+    if (::geteuid() != 0) {
+        std::fprintf(stderr, "SKIP: tst_service starts the service as root: run it as root\n");
+        return 77;
+    }
+    if (::unshare(CLONE_NEWNET) != 0) {
+        std::fprintf(stderr, "SKIP: tst_service needs a network namespace of its own: %s\n", std::strerror(errno));
+        return 77;
+    }
+    QProcess::execute(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
+                                             QStringLiteral("up")});
+    QCoreApplication app(argc, argv);
+    TestService test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_service.moc"
