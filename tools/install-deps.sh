@@ -8,15 +8,15 @@ PACKAGES=(
   build-essential cmake pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
   libopenconnect-dev libgnutls28-dev
-  # the service: the kill switch's scripts go to nftables through its library
+  # the service: the kill switch's scripts and the leak guards go to nftables through its library
   libnftables-dev
   libcpp-httplib-dev libssl-dev openssl
   # build-time resources: flags, country codes, animated spinner
   iso-flags-png-320x240 iso-codes imagemagick
   # run time (ca-certificates: the system trust store for the verified TLS to the backend)
   ca-certificates openvpn vpnc-scripts iputils-ping nftables iproute2
-  # tests
-  ocserv iperf3 xvfb xauth trayer x11-utils
+  # tests (dbus-daemon: a private system bus for the service's network test)
+  ocserv iperf3 xvfb xauth trayer x11-utils dbus-daemon
   # tools/run-each-test-function.sh reads ctest's test list (JSON)
   jq
   # reference clients for the lab benchmarks and lab checks

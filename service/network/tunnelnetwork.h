@@ -9,6 +9,7 @@
 
 #include <QObject>
 
+#include <memory>
 #include <string>
 
 namespace Varnel::Service {
@@ -46,6 +47,13 @@ signals:
     // The tunnel cannot carry traffic any more and could not be mended
     // (written for the log; the service ends the tunnel).
     void broken(const QString &reason);
+
+private:
+    void onNetworkChange();
+    void watch(bool on);
+
+    struct State;
+    std::unique_ptr<State> d;
 };
 
 } // namespace Varnel::Service
