@@ -123,7 +123,14 @@ Message Controller::status(const Peer &peer) const
         reply.add("device", m_tunnel->device);
         reply.add("owner", std::to_string(m_tunnel->owner));
         reply.add("protocol", protocolName(m_tunnel->protocol));
-        reply.add("yours", m_tunnel->owner == peer.uid ? "yes" : "no");
+        const bool yours = m_tunnel->owner == peer.uid;
+        reply.add("yours", yours ? "yes" : "no");
+        // Whether the tunnel script's settings took: for the tunnel's owner.
+        if (yours || peer.uid == 0) {
+            reply.add("configured", m_tunnel->configured ? "yes" : "no");
+            if (!m_tunnel->problem.empty())
+                reply.add("problem", replyText(m_tunnel->problem));
+        }
     }
     reply.add("block", m_killSwitch.inPlace() ? "on" : "off");
     return reply;
@@ -162,7 +169,7 @@ Message Controller::open(const Peer &peer, const OpenRequest &request)
                 const std::uint64_t connection = m_tunnel->connection;
                 endTunnel("it broke: " + reason.toStdString());
                 if (m_server)
-                    m_server->disconnect(connection);
+                    m_server->disconnect(connection, replyText(reason.toStdString()));
             },
             Qt::QueuedConnection);
     m_tunnel = std::move(tunnel);
@@ -203,8 +210,12 @@ Message Controller::configure(const Peer &peer, const TunnelSettings &settings)
     std::string error;
     if (!m_tunnel->network->apply(m_tunnel->endpoint, settings, &error)) {
         Log::error("tunnel " + settings.device + ": the server's settings could not be applied: " + error);
+        m_tunnel->configured = false;
+        m_tunnel->problem = "the server's settings could not be applied: " + error;
         return refuse("failed", error);
     }
+    m_tunnel->configured = true;
+    m_tunnel->problem.clear();
     Log::info("tunnel " + settings.device + " configured by " + who(peer) + ": "
               + std::to_string(settings.routes.size()) + " routes, " + std::to_string(settings.excludes.size())
               + " excluded, " + std::to_string(settings.dns.size()) + " DNS servers");

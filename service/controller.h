@@ -47,6 +47,9 @@ private:
         // The owner's kill switch: on, the block holds for the owner when
         // the tunnel ends, whatever way it ends.
         bool killSwitch = false;
+        // What the server pushed is applied; why not, when it failed.
+        bool configured = false;
+        std::string problem;
         std::unique_ptr<TunnelNetwork> network;
     };
 

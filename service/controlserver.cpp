@@ -132,11 +132,18 @@ bool ControlServer::listen(const std::string &path, std::string *error)
     return true;
 }
 
-void ControlServer::disconnect(std::uint64_t id)
+void ControlServer::disconnect(std::uint64_t id, const std::string &lastWord)
 {
     const auto it = m_connections.find(id);
     if (it == m_connections.end())
         return;
+    if (!lastWord.empty()) {
+        ServiceProtocol::Message ended("ended");
+        ended.add("message", lastWord);
+        // Written now, before the shutdown; a peer too slow to take it
+        // still sees the end.
+        send(*it->second, ended);
+    }
     // The peer sees the end now; the connection goes from the event loop,
     // out of whatever request is being answered.
     ::shutdown(it->second->fd, SHUT_RDWR);

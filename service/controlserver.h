@@ -54,7 +54,9 @@ public:
 
     // Ends a connection as if its peer had closed it (onEnd follows, from
     // the event loop).
-    void disconnect(std::uint64_t connection);
+    // Ends a connection, with a last message ("ended") for the peer when
+    // one is given.
+    void disconnect(std::uint64_t connection, const std::string &lastWord = {});
 
 private:
     struct Connection

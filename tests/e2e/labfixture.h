@@ -49,7 +49,8 @@ public:
     // Ends a process the test started: SIGTERM, then SIGKILL after graceMs.
     static void endProcess(QProcess &process, int graceMs = 5000);
 
-private:
+    // Runs `lab.sh ARGUMENTS`: directly as root, else through the lab's
+    // agent; false, with the output in lastError(), unless it exits 0.
     static bool control(const QStringList &arguments);
 };
 

@@ -26,6 +26,12 @@
 #                                program in VARNEL_LAB_SERVICE), or stop it
 #   lab.sh blocking              exit 0 while the kill switch blocks the client
 #                                namespace
+#   lab.sh extra-ocserv start PORT DEVICE NETWORK [GROUP,...]
+#   lab.sh extra-ocserv stop PORT
+#                                a further ocserv beside the lab's own, on
+#                                another port with a fresh key of its own on
+#                                every start (and authentication groups);
+#                                its log is $LAB_DIR/extra-PORT/ocserv.log
 #   lab.sh agent                 serve the commands above to a test that runs
 #                                as the lab user (see lab_agent)
 #   lab.sh cleanup-stale         remove what dead labs of this project left
@@ -549,6 +555,84 @@ lab_blocking() {
   ip netns exec "$LAB_NS_CLIENT" nft list table inet varnelvpn_killswitch >/dev/null 2>&1
 }
 
+# --- further ocserv instances ------------------------------------------------
+
+# Starts ocserv on port $1 (device prefix $2, address pool $3, groups $4
+# comma-separated) with a new self-signed key; returns once it listens.
+lab_extra_ocserv_start() {
+  local port=$1 device=$2 network=$3 groups=${4:-} d=$LAB_DIR/extra-$1 tenths=150 pid group
+  [[ $port =~ ^[0-9]+$ && $device =~ ^[a-z]+$ && $network =~ ^[0-9.]+$ && $groups =~ ^[a-z,]*$ ]] ||
+    lab_die "usage: lab.sh extra-ocserv start PORT DEVICE NETWORK [GROUP,...]"
+  lab_extra_ocserv_stop "$port"
+  # Workers run as nobody: the directory must be traversable, the password file readable.
+  mkdir -p -m 0711 "$d"
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+    -subj "/CN=$LAB_SERVER_ADDR" -addext "subjectAltName=IP:$LAB_SERVER_ADDR" \
+    -keyout "$d/key.pem" -out "$d/cert.pem" 2>/dev/null
+  rm -f "$d/passwd"
+  printf '%s\n' "$LAB_PASSWORD" | ocpasswd -c "$d/passwd" ${groups:+-g "$groups"} "$LAB_USER"
+  printf '%s\n' "$LAB_UTF8_PASSWORD" | ocpasswd -c "$d/passwd" ${groups:+-g "$groups"} "$LAB_UTF8_USER"
+  chmod 0644 "$d/passwd"
+  {
+    cat <<EOF
+auth = "plain[passwd=$d/passwd]"
+listen-host = $LAB_SERVER_ADDR
+tcp-port = $port
+udp-port = $port
+run-as-user = nobody
+run-as-group = nogroup
+socket-file = $d/ocserv.sock
+occtl-socket-file = $d/occtl.sock
+pid-file = $d/ocserv.pid
+server-cert = $d/cert.pem
+server-key = $d/key.pem
+max-clients = 16
+max-same-clients = 0
+rate-limit-ms = 0
+max-ban-score = 0
+keepalive = 32400
+dpd = 10
+try-mtu-discovery = false
+auth-timeout = 240
+cookie-timeout = 300
+use-occtl = false
+log-level = 1
+device = $device
+predictable-ips = true
+ipv4-network = $network
+ipv4-netmask = 255.255.255.0
+route = $LAB_TARGET/255.255.255.255
+cisco-client-compat = true
+dtls-legacy = true
+EOF
+    for group in ${groups//,/ }; do
+      echo "select-group = $group"
+    done
+    [ -z "$groups" ] || echo "auto-select-group = false"
+  } >"$d/ocserv.conf"
+  # Readable by the test, which counts the logins in it.
+  : >>"$d/ocserv.log"
+  chmod 0644 "$d/ocserv.log"
+  ip netns exec "$LAB_NS_SERVER" ocserv -f -c "$d/ocserv.conf" </dev/null >>"$d/ocserv.log" 2>&1 &
+  pid=$!
+  disown "$pid"
+  echo "$pid" >"$d/server.pid"
+  until [ -n "$(ip netns exec "$LAB_NS_SERVER" ss -Hn -lt "sport = :$port" 2>/dev/null)" ]; do
+    lab_alive "$pid" || { tail -n 20 "$d/ocserv.log" >&2; lab_die "ocserv on port $port exited"; }
+    [ $tenths -le 0 ] && lab_die "ocserv on port $port does not listen after 15 s"
+    tenths=$((tenths - 1))
+    sleep 0.1
+  done
+}
+
+lab_extra_ocserv_stop() {
+  local pid
+  pid=$(cat "$LAB_DIR/extra-$1/server.pid" 2>/dev/null) || return 0
+  # ocserv ends its security module and workers with itself.
+  if lab_alive "$pid"; then lab_end_pids 30 "$pid"; fi
+  rm -f "$LAB_DIR/extra-$1/server.pid"
+}
+
 # --- agent ------------------------------------------------------------------
 
 # A test that runs as the lab user cannot stop servers or look at the
@@ -556,7 +640,7 @@ lab_blocking() {
 # into $LAB_DIR/agent/requests; the agent (root, started by run-in-lab.sh)
 # runs `lab.sh COMMAND ARGS` for the commands below only, and leaves the exit
 # status and the output in $LAB_DIR/agent/ID.
-LAB_AGENT_COMMANDS="kill start pid service blocking"
+LAB_AGENT_COMMANDS="kill start pid service blocking extra-ocserv"
 
 lab_agent() {
   local dir=$LAB_DIR/agent id cmd rest rc out
@@ -783,6 +867,14 @@ lab_main() {
       esac
       ;;
     blocking) lab_load; lab_blocking ;;
+    extra-ocserv)
+      lab_load
+      case ${1:-} in
+        start) shift; lab_extra_ocserv_start "$@" ;;
+        stop) lab_extra_ocserv_stop "${2:?usage: lab.sh extra-ocserv stop PORT}" ;;
+        *) lab_die "usage: lab.sh extra-ocserv start|stop PORT ..." ;;
+      esac
+      ;;
     agent) lab_load; lab_agent ;;
     cleanup-stale) lab_cleanup_stale ;;
     host-state) lab_host_state ;;

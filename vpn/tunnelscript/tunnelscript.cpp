@@ -64,6 +64,24 @@ void addPrefix(Message &message, const char *key, const std::string &address, in
         message.add(key, address + "/" + std::to_string(length));
 }
 
+// A route names a network: the bits past its length cleared (servers may
+// push "10.8.0.1/24"). Left as it is when it is not an address.
+void addRoute(Message &message, const char *key, const std::string &address, int length)
+{
+    unsigned char bytes[16] {};
+    const int family = address.find(':') == std::string::npos ? AF_INET : AF_INET6;
+    const int bits = family == AF_INET ? 32 : 128;
+    char text[INET6_ADDRSTRLEN] {};
+    if (length < 0 || length > bits || inet_pton(family, address.c_str(), bytes) != 1) {
+        addPrefix(message, key, address, length);
+        return;
+    }
+    for (int bit = length; bit < bits; ++bit)
+        bytes[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
+    inet_ntop(family, bytes, text, sizeof text);
+    addPrefix(message, key, text, length);
+}
+
 // vpnc-script variables (the OpenConnect library): the addresses, the split
 // routes (none means everything), the excludes and the DNS servers.
 Message fromVpncScript()
@@ -91,7 +109,7 @@ Message fromVpncScript()
         const int n = std::atoi(env(name).c_str());
         for (int i = 0; i < n; ++i) {
             const std::string base = name + "_" + std::to_string(i) + "_";
-            addPrefix(configure, key, env(base + "ADDR"), std::atoi(env(base + "MASKLEN").c_str()));
+            addRoute(configure, key, env(base + "ADDR"), std::atoi(env(base + "MASKLEN").c_str()));
         }
         return n;
     };
@@ -129,13 +147,15 @@ Message fromOpenVpn()
         const std::string network = env("route_network_" + std::to_string(i));
         if (network.empty())
             break;
-        addPrefix(configure, "route", network, prefixLength(env("route_netmask_" + std::to_string(i))));
+        addRoute(configure, "route", network, prefixLength(env("route_netmask_" + std::to_string(i))));
     }
     for (int i = 1;; ++i) {
         const std::string network = env("route_ipv6_network_" + std::to_string(i));
         if (network.empty())
             break;
-        configure.add("route", network);
+        const std::size_t slash = network.find('/');
+        addRoute(configure, "route", network.substr(0, slash),
+                 slash == std::string::npos ? 128 : std::atoi(network.c_str() + slash + 1));
     }
     if (env("redirect_gateway") == "1" || env("redirect_gateway") == "2")
         configure.add("route", "0.0.0.0/0");

@@ -10,10 +10,6 @@
 
 #include <functional>
 
-#include <linux/capability.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace Varnel {
 
@@ -99,25 +95,33 @@ inline void verifyCyclesDoNotGrow(const char *what, int warmUp, const std::funct
     QVERIFY2(rssAfter - rssBefore < 1024, qPrintable(QString::number(rssAfter - rssBefore)));
 }
 
-// Takes CAP_NET_ADMIN away from this thread for good: from its effective,
-// permitted and inheritable sets and from the bounding set, so that the
-// OpenVPN it starts (as root) does not get it back either. Capabilities are
-// per thread: call it while no other thread exists, and threads started
-// afterwards inherit the reduced sets.
-inline bool dropNetworkAdmin()
+// The capability lines of a process's status ("CapPrm:\t0000..."), for
+// checking that it holds none.
+inline QStringList capabilities(qint64 pid)
 {
-    if (prctl(PR_CAPBSET_DROP, CAP_NET_ADMIN, 0, 0, 0) != 0)
-        return false;
-    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] {};
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    const unsigned bit = 1u << (CAP_NET_ADMIN % 32);
-    auto &word = data[CAP_NET_ADMIN / 32];
-    word.effective &= ~bit;
-    word.permitted &= ~bit;
-    word.inheritable &= ~bit;
-    return syscall(SYS_capset, &header, data) == 0;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    QStringList lines;
+    if (status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("CapPrm") || line.startsWith("CapEff") || line.startsWith("CapAmb"))
+                lines << QString::fromLatin1(line.simplified());
+        }
+    }
+    return lines;
+}
+
+inline const QStringList &noCapabilities()
+{
+    static const QStringList none {QStringLiteral("CapPrm: 0000000000000000"),
+                                   QStringLiteral("CapEff: 0000000000000000"),
+                                   QStringLiteral("CapAmb: 0000000000000000")};
+    return none;
+}
+
+// True while a network device of that name exists here.
+inline bool deviceExists(const QString &name)
+{
+    return QFile::exists(QStringLiteral("/sys/class/net/") + name);
 }
 
 } // namespace EngineLab

@@ -6,13 +6,15 @@
 
 #include <QtTest>
 
+#include <unistd.h>
+
 using namespace Varnel;
 using Connection = OpenConnectConnection;
 using Status = Connection::Status;
 
 // The OpenConnect path against the lab's ocserv (and further ocserv
 // instances for pins and authentication groups), run in the client
-// namespace.
+// namespace as the lab user, beside the lab's service.
 class TestEngineOpenConnect : public QObject
 {
     Q_OBJECT
@@ -45,8 +47,13 @@ void TestEngineOpenConnect::initTestCase()
     if (!Lab::inside())
         QSKIP("runs only inside the VPN lab (tools/lab/run-in-lab.sh)");
     QVERIFY(Connection::initTls());
-    // The tunnel script beside this program stands in for a bundled one.
-    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + QStringLiteral("/vpnc-script")));
+    QVERIFY(::geteuid() != 0);
+    QCOMPARE(EngineLab::capabilities(QCoreApplication::applicationPid()), EngineLab::noCapabilities());
+    // Our tunnel script behind one that can take its time tearing down.
+    const QString slow = QCoreApplication::applicationDirPath() + QStringLiteral("/slow-teardown-script");
+    QVERIFY(QFile::exists(slow));
+    qputenv("VARNEL_TEST_TUNNEL_SCRIPT", qgetenv("VARNELVPN_TUNNEL_SCRIPT"));
+    qputenv("VARNELVPN_TUNNEL_SCRIPT", QFile::encodeName(slow));
     m_engine = Connection::instance();
     m_engine->setProtocol(Connection::kOpenConnect);
     m_engine->setServer(std::make_shared<OpenConnectServer>(Lab::value("OCSERV_GATEWAY")));
@@ -94,6 +101,9 @@ void TestEngineOpenConnect::sessionLifecycle()
     QVERIFY2(m_engine->tunnelInfo().ipv4.startsWith(QStringLiteral("10.213.4.")),
              qPrintable(m_engine->tunnelInfo().ipv4));
     QVERIFY(!m_engine->tunnelInfo().cstpCipher.isEmpty());
+    // On the device the service made for the lab user.
+    const QString device = m_engine->tunnelDevice();
+    QVERIFY2(device.startsWith(QStringLiteral("vvpn")) && EngineLab::deviceExists(device), qPrintable(device));
 
     // Traffic: the target is reached through the tunnel only.
     QVERIFY(EngineLab::targetReachableSoon());
@@ -115,8 +125,8 @@ void TestEngineOpenConnect::sessionLifecycle()
     QCOMPARE(m_engine->connect(), Connection::AlreadyActive);
     QCOMPARE(recorder.statuses.size(), 2);
 
-    // The tunnel script beside this program takes a second to tear down
-    // when asked to: the session is still winding down right after.
+    // The tunnel script takes a second to tear down when asked to: the
+    // session is still winding down right after.
     qputenv("VARNEL_TEST_TEARDOWN_DELAY", "1");
     m_engine->disconnect();
     QCOMPARE(m_engine->connect(), Connection::AlreadyRunning);
@@ -126,6 +136,7 @@ void TestEngineOpenConnect::sessionLifecycle()
                                                Connection::Disconnected}));
     QCOMPARE(m_engine->lastError(), QStringLiteral("Disconnected"));
     QVERIFY(!EngineLab::targetReachable(1000));
+    QTRY_VERIFY(!EngineLab::deviceExists(device));
 }
 
 void TestEngineOpenConnect::wrongPassword()

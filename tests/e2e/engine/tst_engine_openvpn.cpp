@@ -10,13 +10,15 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Varnel;
 using Connection = OpenConnectConnection;
 using Status = Connection::Status;
 
 // The OpenVPN path against the lab's OpenVPN server, with Debian's openvpn
-// program, run in the client namespace.
+// program, run in the client namespace as the lab user, beside the lab's
+// service.
 class TestEngineOpenVpn : public QObject
 {
     Q_OBJECT
@@ -45,6 +47,7 @@ void TestEngineOpenVpn::initTestCase()
     if (!Lab::inside())
         QSKIP("runs only inside the VPN lab (tools/lab/run-in-lab.sh)");
     QVERIFY(Connection::initTls());
+    QVERIFY(::geteuid() != 0);
     m_engine = Connection::instance();
     m_engine->setProtocol(Connection::kOpenVpn);
     m_engine->setOpenVpnConfig(QString::fromLatin1(Lab::openVpnTemplateBase64()), Lab::value("OPENVPN_ADDRESS"));
@@ -97,6 +100,10 @@ void TestEngineOpenVpn::sessionLifecycle()
 
     QVERIFY(EngineLab::waitFor(recorder, {Connection::Connected, Connection::Disconnected}, 30000));
     QCOMPARE(recorder.last(), Connection::Connected);
+    // OpenVPN holds no capability, on the device the service made.
+    QCOMPARE(EngineLab::capabilities(runner()->findChild<QProcess *>()->processId()), EngineLab::noCapabilities());
+    const QString device = m_engine->tunnelDevice();
+    QVERIFY2(device.startsWith(QStringLiteral("vvpn")) && EngineLab::deviceExists(device), qPrintable(device));
     // OpenVPN reports each connecting state: Connecting may come more than once.
     QCOMPARE(recorder.statuses.first(), Connection::Connecting);
     QCOMPARE(recorder.count(Connection::Connecting) + recorder.count(Connection::Connected),
@@ -130,6 +137,7 @@ void TestEngineOpenVpn::sessionLifecycle()
     disconnectAndWait(recorder);
     QCOMPARE(recorder.statuses.mid(before), QList<Status> {Connection::Disconnected});
     QVERIFY(!EngineLab::targetReachable(1000));
+    QTRY_VERIFY(!EngineLab::deviceExists(device));
 }
 
 void TestEngineOpenVpn::wrongPassword()

@@ -342,7 +342,7 @@ private slots:
             << QStringList{"reason=connect", "TUNDEV=vvpn0", "INTERNAL_IP4_ADDRESS=10.213.4.7",
                            "INTERNAL_IP4_NETMASK=255.255.255.0", "INTERNAL_IP4_MTU=1399", "CISCO_SPLIT_INC=2",
                            "CISCO_SPLIT_INC_0_ADDR=10.213.9.1", "CISCO_SPLIT_INC_0_MASKLEN=32",
-                           "CISCO_SPLIT_INC_1_ADDR=192.168.0.0", "CISCO_SPLIT_INC_1_MASKLEN=16", "CISCO_SPLIT_EXC=1",
+                           "CISCO_SPLIT_INC_1_ADDR=192.168.3.1", "CISCO_SPLIT_INC_1_MASKLEN=16", "CISCO_SPLIT_EXC=1",
                            "CISCO_SPLIT_EXC_0_ADDR=192.168.7.0", "CISCO_SPLIT_EXC_0_MASKLEN=24",
                            "INTERNAL_IP4_DNS=10.213.9.53 10.213.9.54"}
             << QStringList{"device vvpn0", "address4 10.213.4.7/24", "mtu 1399", "route 10.213.9.1/32",
@@ -357,7 +357,7 @@ private slots:
         QTest::newRow("openvpn: subnet, routes, redirect-gateway, DNS")
             << QStringList{"script_type=up", "dev=vvpn2", "ifconfig_local=10.213.5.2",
                            "ifconfig_netmask=255.255.255.0", "tun_mtu=1500", "route_network_1=10.213.9.1",
-                           "route_netmask_1=255.255.255.255", "route_ipv6_network_1=fd01::/64", "redirect_gateway=1",
+                           "route_netmask_1=255.255.255.255", "route_ipv6_network_1=fd01::5/64", "redirect_gateway=1",
                            "foreign_option_1=dhcp-option DNS 10.213.9.53", "foreign_option_2=dhcp-option DOMAIN lab"}
             << QStringList{"device vvpn2", "address4 10.213.5.2/24", "mtu 1500", "route 10.213.9.1/32",
                            "route fd01::/64", "route 0.0.0.0/0", "dns 10.213.9.53"};
