@@ -390,7 +390,7 @@ bool Resolver::apply(const std::string &device, int ifindex, const std::vector<A
             || !callResolved("SetLinkDomains", {ifindex, QVariant::fromValue(everything)}, error)
             || !callResolved("SetLinkDefaultRoute", {ifindex, true}, error))
             return false;
-        qInfo().noquote() << "DNS through systemd-resolved on" << device.c_str() << ":" << list.c_str();
+        qInfo().noquote() << ("DNS through systemd-resolved on " + device + ":" + list).c_str();
         return true;
     }
     if (m_kind == Kind::Resolvconf) {
@@ -399,7 +399,7 @@ bool Resolver::apply(const std::string &device, int ifindex, const std::vector<A
             input += "nameserver " + Rtnl::text(a) + '\n';
         if (!runResolvconf("-a", m_name, input, error))
             return false;
-        qInfo().noquote() << "DNS through resolvconf (" << m_name.c_str() << "):" << list.c_str();
+        qInfo().noquote() << ("DNS through resolvconf (" + m_name + "):" + list).c_str();
         return true;
     }
     std::string original, ours;
@@ -420,7 +420,7 @@ bool Resolver::apply(const std::string &device, int ifindex, const std::vector<A
         *error = std::string("/etc/resolv.conf cannot be written: ") + std::strerror(errno);
         return false;
     }
-    qInfo().noquote() << "DNS through /etc/resolv.conf:" << list.c_str();
+    qInfo().noquote() << ("DNS through /etc/resolv.conf:" + list).c_str();
     return true;
 }
 

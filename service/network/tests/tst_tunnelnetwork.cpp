@@ -421,6 +421,21 @@ private slots:
         QCOMPARE(snapshot(), before);
     }
 
+    // A network manager that rewrote resolv.conf meanwhile has the newer
+    // content: it stays.
+    void resolverRewrittenMeanwhile()
+    {
+        const Row &r = *rowNamed("full tunnel, DNS");
+        useResolver(r.resolver);
+        TunnelNetwork net(stateDir().toStdString());
+        std::string error;
+        QVERIFY2(net.apply(endpointOf(r), settingsOf(r.settings), &error), error.c_str());
+        write(m_resolvConf, "nameserver 192.0.2.99\n");
+        net.remove();
+        QCOMPARE(read(m_resolvConf), QByteArray("nameserver 192.0.2.99\n"));
+        QVERIFY(QDir(stateDir()).entryList(QDir::Files).isEmpty());
+    }
+
     // The service killed while connected: its next start puts everything
     // back, even when a power cut lost its copy of resolv.conf.
     void crashAndRecover_data()
