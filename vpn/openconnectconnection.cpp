@@ -99,8 +99,9 @@ void OpenConnectConnection::setOpenVpnConfig(const QString &encodedConfig, const
 
 bool OpenConnectConnection::isSessionRunning() const
 {
-    const auto *session = qobject_cast<const OpenConnectSession *>(m_tunnel.data());
-    return session && session->isRunning();
+    // Until the session is released: its thread may be done while its
+    // library session, device and sockets are still held.
+    return qobject_cast<const OpenConnectSession *>(m_tunnel.data()) != nullptr;
 }
 
 QString OpenConnectConnection::lastError() const
@@ -188,13 +189,10 @@ OpenConnectConnection::ConnectResult OpenConnectConnection::connect()
     QObject::connect(tunnel, &Tunnel::statsChanged, this, &OpenConnectConnection::statsChanged,
                      Qt::DirectConnection);
     QObject::connect(tunnel, &Tunnel::failed, this, &OpenConnectConnection::failed, Qt::DirectConnection);
-    QObject::connect(
-        tunnel, &Tunnel::statusChanged, this,
-        [this, current](Status status) {
-            if (status == Disconnected)
-                releaseLease(current);
-        },
-        Qt::QueuedConnection);
+    // The device and its routes go once the tunnel has let go of everything
+    // (the library session freed, the OpenVPN program ended): from then on
+    // isSessionRunning() is false and nothing of the session is left open.
+    QObject::connect(tunnel, &QObject::destroyed, this, [this, current] { releaseLease(current); });
     QObject::connect(m_lease.get(), &TunnelLease::lost, tunnel, &Tunnel::stopFailed);
     tunnel->start(m_lease->device());
     return Started;

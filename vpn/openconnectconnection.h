@@ -74,8 +74,9 @@ public:
     QString openVpnConfig() const { return m_openVpnConfig; }
 
     Status status() const { return m_status; }
-    // True while an OpenConnect session's thread still runs (it winds down
-    // for a moment after Disconnected); connect() refuses meanwhile.
+    // True while an OpenConnect session exists: its thread runs, or it still
+    // holds its library session (it winds down for a moment after
+    // Disconnected). Once false, everything the session held is released.
     bool isSessionRunning() const;
     // Last error of the OpenConnect session (set by the session thread).
     QString lastError() const;
@@ -119,7 +120,8 @@ private:
     bool leaseRequest(TunnelLease::Request *request, QString *error) const;
     // Ends the attempt before it began: failed(), then Disconnected.
     void refuse(TunnelFailure failure, const QString &detail);
-    // The tunnel has ended: its device and routes go at the service.
+    // The tunnel has let go of everything: its device and routes go at the
+    // service.
     void releaseLease(const TunnelLease *lease);
     // Stops the tunnel before the application (and the thread pool) goes.
     void shutDown();

@@ -53,7 +53,6 @@ public:
     OpenConnectConnection::ConnectResult busy() const override;
     int requestStatistics() override;
 
-    bool isRunning() const { return m_watcher.isRunning(); }
     // At the program's end: stops the session and waits for its thread,
     // at most kShutdownPolls x kSettleMs.
     void shutDown();

@@ -3,6 +3,7 @@
 #include "vpn/enginelog.h"
 #include "vpn/openvpnrunner.h"
 
+#include <QChildEvent>
 #include <QDebug>
 
 namespace Varnel {
@@ -33,13 +34,20 @@ void OpenVpnTunnel::start(const QString &device)
                      [this] { emit statusChanged(OpenConnectConnection::Connected); });
     QObject::connect(runner, &OpenVpnRunner::connecting, this,
                      [this] { emit statusChanged(OpenConnectConnection::Connecting); });
-    // The tunnel is over once its program has ended.
-    QObject::connect(runner, &QObject::destroyed, this, &QObject::deleteLater);
 
     if (runner->connect(m_config, m_username, m_password))
         engineLog(QStringLiteral("OpenVPN Connect Success"));
     else
         engineLog(QStringLiteral("OpenVPN Connect Failed"));
+}
+
+void OpenVpnTunnel::childEvent(QChildEvent *event)
+{
+    // The runner deletes itself once its program has ended (and tells
+    // nobody, it disconnects everything first): the tunnel is over then.
+    if (event->removed() && m_runner.isNull())
+        deleteLater();
+    Tunnel::childEvent(event);
 }
 
 void OpenVpnTunnel::stop()

@@ -23,6 +23,9 @@ public:
     OpenConnectConnection::ConnectResult busy() const override;
     int requestStatistics() override;
 
+protected:
+    void childEvent(QChildEvent *event) override;
+
 private:
     QString m_config;
     QString m_username;

@@ -613,7 +613,9 @@ EOF
   # Readable by the test, which counts the logins in it.
   : >>"$d/ocserv.log"
   chmod 0644 "$d/ocserv.log"
-  ip netns exec "$LAB_NS_SERVER" ocserv -f -c "$d/ocserv.conf" </dev/null >>"$d/ocserv.log" 2>&1 &
+  # A process group of its own: stopped, nothing of it (the security module,
+  # workers) lingers on the port for the next start.
+  ip netns exec "$LAB_NS_SERVER" setsid ocserv -f -c "$d/ocserv.conf" </dev/null >>"$d/ocserv.log" 2>&1 &
   pid=$!
   disown "$pid"
   echo "$pid" >"$d/server.pid"
@@ -626,10 +628,14 @@ EOF
 }
 
 lab_extra_ocserv_stop() {
-  local pid
+  local pid members
   pid=$(cat "$LAB_DIR/extra-$1/server.pid" 2>/dev/null) || return 0
-  # ocserv ends its security module and workers with itself.
-  if lab_alive "$pid"; then lab_end_pids 30 "$pid"; fi
+  kill -TERM -- "-$pid" 2>/dev/null || true
+  # shellcheck disable=SC2046 # one word per process
+  lab_wait_gone 30 $(pgrep -g "$pid") || kill -KILL -- "-$pid" 2>/dev/null || true
+  members=$(pgrep -g "$pid" || true)
+  # shellcheck disable=SC2086
+  [ -z "$members" ] || lab_wait_gone 30 $members || lab_die "ocserv on port $1 survives: $members"
   rm -f "$LAB_DIR/extra-$1/server.pid"
 }
 

@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <QThreadPool>
 #include <QProcess>
 #include <QSslKey>
 #include <QSslSocket>
@@ -162,7 +163,6 @@ private slots:
         QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Connected);
         // OpenVPN was given the device the service made.
         QCOMPARE(m_sandbox.devices(), QStringList{m_engine->tunnelDevice()});
-        QVERIFY(QFile(m_dir->filePath(QStringLiteral("record"))).open(QIODevice::ReadOnly));
 
         // No command channel in OpenVPN sessions: the counts come from the runner.
         QCOMPARE(m_engine->update_stats(), -1);
@@ -234,12 +234,14 @@ private slots:
         // Nobody listens: the session fails and ends by itself while the GUI
         // thread is busy, so its Disconnected is queued before the user's
         // disconnect is handled.
+        const QString refused = QStringLiteral("Authentication error; cannot obtain cookie");
         QElapsedTimer timer;
         timer.start();
-        while (m_engine->isSessionRunning() && timer.elapsed() < 15000)
+        while ((m_engine->lastError() != refused || QThreadPool::globalInstance()->activeThreadCount() > 0)
+               && timer.elapsed() < 15000)
             QThread::msleep(10);
-        QVERIFY(!m_engine->isSessionRunning());
-        QCOMPARE(m_engine->lastError(), QStringLiteral("Authentication error; cannot obtain cookie"));
+        QCOMPARE(m_engine->lastError(), refused);
+        QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
         QCOMPARE(m_engine->server()->protocol, QStringLiteral("anyconnect"));
         m_engine->disconnect();
 
