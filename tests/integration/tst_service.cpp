@@ -3,7 +3,7 @@
 // users cannot touch each other's tunnel or lift each other's block, and a
 // killed client leaves no device and (with its kill switch on) the block.
 
-#include "common/serviceprotocol.h"
+#include "servicefixture.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -16,8 +16,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <optional>
-#include <poll.h>
 #include <pwd.h>
 #include <sched.h>
 #include <grp.h>
@@ -27,18 +25,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace Varnel;
-
 namespace {
+
+using Client = ServicePeer;
+const auto framed = ServicePeer::framed;
 
 constexpr uid_t kUserA = 65534;
 const std::string kOpen = "v1 open\nprotocol openvpn\nendpoint 192.0.2.1\nport 1194\ntransport udp\nkillswitch ";
-
-std::string framed(const std::string &payload)
-{
-    const auto n = std::uint32_t(payload.size());
-    return std::string {char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + payload;
-}
 
 QString run(const QString &program, const QStringList &arguments)
 {
@@ -63,90 +56,6 @@ QStringList devices()
     return names;
 }
 
-// One connection to the service, made as uid (the credentials the kernel
-// records are the ones at connect()).
-class Client
-{
-public:
-    Client(const QString &path, uid_t uid)
-    {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-        if (::seteuid(uid) != 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-        (void)!::seteuid(0);
-    }
-    ~Client()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Client(const Client &) = delete;
-    Client &operator=(const Client &) = delete;
-
-    bool connected() const { return m_fd >= 0; }
-
-    // As much of bytes as the service takes (it may close on the way).
-    void send(const std::string &bytes)
-    {
-        for (std::size_t done = 0; m_fd >= 0 && done < bytes.size();) {
-            pollfd p {m_fd, POLLOUT, 0};
-            if (::poll(&p, 1, 2000) <= 0)
-                return;
-            const ssize_t n = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return;
-            done += std::size_t(n);
-        }
-    }
-
-    // The next reply as "ok", "<code>" or "<code> <field>" (with the
-    // message after " | " when asked); "closed" when the service ended the
-    // connection, "silence" when nothing came.
-    QString reply(bool withMessage = false, int ms = 3000)
-    {
-        std::string payload;
-        QElapsedTimer timer;
-        timer.start();
-        while (m_reader.next(&payload) != ServiceProtocol::FrameReader::Status::Frame) {
-            pollfd p {m_fd, POLLIN, 0};
-            const int left = int(ms - timer.elapsed());
-            if (left <= 0 || ::poll(&p, 1, left) <= 0)
-                return QStringLiteral("silence");
-            char buffer[4096];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return QStringLiteral("closed");
-            m_reader.feed(buffer, std::size_t(n));
-        }
-        ServiceProtocol::Message message;
-        ServiceProtocol::parse(payload, &message);
-        m_last = message;
-        QString out = message.verb == "ok" ? QStringLiteral("ok") : QString::fromStdString(message.value("code"));
-        if (message.has("field"))
-            out += QLatin1Char(' ') + QString::fromStdString(message.value("field"));
-        if (withMessage && message.has("message"))
-            out += QStringLiteral(" | ") + QString::fromStdString(message.value("message"));
-        return out;
-    }
-
-    QString request(const std::string &payload, bool withMessage = false)
-    {
-        send(framed(payload));
-        return reply(withMessage);
-    }
-    std::string field(const char *key) const { return m_last.value(key); }
-
-private:
-    int m_fd = -1;
-    ServiceProtocol::FrameReader m_reader;
-    ServiceProtocol::Message m_last;
-};
-
 } // namespace
 
 class TestService : public QObject
@@ -154,22 +63,12 @@ class TestService : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_data;
-    QString m_socket;
-    QString m_canary;
+    ServiceInstance m_service {QStringLiteral(VARNEL_SERVICE_EXECUTABLE), QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS),
+                               m_dir.path()};
+    QString m_data = m_service.dataDir();
+    QString m_socket = m_service.socket();
+    QString m_canary = m_dir.filePath(QStringLiteral("canary"));
     uid_t m_userB = 0;
-    QProcess m_service;
-
-    void startService()
-    {
-        m_service.setProgram(QStringLiteral(VARNEL_SERVICE_EXECUTABLE));
-        m_service.setArguments({QStringLiteral("--socket"), m_socket, QStringLiteral("--data-dir"), m_data,
-                                QStringLiteral("--config"), m_dir.filePath(QStringLiteral("service.conf"))});
-        m_service.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_service.start();
-        QVERIFY(m_service.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(Client(m_socket, 0).connected(), 5000);
-    }
 
     // What a refused request must leave as it was: devices, the firewall,
     // and every file of this test's folder (the data folder among them).
@@ -207,24 +106,7 @@ private slots:
                 m_userB = uid;
         }
         QVERIFY(m_userB);
-        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ReadOther
-                                                        | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
-        m_data = m_dir.filePath(QStringLiteral("data"));
-        m_socket = m_dir.filePath(QStringLiteral("run/control"));
-        m_canary = m_dir.filePath(QStringLiteral("canary"));
-        QVERIFY(QDir().mkpath(m_data));
-        for (const char *script : {"block_outbound_except_vpn.nft", "reset_firewall_rules.nft"})
-            QVERIFY(QFile::copy(QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS "/") + QLatin1String(script),
-                                m_data + QLatin1Char('/') + QLatin1String(script)));
-        startService();
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_service.state() != QProcess::NotRunning) {
-            m_service.terminate();
-            m_service.waitForFinished(5000);
-        }
+        QVERIFY(m_service.start());
     }
 
     void hostileRequest_data()
@@ -434,16 +316,43 @@ private slots:
         QCOMPARE(Client(m_socket, 0).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
     }
 
+    // The scripts are loaded only as root's alone; nothing else is loaded.
+    void unsafeScriptRefused_data()
+    {
+        QTest::addColumn<QString>("spoil");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing") << "rm SCRIPT" << "missing-script";
+        QTest::newRow("writable by others") << "chmod o+w SCRIPT" << "unsafe-script";
+        QTest::newRow("another user's") << "chown 65534 SCRIPT" << "unsafe-script";
+        QTest::newRow("a link") << "mv SCRIPT SCRIPT.real && ln -s SCRIPT.real SCRIPT" << "unsafe-script";
+        QTest::newRow("a folder others may change") << "chmod g+w DATA" << "unsafe-script";
+    }
+    void unsafeScriptRefused()
+    {
+        QFETCH(QString, spoil);
+        QFETCH(QString, expected);
+        const QString script = m_data + QStringLiteral("/block_outbound_except_vpn.nft");
+        const auto shell = [](const QString &command) {
+            return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+        };
+        QCOMPARE(shell(QString(spoil).replace(QLatin1String("SCRIPT"), script).replace(QLatin1String("DATA"), m_data)), 0);
+        const QString ruleset = nftRuleset();
+        QCOMPARE(Client(m_socket, kUserA).request("v1 killswitch\nstate on\n"), expected);
+        QCOMPARE(nftRuleset(), ruleset);
+        // Back as installed; the hold asked for above ends.
+        QCOMPARE(shell(QStringLiteral("rm -f %1 %1.real && chmod 0755 %2 && %3/install.sh %2 >/dev/null")
+                           .arg(script, m_data, QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS))),
+                 0);
+        QCOMPARE(Client(m_socket, 0).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+    }
+
     // Stop and start again: the tunnel goes with the service, the block and
     // who holds it stay, and a device left by a killed service is removed.
     void restart()
     {
         Client owner(m_socket, kUserA);
         QCOMPARE(owner.request(kOpen + "on\n"), QStringLiteral("ok"));
-        m_service.terminate();
-        QVERIFY(m_service.waitForFinished(5000));
-        QCOMPARE(m_service.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_service.exitCode(), 0);
+        QVERIFY(m_service.stop());
         QCOMPARE(owner.reply(), QStringLiteral("closed"));
         QVERIFY(!devices().contains(QStringLiteral("vvpn0")));
         QVERIFY(blockInPlace());
@@ -462,7 +371,7 @@ private slots:
         run(QStringLiteral("ip"), {QStringLiteral("tuntap"), QStringLiteral("add"), QStringLiteral("vvpn7"),
                                    QStringLiteral("mode"), QStringLiteral("tun")});
         QVERIFY(devices().contains(QStringLiteral("vvpn7")));
-        startService();
+        QVERIFY(m_service.start());
         QVERIFY(blockInPlace());
         QVERIFY(!devices().contains(QStringLiteral("vvpn7")));
         QCOMPARE(Client(m_socket, m_userB).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));

@@ -1,9 +1,6 @@
-#include "killswitchsandbox.h"
 #include "labfixture.h"
+#include "servicefixture.h"
 
-#include "common/config.h"
-#include "platform/datadir.h"
-#include "vpn/killswitch.h"
 #include "vpn/scriptrunner.h"
 
 #include <QCoreApplication>
@@ -19,15 +16,13 @@
 
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Varnel;
-using KillSwitch::Runner;
 
 namespace {
 
-// The tunnel group the block lets through; no account uses this number.
-const char kTunnelGid[] = "64123";
 const QString kProbeTable = QStringLiteral("vvks_probe");
 // Ports nothing in the lab serves, for direct traffic that must not arrive.
 constexpr quint16 kTcpProbePort = 22;
@@ -35,15 +30,13 @@ constexpr quint16 kUdpProbePort = 9;
 
 } // namespace
 
-// The real kill-switch scripts, installed by the packaging script into a
-// private data directory and run by the client's runners, inside the client
-// namespace of the lab. The server namespace counts what arrives from the
-// client over the raw link, so "blocked" means no packet got there.
+// The real kill-switch scripts, installed as the package installs them and
+// loaded by the real service, inside the client namespace of the lab. The
+// server namespace counts what arrives from the client over the raw link,
+// so "blocked" means no packet got there.
 class TestKillSwitchLab : public QObject
 {
     Q_OBJECT
-public:
-    explicit TestKillSwitchLab(const KillSwitchSandbox &sandbox) : m_sandbox(sandbox) {}
 
 private slots:
     void initTestCase();
@@ -53,10 +46,9 @@ private slots:
 
     // Each starts without a block; those that need one put it up first.
     void blockLeavesOnlyLoopback();
-    void openConnectTunnelThroughTheBlock();
-    void tunnelProgramOutsideTheGroupStaysBlocked();
-    void resetRestoresDirectTraffic();
-    void failuresAreReported();
+    void tunnelThroughTheBlock();
+    void serverStaysBlockedWithoutATunnel();
+    void liftRestoresDirectTraffic();
 
 private:
     static ScriptResult run(const QString &program, const QStringList &arguments)
@@ -74,21 +66,23 @@ private:
     // Sends the direct probes (TCP and UDP to ports nothing serves); true
     // when none of them reached the server.
     bool directProbesBlocked();
-    // The block as the settings toggle puts it up (switch off before); true when it is up.
-    bool blockWithToggle();
-    // Starts Debian's openconnect as the tunnel group (or not) and waits
-    // until the target answers through its tunnel; false when it does not
-    // within waitMs.
-    bool startOpenConnect(bool asTunnelGroup, int waitMs);
+    // Asks the service, as root, for the kill switch on or off; true when
+    // the block is then as asked.
+    bool killSwitch(bool on);
+    // Starts Debian's openconnect on the device (its own when empty) and
+    // waits until the target answers through its tunnel; false when it
+    // does not within waitMs.
+    bool startOpenConnect(const QString &device, int waitMs);
     bool targetReachable() const
     {
         return tcpConnects(Lab::value("TARGET"), quint16(Lab::value("IPERF_PORT").toUInt()), 1000);
     }
 
-    const KillSwitchSandbox &m_sandbox;
+    QTemporaryDir m_work;
+    ServiceInstance m_service {QStringLiteral(VARNEL_SERVICE_EXECUTABLE), QStringLiteral(KILLSWITCH_PACKAGE),
+                               m_work.path()};
     QByteArray m_rulesetBefore;
     std::unique_ptr<QProcess> m_client;
-    QTemporaryDir m_work;
 };
 
 QByteArray TestKillSwitchLab::ruleset()
@@ -139,21 +133,24 @@ bool TestKillSwitchLab::directProbesBlocked()
     return before >= 0 && after == before && !tcp;
 }
 
-bool TestKillSwitchLab::startOpenConnect(bool asTunnelGroup, int waitMs)
+bool TestKillSwitchLab::killSwitch(bool on)
 {
-    QStringList command = {QStringLiteral("openconnect"), QStringLiteral("--protocol=anyconnect"),
-                           QStringLiteral("--user=") + Lab::value("USER"), QStringLiteral("--passwd-on-stdin"),
-                           QStringLiteral("--non-inter"), QStringLiteral("--servercert"), Lab::value("OCSERV_PIN"),
-                           QStringLiteral("--script"), QStringLiteral("/usr/share/vpnc-scripts/vpnc-script"),
-                           Lab::value("OCSERV_URL")};
-    if (asTunnelGroup) {
-        command = QStringList({QStringLiteral("setpriv"), QStringLiteral("--regid=") + QLatin1String(kTunnelGid),
-                               QStringLiteral("--clear-groups"), QStringLiteral("--")})
-            + command;
-    }
+    ServicePeer root(m_service.socket(), 0);
+    return root.request(on ? "v1 killswitch\nstate on\n" : "v1 killswitch\nstate off\n") == QLatin1String("ok")
+           && root.field("block") == (on ? "on" : "off");
+}
+
+bool TestKillSwitchLab::startOpenConnect(const QString &device, int waitMs)
+{
+    QStringList arguments = {QStringLiteral("--protocol=anyconnect"), QStringLiteral("--user=") + Lab::value("USER"),
+                             QStringLiteral("--passwd-on-stdin"), QStringLiteral("--non-inter"),
+                             QStringLiteral("--servercert"), Lab::value("OCSERV_PIN"), QStringLiteral("--script"),
+                             QStringLiteral("/usr/share/vpnc-scripts/vpnc-script"), Lab::value("OCSERV_URL")};
+    if (!device.isEmpty())
+        arguments.prepend(QStringLiteral("--interface=") + device);
     m_client = std::make_unique<QProcess>();
     m_client->setProcessChannelMode(QProcess::MergedChannels);
-    m_client->start(command.takeFirst(), command);
+    m_client->start(QStringLiteral("openconnect"), arguments);
     if (!m_client->waitForStarted(5000))
         return false;
     m_client->write(Lab::value("PASSWORD").toUtf8() + '\n');
@@ -180,25 +177,20 @@ void TestKillSwitchLab::initTestCase()
     };
     QVERIFY2(!netNamespace("self").isEmpty() && netNamespace("self") != netNamespace("1"),
              "not inside a network namespace");
-    QVERIFY2(m_sandbox.isolated(), "the scripts must resolve to the private data directory");
     QVERIFY(m_work.isValid());
-
-    // The set-up step, into the private data directory.
-    qputenv("VARNELVPN_TUNNEL_GROUP", kTunnelGid);
-    const ScriptResult installed =
-        run(QStringLiteral(KILLSWITCH_PACKAGE "/install.sh"), {m_sandbox.dataDir()});
-    QVERIFY2(installed.succeeded(), installed.standardError.constData());
-    for (const QString &name : {blockScriptName(), resetScriptName()}) {
-        const QFileInfo script(m_sandbox.dataDir() + QLatin1Char('/') + name);
-        QVERIFY2(script.isExecutable(), qPrintable(name));
-        QVERIFY(!script.permission(QFile::WriteGroup) && !script.permission(QFile::WriteOther));
-    }
-    QVERIFY(QFileInfo(m_sandbox.stateFile()).permission(QFile::WriteOther));
-
     m_rulesetBefore = ruleset();
+    // The package's installation step, then the service on it.
+    QVERIFY(m_service.start());
+    for (const char *name : {"block_outbound_except_vpn.nft", "reset_firewall_rules.nft"}) {
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(m_service.dataDir() + QLatin1Char('/') + QLatin1String(name)), &info) == 0);
+        QCOMPARE(info.st_uid, uid_t(0));
+        QCOMPARE(info.st_mode & 07777, mode_t(0755));
+    }
 
-    // Counters on the server side of the raw link: everything from it, and
-    // the direct probes.
+    // Counters on the server side of the raw link: everything from it but
+    // what keeps the link's addresses (the block lets that out), and the
+    // direct probes.
     QFile probes(m_work.filePath(QStringLiteral("probes.nft")));
     QVERIFY(probes.open(QIODevice::WriteOnly));
     probes.write(QStringLiteral("table inet %1 {\n"
@@ -206,6 +198,9 @@ void TestKillSwitchLab::initTestCase()
                                 "  counter probe {}\n"
                                 "  chain count {\n"
                                 "    type filter hook prerouting priority raw; policy accept;\n"
+                                "    icmpv6 type { nd-router-solicit, nd-neighbor-solicit, nd-neighbor-advert,"
+                                " mld-listener-report, mld2-listener-report } return\n"
+                                "    udp dport { 67, 547 } return\n"
                                 "    iifname \"%2\" counter name \"link\"\n"
                                 "    iifname \"%2\" tcp dport %3 counter name \"probe\"\n"
                                 "    iifname \"%2\" udp dport %4 counter name \"probe\"\n"
@@ -227,19 +222,9 @@ void TestKillSwitchLab::initTestCase()
 
 void TestKillSwitchLab::init()
 {
-    // No block and the switch off, whatever ran before.
-    const ScriptResult reset = run(m_sandbox.dataDir() + QLatin1Char('/') + resetScriptName(), {});
-    QVERIFY2(reset.succeeded(), reset.standardError.constData());
+    // No block, whatever ran before.
+    QVERIFY(killSwitch(false));
     QCOMPARE(ruleset(), m_rulesetBefore);
-    Config::instance()->setKillSwitch(false);
-    Config::instance()->save();
-}
-
-bool TestKillSwitchLab::blockWithToggle()
-{
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
-    return !Config::instance()->connectionState() && KillSwitch::toggle()
-        && ruleset().contains("table inet varnelvpn_killswitch");
 }
 
 void TestKillSwitchLab::cleanup()
@@ -254,20 +239,21 @@ void TestKillSwitchLab::cleanupTestCase()
     if (!Lab::inside())
         return;
     cleanup();
-    run(m_sandbox.dataDir() + QLatin1Char('/') + resetScriptName(), {});
+    killSwitch(false);
+    m_service.stop();
     serverNft({QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"), kProbeTable});
 }
 
 void TestKillSwitchLab::blockLeavesOnlyLoopback()
 {
-    // The toggle, while no tunnel is up, runs the block.
-    QVERIFY(blockWithToggle());
-    QCOMPARE(KillSwitchSandbox::readFile(m_sandbox.stateFile()), QByteArray("KillSwith:ON"));
+    QVERIFY(killSwitch(true));
+    QFile state(m_service.dataDir() + QStringLiteral("/service.txt"));
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QCOMPARE(state.readAll(), QByteArray("KillSwith:ON"));
     const QByteArray blocked = ruleset();
 
-    // Once more, through the connect page's runner: the same rules, once.
-    const auto again = KillSwitch::runScript(Runner::ConnectPage, true);
-    QVERIFY(again && again->succeeded());
+    // Asked again: the same rules, once.
+    QVERIFY(killSwitch(true));
     QCOMPARE(ruleset(), blocked);
 
     const qint64 link = serverCount(QStringLiteral("link"));
@@ -282,35 +268,50 @@ void TestKillSwitchLab::blockLeavesOnlyLoopback()
     QVERIFY(tcpConnects(QStringLiteral("127.0.0.1"), local.serverPort()));
 }
 
-void TestKillSwitchLab::openConnectTunnelThroughTheBlock()
+// What the service lets through the block for a tunnel (its endpoint and
+// the device it made) is enough for a real one, UDP and TCP.
+void TestKillSwitchLab::tunnelThroughTheBlock()
 {
-    QVERIFY(blockWithToggle());
-    QVERIFY2(startOpenConnect(true, 25000), "no tunnel through the block");
+    QVERIFY(killSwitch(true));
+    auto opener = std::make_unique<ServicePeer>(m_service.socket(), 0);
+    QCOMPARE(opener->request("v1 open\nprotocol openconnect\nendpoint " + serverAddress().toStdString() + "\nport "
+                             + Lab::value("OCSERV_PORT").toStdString() + "\ntransport both\nkillswitch on\n"),
+             QStringLiteral("ok"));
+    const QString device = QString::fromStdString(opener->field("device"));
+    QVERIFY2(startOpenConnect(device, 25000), "no tunnel through the block");
     // Its UDP flow as well as the TCP one (DTLS falls back to TCP silently).
     QByteArray output;
     QTRY_VERIFY_WITH_TIMEOUT((output += m_client->readAll()).contains("Established DTLS connection"), 10000);
     // Direct traffic stays blocked while the tunnel carries the rest.
     QVERIFY(directProbesBlocked());
     QVERIFY(targetReachable());
-}
 
-void TestKillSwitchLab::tunnelProgramOutsideTheGroupStaysBlocked()
-{
-    QVERIFY(blockWithToggle());
+    // The tunnel's end closes its way through the block.
+    opener.reset();
+    QTRY_VERIFY(!run(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("show"), QStringLiteral("dev"), device})
+                     .succeeded());
     QVERIFY(!targetReachable());
-    // Without the tunnel group its connection to the server is dropped (a
-    // tunnel comes up within about 3 s when it is not).
-    QVERIFY2(!startOpenConnect(false, 10000), "a program outside the tunnel group got through");
+    QVERIFY(!tcpConnects(serverAddress(), quint16(Lab::value("OCSERV_PORT").toUInt()), 1000));
 }
 
-void TestKillSwitchLab::resetRestoresDirectTraffic()
+void TestKillSwitchLab::serverStaysBlockedWithoutATunnel()
 {
-    QVERIFY(blockWithToggle());
+    QVERIFY(killSwitch(true));
+    QVERIFY(!targetReachable());
+    // No tunnel opened through the service: nothing of it passes (a tunnel
+    // comes up within about 3 s when it does).
+    QVERIFY2(!startOpenConnect(QString(), 10000), "a tunnel the service did not open got through");
+}
+
+void TestKillSwitchLab::liftRestoresDirectTraffic()
+{
+    QVERIFY(killSwitch(true));
     QVERIFY(directProbesBlocked());
     QVERIFY(!targetReachable());
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
-    QVERIFY(!KillSwitch::toggle());
-    QCOMPARE(KillSwitchSandbox::readFile(m_sandbox.stateFile()), QByteArray("KillSwith:OFF"));
+    QVERIFY(killSwitch(false));
+    QFile state(m_service.dataDir() + QStringLiteral("/service.txt"));
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QCOMPARE(state.readAll(), QByteArray("KillSwith:OFF"));
     QCOMPARE(ruleset(), m_rulesetBefore);
 
     QVERIFY(tcpConnects(serverAddress(), quint16(Lab::value("OCSERV_PORT").toUInt())));
@@ -319,46 +320,10 @@ void TestKillSwitchLab::resetRestoresDirectTraffic()
     QTRY_COMPARE(serverCount(QStringLiteral("probe")), probes + 1);
 
     // Without a block in place it succeeds and changes nothing.
-    const auto again = KillSwitch::runScript(Runner::ConnectPage, false);
-    QVERIFY(again && again->succeeded());
+    QVERIFY(killSwitch(false));
     QCOMPARE(ruleset(), m_rulesetBefore);
 }
 
-void TestKillSwitchLab::failuresAreReported()
-{
-    const QString block = m_sandbox.dataDir() + QLatin1Char('/') + blockScriptName();
-    const QString reset = m_sandbox.dataDir() + QLatin1Char('/') + resetScriptName();
-
-    qputenv("VARNELVPN_NFT", "/nonexistent/nft");
-    for (const QString &script : {block, reset}) {
-        const ScriptResult missing = run(script, {});
-        QCOMPARE(missing.outcome, ScriptResult::Finished);
-        QVERIFY(missing.exitCode != 0);
-        QVERIFY2(missing.standardError.contains("nft (nftables) is not installed"), missing.standardError.constData());
-    }
-    qunsetenv("VARNELVPN_NFT");
-
-    // Without privileges (and the data directory readable, so the script
-    // itself does start).
-    for (const QString &script : {block, reset}) {
-        const ScriptResult denied =
-            run(QStringLiteral("setpriv"), {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                                            QStringLiteral("--clear-groups"), QStringLiteral("--inh-caps=-all"),
-                                            QStringLiteral("--bounding-set=-all"), QStringLiteral("--"), script});
-        QCOMPARE(denied.outcome, ScriptResult::Finished);
-        QVERIFY(denied.exitCode != 0);
-        QVERIFY2(denied.standardError.contains("Operation not permitted"), denied.standardError.constData());
-    }
-    QCOMPARE(ruleset(), m_rulesetBefore);
-}
-
-int main(int argc, char **argv)
-{
-    // Before anything reads the settings or runs a script.
-    KillSwitchSandbox sandbox;
-    QCoreApplication app(argc, argv);
-    TestKillSwitchLab test(sandbox);
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(TestKillSwitchLab)
 
 #include "tst_killswitch_lab.moc"
