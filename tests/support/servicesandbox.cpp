@@ -3,10 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
-#include <QThread>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sched.h>
@@ -42,50 +40,15 @@ int ServiceSandbox::enterNamespace()
 }
 
 ServiceSandbox::ServiceSandbox()
+    : m_service(QStringLiteral(VARNEL_SERVICE_EXECUTABLE), QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS), m_dir.path())
 {
-    // The service's folders are root's; the socket's must be reachable.
-    QFile::setPermissions(m_dir.path(), QFile::permissions(m_dir.path()) | QFile::ReadOther | QFile::ExeOther);
-    QDir().mkpath(dataDir());
     QDir().mkpath(configHome());
-    restoreScripts();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
-    qputenv("VARNELVPN_SERVICE_SOCKET", QFile::encodeName(m_dir.filePath(QStringLiteral("run/control"))));
-    start();
+    qputenv("VARNELVPN_SERVICE_SOCKET", QFile::encodeName(m_service.socket()));
+    m_service.start();
 }
 
-ServiceSandbox::~ServiceSandbox()
-{
-    stop();
-}
-
-bool ServiceSandbox::start()
-{
-    QFile::remove(m_dir.filePath(QStringLiteral("run/control")));
-    m_service.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_service.start(QStringLiteral(VARNEL_SERVICE_EXECUTABLE),
-                    {QStringLiteral("--socket"), m_dir.filePath(QStringLiteral("run/control")),
-                     QStringLiteral("--data-dir"), dataDir(), QStringLiteral("--config"),
-                     m_dir.filePath(QStringLiteral("service.conf"))});
-    if (!m_service.waitForStarted())
-        return false;
-    for (int i = 0; i < 100; ++i) {
-        if (QFile::exists(m_dir.filePath(QStringLiteral("run/control"))))
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
-}
-
-void ServiceSandbox::stop(const char *signal)
-{
-    if (m_service.state() == QProcess::NotRunning)
-        return;
-    ::kill(pid_t(m_service.processId()), qstrcmp(signal, "KILL") == 0 ? SIGKILL : SIGTERM);
-    if (!m_service.waitForFinished(5000)) {
-        m_service.kill();
-        m_service.waitForFinished(5000);
-    }
-}
+ServiceSandbox::~ServiceSandbox() = default;
 
 bool ServiceSandbox::blocking() const
 {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "servicefixture.h"
+
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -28,9 +29,9 @@ public:
     ServiceSandbox();
     ~ServiceSandbox();
 
-    bool start();
-    void stop(const char *signal = "TERM");
-    bool running() const { return m_service.state() == QProcess::Running; }
+    bool start() { return m_service.start(); }
+    void stop() { m_service.stop(); }
+    bool running() { return m_service.process().state() == QProcess::Running; }
 
     // The kill-switch table is in place.
     bool blocking() const;
@@ -41,14 +42,14 @@ public:
     // The kill-switch setting as saved in the settings file.
     bool storedKillSwitch() const;
 
-    QString dataDir() const { return m_dir.filePath(QStringLiteral("data")); }
+    QString dataDir() const { return m_service.dataDir(); }
     QString configHome() const { return m_dir.filePath(QStringLiteral("config")); }
     void removeScripts() const;
     bool restoreScripts() const;
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_service;
+    ServiceInstance m_service;
 };
 
 // main() of a test that needs the service: SKIP (77) without root or
