@@ -10,6 +10,7 @@ KillSwitchSandbox::KillSwitchSandbox()
 {
     qputenv("VARNELVPN_DATA_DIR", QFile::encodeName(m_data.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_config.filePath(QStringLiteral("state"))));
 }
 
 bool KillSwitchSandbox::isolated() const

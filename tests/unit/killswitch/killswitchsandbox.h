@@ -6,8 +6,8 @@
 
 // A private kill-switch data directory and settings store for one test
 // process. Construct it first thing in main(), before anything reads the
-// settings: it points VARNELVPN_DATA_DIR and XDG_CONFIG_HOME at temporary
-// folders. isolated() tells whether the scripts the client would run are
+// settings: it points VARNELVPN_DATA_DIR, XDG_CONFIG_HOME and XDG_STATE_HOME
+// (the login cache) at temporary folders. isolated() tells whether the scripts the client would run are
 // really the ones in here, so that no test ever runs the machine's own.
 class KillSwitchSandbox
 {
