@@ -86,16 +86,13 @@ public:
     int fd() const { return m_fd; }
     mode_t mode() const { return m_mode; }
 
-    // A file in it that may be read or replaced: absent (then *absent is
-    // set), or a regular file of this user with one name.
-    bool fileAllowed(const QByteArray &name, const QString &fileName, bool *absent, QString *why) const
+    // A file in it that may be replaced: absent, or a regular file of this
+    // user with one name.
+    bool fileAllowed(const QByteArray &name, const QString &fileName, QString *why) const
     {
         struct stat st {};
-        *absent = false;
-        if (::fstatat(m_fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            *absent = errno == ENOENT;
-            return *absent || refuse(why, systemError(fileName, errno));
-        }
+        if (::fstatat(m_fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT || refuse(why, systemError(fileName, errno));
         return checkFile(st, fileName, why);
     }
 
@@ -171,8 +168,7 @@ bool mayWriteOwnFile(const QString &fileName, QString *why)
 {
     const QFileInfo info(cleanAbsolute(fileName));
     const OwnFolder folder(info.path());
-    bool absent = false;
-    return folder.ok(why) && folder.fileAllowed(native(info.fileName()), info.filePath(), &absent, why);
+    return folder.ok(why) && folder.fileAllowed(native(info.fileName()), info.filePath(), why);
 }
 
 bool writeOwnFile(const QString &fileName, const QByteArray &data, int mode, QString *why)
@@ -181,8 +177,7 @@ bool writeOwnFile(const QString &fileName, const QByteArray &data, int mode, QSt
     makeMissingFolders(info.path());
     const OwnFolder folder(info.path());
     const QByteArray name = native(info.fileName());
-    bool absent = false;
-    if (!folder.ok(why) || !folder.fileAllowed(name, info.filePath(), &absent, why))
+    if (!folder.ok(why) || !folder.fileAllowed(name, info.filePath(), why))
         return false;
 
     QByteArray temporary;

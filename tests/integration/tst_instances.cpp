@@ -397,8 +397,10 @@ void TestInstances::plantedByAnotherUser()
     QProcessEnvironment environment = sandbox.environment();
     environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     environment.insert(QStringLiteral("TMPDIR"), sandbox.path("tmp"));
-    for (const QString &name : pointing)
-        environment.insert(name, shared);
+    for (const QString &name : pointing) {
+        if (name != QLatin1String("cwd"))
+            environment.insert(name, shared);
+    }
     Instance client(environment, QStringLiteral("setpriv"),
                     QStringList{QStringLiteral("--reuid=%1").arg(kUser), QStringLiteral("--regid=%1").arg(kUser),
                                 QStringLiteral("--clear-groups"), kProgram}
