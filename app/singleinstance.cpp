@@ -2,11 +2,11 @@
 
 #include "common/appinfo.h"
 #include "common/logger.h"
+#include "platform/userfolders.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
 #include <QWidget>
 
@@ -44,6 +44,12 @@ SingleInstance::SingleInstance(const QString &directory, QObject *parent)
     , m_directory(directory)
     , m_lock(lockPath(directory))
 {
+    if (directory.isEmpty()) {
+        // No folder of this user's own (instanceDirectory): a shared one
+        // would let another user stop every start, so run alone instead.
+        m_primary = true;
+        return;
+    }
     QDir().mkpath(directory);
 
     // A live primary holds the lock; one that was killed left a lock that
@@ -76,10 +82,7 @@ SingleInstance::~SingleInstance()
 
 QString SingleInstance::runtimeDirectory()
 {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (directory.isEmpty())
-        directory = QDir::tempPath();
-    return directory;
+    return instanceDirectory();
 }
 
 QString SingleInstance::socketPath(const QString &directory)

@@ -20,8 +20,8 @@ class SingleInstance : public QObject
 {
     Q_OBJECT
 public:
-    // directory: where lock and socket live; the user's runtime directory
-    // unless given.
+    // directory: where lock and socket live; runtimeDirectory() unless
+    // given. Empty: no lock, this start runs as the primary.
     explicit SingleInstance(const QString &directory = runtimeDirectory(), QObject *parent = nullptr);
     ~SingleInstance() override;
 
@@ -35,6 +35,8 @@ public:
     // every message (after messageReceived has been handled).
     void setActivationWindow(QWidget *window, bool activateOnMessage = true);
 
+    // The user's own runtime folder, else the private state folder; never
+    // a shared one (platform/userfolders).
     static QString runtimeDirectory();
     static QString socketPath(const QString &directory);
     static QString lockPath(const QString &directory);

@@ -1,15 +1,25 @@
 #include "backend/logincache.h"
 
 #include "backend/replyjson.h"
-#include "common/fileutil.h"
-
-#include <QFile>
+#include "common/logger.h"
+#include "common/ownfiles.h"
+#include "platform/userfolders.h"
 
 namespace Varnel {
 
+namespace {
+
+void logRefusal(const QString &why)
+{
+    if (!why.isEmpty())
+        Logger::instance().log(QStringLiteral("Login cache not used: %1").arg(why), 1, 4);
+}
+
+} // namespace
+
 QString LoginCache::fileName()
 {
-    return QStringLiteral("bundile");
+    return stateDirectory() + QStringLiteral("/bundile");
 }
 
 QJsonDocument LoginCache::read()
@@ -17,41 +27,24 @@ QJsonDocument LoginCache::read()
     return parseReplyJson(readText());
 }
 
-namespace {
-
-// Restrict the file before the reply goes in, so it is never readable by
-// others, not even for a moment; an existing file keeps its mode when
-// truncated.
-void createOwnerOnly(const QString &fileName)
-{
-    QFile file(fileName);
-    if (!file.exists() && file.open(QIODevice::WriteOnly))
-        file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-}
-
-} // namespace
-
 void LoginCache::write(const QJsonDocument &document)
 {
-    createOwnerOnly(fileName());
-    writeJson(document, fileName());
+    writeText(document.isNull() ? QByteArray() : document.toJson(QJsonDocument::Indented));
 }
 
 QByteArray LoginCache::readText()
 {
-    QFile file(fileName());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    QString why;
+    const auto text = readOwnFile(fileName(), &why);
+    logRefusal(why);
+    return text.value_or(QByteArray());
 }
 
 void LoginCache::writeText(const QByteArray &json)
 {
-    createOwnerOnly(fileName());
-    QFile file(fileName());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(json);
+    QString why;
+    if (!makePrivateFolder(stateDirectory(), &why) || !writeOwnFile(fileName(), json, 0600, &why))
+        logRefusal(why);
 }
 
 } // namespace Varnel

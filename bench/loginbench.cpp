@@ -10,7 +10,7 @@
 #include "servergenerator.h"
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -51,7 +51,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir work;
-    QDir::setCurrent(work.path());   // the cache file lives in the working directory
+    qputenv("XDG_STATE_HOME", QFile::encodeName(work.path()));   // the login cache's folder
 
     const QByteArray body = enciphered5000ServerReply();
     std::printf("reply: %d servers, %.1f MB enciphered\n", kServers, body.size() / 1e6);

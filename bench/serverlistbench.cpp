@@ -22,7 +22,6 @@
 #include "widgets/treeitems/treeparentitem.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -207,10 +206,10 @@ int main(int argc, char *argv[])
 {
     QTemporaryDir work;
     qputenv("XDG_CONFIG_HOME", work.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_STATE_HOME", work.filePath(QStringLiteral("state")).toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QDir::setCurrent(work.path());
     qInstallMessageHandler(quiet);
 
     const QJsonObject reply{{QStringLiteral("response_code"), 1},

@@ -1,8 +1,9 @@
 #include "common/settingsstore.h"
 
 #include "common/appinfo.h"
+#include "common/logger.h"
+#include "common/ownfiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -11,20 +12,26 @@ namespace Varnel {
 
 namespace {
 
-// The store holds the (only scrambled) password, so its file is kept
-// readable and writable by the owner alone, from its creation on.
-void restrictToOwner(const QString &fileName)
+// Makes the store's file owner-only in a private folder before anything is
+// written, so the settings library (which writes through a link) never
+// meets one, and nobody else may change the folder in between.
+bool prepareOwnerOnly(const QString &fileName)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(fileName)   // the registry branch of the current user is private already
+    return true;
 #else
-    if (!QFile::exists(fileName)) {
-        QDir().mkpath(QFileInfo(fileName).absolutePath());
-        QFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
+    QString why;
+    bool ready = makePrivateFolder(QFileInfo(fileName).path(), &why) && mayWriteOwnFile(fileName, &why);
+    if (ready && !QFile::exists(fileName))
+        ready = writeOwnFile(fileName, QByteArray(), 0600, &why);
+    if (!ready) {
+        Logger::instance().log(QStringLiteral("Settings not saved: %1").arg(why), 1, 4);
+        return false;
     }
+    // Neither a link nor someone else's: the mode can be set by name.
     QFile::setPermissions(fileName, QFile::ReadOwner | QFile::WriteOwner);
+    return true;
 #endif
 }
 
@@ -38,11 +45,19 @@ void readSettings(const std::function<void(QSettings &)> &read)
 
 void writeSettings(const std::function<void(QSettings &)> &write)
 {
-    QSettings settings(organizationName(), QString::fromLatin1(kApplicationId));
-    restrictToOwner(settings.fileName());
+    writeSettings(organizationName(), QString::fromLatin1(kApplicationId), write);
+}
+
+void writeSettings(const QString &organization, const QString &application,
+                   const std::function<void(QSettings &)> &write)
+{
+    QSettings settings(organization, application);
+    if (!prepareOwnerOnly(settings.fileName()))
+        return;
     write(settings);
     settings.sync();
-    restrictToOwner(settings.fileName());
+    // A rewritten file gets the library's default mode.
+    prepareOwnerOnly(settings.fileName());
 }
 
 } // namespace Varnel

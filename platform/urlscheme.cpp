@@ -1,11 +1,12 @@
 #include "platform/urlscheme.h"
 
 #include "common/appinfo.h"
+#include "common/logger.h"
+#include "common/ownfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -64,14 +65,16 @@ QString quotedExecArgument(const QString &argument)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
+// Never through a link, nor in a folder that another user may write to:
+// one who could plant a link there would have the client overwrite a file
+// of the user's with the entry.
 bool writeWhole(const QString &fileName, const QString &text)
 {
-    QDir().mkpath(QFileInfo(fileName).absolutePath());
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(text.toUtf8());
-    return file.commit();
+    QString why;
+    if (writeOwnFile(fileName, text.toUtf8(), 0644, &why))
+        return true;
+    Logger::instance().log(QStringLiteral("URL scheme not registered: %1").arg(why), 1, 4);
+    return false;
 }
 
 // Sets the scheme's default handler in mimeapps.list, keeping every other line.
@@ -197,12 +200,13 @@ void registerUrlScheme(const QString &executablePath)
 
     const QString mimeAppsName =
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/mimeapps.list");
-    QString mimeApps;
-    QFile existing(mimeAppsName);
-    if (existing.open(QIODevice::ReadOnly))
-        mimeApps = QString::fromUtf8(existing.readAll());
-    existing.close();
-    writeWhole(mimeAppsName, withDefaultHandler(mimeApps, desktopId));
+    QString why;
+    const auto mimeApps = readOwnFile(mimeAppsName, &why);
+    if (!why.isEmpty()) {
+        Logger::instance().log(QStringLiteral("URL scheme not registered: %1").arg(why), 1, 4);
+        return;
+    }
+    writeWhole(mimeAppsName, withDefaultHandler(QString::fromUtf8(mimeApps.value_or(QByteArray())), desktopId));
 }
 
 #endif

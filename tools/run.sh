@@ -35,7 +35,8 @@ OpenConnect and OpenVPN servers) needs root, network namespaces and /dev/net/tun
 EOF
 fi
 
-# The client keeps its login cache ("bundile") in its working directory.
+# The demo's own state folder: the backend's log, and the client's login
+# cache ("bundile", in its VarnelVPN folder) apart from a real one.
 state="${XDG_STATE_HOME:-$HOME/.local/state}/varnelvpn-demo"
 mkdir -p "$state"
 chmod 700 "$state"
@@ -69,11 +70,10 @@ echo "Reference backend: $base (log: $backend_log)"
 grep -m1 'demo account' "$backend_log" || true
 echo "Demo account: user 'demo', password 'demo123'. Other accounts: tools/refbackend/README.md"
 
-cd "$state"
 # The web pages the client opens (support, about, share links) and the
 # network test's probes go to the local backend too, and the test pings
 # loopback, so the demo never reaches the provider's sites.
 VARNELVPN_API_BASE="$base" VARNELVPN_CA_FILE="$certs/ca.crt" VARNELVPN_WEB_BASE="$base" \
   VARNELVPN_DOWNLOAD_PROBE="$base/speedtest/download" VARNELVPN_UPLOAD_PROBE="$base/speedtest/upload" \
-  VARNELVPN_PING_TARGET=127.0.0.1 \
+  VARNELVPN_PING_TARGET=127.0.0.1 XDG_STATE_HOME="$state" \
   "$build/app/varnelvpn" "$@"

@@ -33,6 +33,7 @@ int main(int argc, char *argv[])
 {
     QTemporaryDir sandbox;
     qputenv("XDG_CONFIG_HOME", sandbox.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_STATE_HOME", sandbox.filePath(QStringLiteral("state")).toUtf8());
     qputenv("VARNELVPN_API_BASE", "https://127.0.0.1:1");
     QApplication app(argc, argv);
     const QString out = shotsFolder(argc, argv);

@@ -3,13 +3,12 @@
 
 #include "app/rootwindow.h"
 #include "app/windowgeometry.h"
+#include "backend/logincache.h"
 #include "common/appinfo.h"
 #include "common/config.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -40,13 +39,6 @@ QStringList pageNames(const QStackedWidget *stack)
     return names;
 }
 
-void writeCache(const QByteArray &reply)
-{
-    QFile bundle(QStringLiteral("bundile"));
-    QVERIFY(bundle.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    bundle.write(reply);
-}
-
 // Runs the event loop until the application is told to quit (0) or the
 // time runs out (1).
 int loopUntilQuit(int ms)
@@ -71,7 +63,7 @@ private slots:
     // Every function starts logged out, without a cached login reply.
     void init()
     {
-        QFile::remove(QStringLiteral("bundile"));
+        QFile::remove(LoginCache::fileName());
         const auto config = Config::instance();
         config->setAutoLogin(false);
         config->setAutoConnect(false);
@@ -111,11 +103,9 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(bool, emptied);
         const QByteArray cached = "{\"status\": 1}";
-        writeCache(cached);
+        LoginCache::writeText(cached);
         RootWindow window(mode);
-        QFile bundle(QStringLiteral("bundile"));
-        QVERIFY(bundle.open(QIODevice::ReadOnly));
-        QCOMPARE(bundle.readAll(), emptied ? QByteArray() : cached);
+        QCOMPARE(LoginCache::readText(), emptied ? QByteArray() : cached);
     }
 
     void geometryAndBackground()
@@ -261,10 +251,10 @@ private slots:
         QCOMPARE(pages->currentIndex(), 0);
 
         // A redeemed referral: the cached reply goes, the start page is chosen again.
-        writeCache("{\"response_code\": 1}");
+        LoginCache::writeText("{\"response_code\": 1}");
         pages->setCurrentIndex(3);
         QVERIFY(QMetaObject::invokeMethod(area, "refreshLogin"));
-        QCOMPARE(QFileInfo(QStringLiteral("bundile")).size(), 0);
+        QCOMPARE(LoginCache::readText(), QByteArray());
         QCOMPARE(pages->currentIndex(), 2);
     }
 
@@ -310,7 +300,7 @@ int main(int argc, char *argv[])
         return 1;
     qputenv("HOME", sandbox.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (sandbox.path() + "/config").toLocal8Bit());
-    QDir::setCurrent(sandbox.path());
+    qputenv("XDG_STATE_HOME", (sandbox.path() + "/state").toLocal8Bit());
     QApplication app(argc, argv);
     TestRootWindow test;
     return QTest::qExec(&test, argc, argv);

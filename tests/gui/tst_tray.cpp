@@ -5,7 +5,6 @@
 #include "common/config.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMenu>
 #include <QProcess>
 #include <QSystemTrayIcon>
@@ -118,7 +117,7 @@ int main(int argc, char *argv[])
 {
     QTemporaryDir sandbox;
     qputenv("XDG_CONFIG_HOME", (sandbox.path() + "/config").toLocal8Bit());
-    QDir::setCurrent(sandbox.path());
+    qputenv("XDG_STATE_HOME", (sandbox.path() + "/state").toLocal8Bit());
     // Static: QTest may end the process with exit() (e.g. -functions), and
     // the display must go with it all the same.
     static TrayDisplay display;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -10,6 +11,9 @@
 #include <QTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using Varnel::SingleInstance;
 
@@ -56,9 +60,14 @@ class Instance
 public:
     Instance(const Sandbox &sandbox, const QStringList &arguments = {}, const QString &program = kProgram,
              const QString &workDir = QString())
+        : Instance(sandbox.environment(), program, arguments, workDir.isEmpty() ? sandbox.path("work") : workDir)
     {
-        m_process.setProcessEnvironment(sandbox.environment());
-        m_process.setWorkingDirectory(workDir.isEmpty() ? sandbox.path("work") : workDir);
+    }
+    Instance(const QProcessEnvironment &environment, const QString &program, const QStringList &arguments,
+             const QString &workDir)
+    {
+        m_process.setProcessEnvironment(environment);
+        m_process.setWorkingDirectory(workDir);
         m_process.setProgram(program);
         m_process.setArguments(arguments);
         m_process.start();
@@ -140,6 +149,61 @@ QString schemeHandlerExec(const Sandbox &sandbox)
     return valueIn(sandbox.path("data") + QStringLiteral("/applications/") + entry, QStringLiteral("Exec"));
 }
 
+// Files another user leaves for the client, as root makes them: "name=text"
+// a file, "name/" a folder, "name->target" a link; each belongs to nobody.
+constexpr uid_t kUser = 4242;    // the ordinary user who starts the client
+constexpr uid_t kOther = 65534;  // nobody, who plants
+
+bool plant(const QString &folder, const QString &entry)
+{
+    const int arrow = entry.indexOf(QLatin1String("->"));
+    const int equals = entry.indexOf(QLatin1Char('='));
+    const QString path = folder + QLatin1Char('/') + entry.left(arrow >= 0 ? arrow : equals >= 0 ? equals : entry.size());
+    bool made = false;
+    if (arrow >= 0) {
+        made = ::symlink(QFile::encodeName(entry.mid(arrow + 2)).constData(), QFile::encodeName(path).constData()) == 0;
+    } else if (equals >= 0) {
+        QFile file(path);
+        made = file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0
+               && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+    } else {
+        made = QDir().mkdir(path) && ::chmod(QFile::encodeName(path).constData(), 0777) == 0;
+    }
+    return made && ::lchown(QFile::encodeName(path).constData(), kOther, kOther) == 0;
+}
+
+// Owner, mode and content (or link target) of each path, to compare.
+QStringList describe(const QStringList &paths)
+{
+    QStringList description;
+    for (const QString &path : paths) {
+        struct stat st {};
+        QString text = path + QLatin1Char(' ');
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+            description << text + QStringLiteral("absent");
+            continue;
+        }
+        text += QStringLiteral("uid %1 mode %2 ").arg(st.st_uid).arg(st.st_mode, 0, 8);
+        QFile file(path);
+        if (S_ISLNK(st.st_mode))
+            text += QStringLiteral("-> ") + QFile::symLinkTarget(path);
+        else if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+        description << text;
+    }
+    return description;
+}
+
+bool chownTree(const QString &path, uid_t uid)
+{
+    bool done = ::lchown(QFile::encodeName(path).constData(), uid, uid) == 0;
+    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        done = ::lchown(QFile::encodeName(it.next()).constData(), uid, uid) == 0 && done;
+    return done;
+}
+
 } // namespace
 
 class TestInstances : public QObject
@@ -150,6 +214,8 @@ private slots:
     void killedPrimaryDoesNotBlock();
     void simultaneousStartsGiveOnePrimary();
     void schemeFollowsTheExecutable();
+    void plantedByAnotherUser_data();
+    void plantedByAnotherUser();
 };
 
 void TestInstances::secondStartHandsOverAndExits()
@@ -158,11 +224,12 @@ void TestInstances::secondStartHandsOverAndExits()
     Instance primary(sandbox);
     QVERIFY(waitForPrimary(sandbox, primary));
 
-    // Started with a link, in a folder of its own that holds a cached reply.
+    // Started with a link, from a folder that holds a file named like the cache.
     const QString otherWork = sandbox.path("otherwork");
-    QVERIFY(QDir().mkpath(otherWork));
-    for (const QString &dir : {sandbox.path("work"), otherWork}) {
-        QFile bundle(dir + QStringLiteral("/bundile"));
+    const QString cache = sandbox.path("home") + QStringLiteral("/.local/state/VarnelVPN/bundile");
+    QVERIFY(QDir().mkpath(otherWork) && QDir().mkpath(QFileInfo(cache).path()));
+    for (const QString &file : {cache, otherWork + QStringLiteral("/bundile")}) {
+        QFile bundle(file);
         QVERIFY(bundle.open(QIODevice::WriteOnly));
         bundle.write("{}");
     }
@@ -174,13 +241,14 @@ void TestInstances::secondStartHandsOverAndExits()
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!second.errors().contains(QLatin1String("window shown")));
 
-    // The first one showed its window; the second emptied only its own cache.
+    // The first one showed its window; the second emptied the user's cache,
+    // and its working directory is none of its business.
     QTRY_VERIFY_WITH_TIMEOUT(primary.errors().contains(
                                  QLatin1String("Message \\\"Wake up!\\\" from another instance: window shown")),
                              5000);
     QVERIFY(primary.running());
-    QCOMPARE(QFileInfo(otherWork + QStringLiteral("/bundile")).size(), 0);
-    QCOMPARE(QFileInfo(sandbox.path("work") + QStringLiteral("/bundile")).size(), 2);
+    QCOMPARE(QFileInfo(cache).size(), 0);
+    QCOMPARE(QFileInfo(otherWork + QStringLiteral("/bundile")).size(), 2);
 }
 
 void TestInstances::killedPrimaryDoesNotBlock()
@@ -246,6 +314,109 @@ void TestInstances::schemeFollowsTheExecutable()
     exec = schemeHandlerExec(sandbox);
     QVERIFY2(exec.contains(copy), qPrintable(exec));
     QVERIFY(!exec.contains(original));
+}
+
+// Another user plants a login reply, a link or a lock in a folder that both
+// may write to, where a client that trusted its working directory, its
+// state folder, its data folder or the temporary folder would find it. The
+// client, started by an ordinary user who logs in automatically, reads no
+// planted reply (its login goes to the network, where nothing answers),
+// writes through no link, and is not stopped by the lock.
+void TestInstances::plantedByAnotherUser_data()
+{
+    QTest::addColumn<int>("sharedMode");
+    QTest::addColumn<QStringList>("pointing");   // what names the shared folder; "cwd": the working directory
+    QTest::addColumn<QStringList>("planted");     // "~": the user's home
+    QTest::addColumn<QStringList>("arguments");
+
+    const QString reply = QStringLiteral(R"(bundile={"response_code":1,"user_type":2,"message":"planted reply"})");
+    const QString lock = QStringLiteral("Morvanta-VarnelVPN-%1.lock=1\nvarnelvpn\nelsewhere\n").arg(kUser);
+    // Qt's runtime folder when XDG_RUNTIME_DIR is unset or not the user's
+    // (this user has no name); another user's there makes Qt give up and a
+    // client fall back to the temporary folder itself.
+    const QString qtRuntime = QStringLiteral("runtime-/");
+    const QStringList none;
+    const QStringList link{QStringLiteral("varnelvpn://open")};
+    // The kernel guards links in sticky folders only (fs.protected_symlinks):
+    // a plain world-writable folder is the harder case.
+    QTest::newRow("cache in the working directory") << 01777 << QStringList{"cwd"} << QStringList{reply} << none;
+    QTest::newRow("cache in the state folder")
+        << 01777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN/", "VarnelVPN/" + reply} << none;
+    QTest::newRow("link as the cache, start with a link")
+        << 0777 << QStringList{"cwd"} << QStringList{"bundile->~/victim"} << link;
+    QTest::newRow("link as the state folder, start with a link")
+        << 0777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN->~/own"} << link;
+    QTest::newRow("link as the URL-scheme entry")
+        << 0777 << QStringList{"XDG_DATA_HOME"}
+        << QStringList{"applications/", "applications/varnelvpn-url.desktop->~/victim"} << none;
+    QTest::newRow("lock in the temporary folder") << 01777 << QStringList{"TMPDIR"} << QStringList{qtRuntime, lock}
+                                                  << none;
+    QTest::newRow("lock in a shared runtime folder")
+        << 01777 << QStringList{"XDG_RUNTIME_DIR", "TMPDIR"} << QStringList{qtRuntime, lock} << none;
+}
+
+void TestInstances::plantedByAnotherUser()
+{
+    QFETCH(int, sharedMode);
+    QFETCH(QStringList, pointing);
+    QFETCH(QStringList, planted);
+    QFETCH(QStringList, arguments);
+    if (::geteuid() != 0)
+        QSKIP("files of another user are planted by root");
+
+    // The user's home holds a file and a folder of their own; the settings
+    // log in automatically at a backend that does not answer.
+    Sandbox sandbox;
+    const QString root = QFileInfo(sandbox.path("home")).path();
+    const QString home = sandbox.path("home");
+    const QString shared = root + QStringLiteral("/shared");
+    QVERIFY(QDir().mkpath(home + QStringLiteral("/own")) && QDir().mkpath(sandbox.path("config") + "/Morvanta")
+            && QDir().mkpath(sandbox.path("tmp")) && QDir().mkdir(shared));
+    QString settings = QStringLiteral("[General]\nAutoLogin=true\n");
+    for (const char *key : {"loginUrl", "signupUrl", "forgotPassUrl", "loggedDeviceUrl", "paymentData",
+                            "subscriveServer", "ReferServer", "ReferInfoServer", "DecisionData"})
+        settings += QLatin1String(key) + QStringLiteral("=https://127.0.0.1:1/x\n");
+    for (const auto &[name, text] : {std::pair<QString, QString>{home + "/victim", "the user's own file"},
+                                     {home + "/own/bundile", "the user's own file"},
+                                     {sandbox.path("config") + "/Morvanta/VarnelVPN.conf", settings}}) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
+    }
+    for (const char *sub : {"home", "config", "data", "runtime", "work", "tmp"})
+        QVERIFY(chownTree(sandbox.path(sub), kUser));
+    QCOMPARE(::chmod(QFile::encodeName(root).constData(), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), mode_t(sharedMode)), 0);
+
+    QStringList watched{home + QStringLiteral("/victim"), home + QStringLiteral("/own/bundile")};
+    for (QString entry : planted) {
+        QVERIFY2(plant(shared, entry.replace(QLatin1Char('~'), home)), qPrintable(entry));
+        watched << shared + QLatin1Char('/') + entry.section(QRegularExpression(QStringLiteral("->|=|/$")), 0, 0);
+    }
+    const QStringList before = describe(watched);
+
+    QProcessEnvironment environment = sandbox.environment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    environment.insert(QStringLiteral("TMPDIR"), sandbox.path("tmp"));
+    for (const QString &name : pointing) {
+        if (name != QLatin1String("cwd"))
+            environment.insert(name, shared);
+    }
+    Instance client(environment, QStringLiteral("setpriv"),
+                    QStringList{QStringLiteral("--reuid=%1").arg(kUser), QStringLiteral("--regid=%1").arg(kUser),
+                                QStringLiteral("--clear-groups"), kProgram}
+                        + arguments,
+                    pointing.contains(QStringLiteral("cwd")) ? shared : sandbox.path("work"));
+
+    const QString networkError = QStringLiteral("Network error : reason");
+    QVERIFY(QTest::qWaitFor([&] {
+        return !client.running() || client.errors().contains(networkError)
+               || client.errors().contains(QLatin1String("Login Data"));
+    }, 10000));
+    QVERIFY2(client.running(), qPrintable(client.errors()));
+    QVERIFY2(client.errors().contains(networkError), qPrintable(client.errors()));
+    QVERIFY(!client.errors().contains(QLatin1String("planted reply")));
+    client.stop();   // it saves its settings on the way out
+    QCOMPARE(describe(watched), before);
 }
 
 QTEST_GUILESS_MAIN(TestInstances)

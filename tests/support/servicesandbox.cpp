@@ -44,6 +44,7 @@ ServiceSandbox::ServiceSandbox()
 {
     QDir().mkpath(configHome());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("state"))));
     qputenv("VARNELVPN_SERVICE_SOCKET", QFile::encodeName(m_service.socket()));
     m_service.start();
 }

@@ -24,8 +24,8 @@ public:
     static int enterNamespace();
 
     // Starts the service with a data directory holding this tree's
-    // kill-switch scripts, and points VARNELVPN_SERVICE_SOCKET and
-    // XDG_CONFIG_HOME at folders of the sandbox.
+    // kill-switch scripts, and points VARNELVPN_SERVICE_SOCKET,
+    // XDG_CONFIG_HOME and XDG_STATE_HOME at folders of the sandbox.
     ServiceSandbox();
     ~ServiceSandbox();
 

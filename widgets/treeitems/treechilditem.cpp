@@ -5,6 +5,7 @@
 #include "common/gui/iconcache.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
+#include "common/settingsstore.h"
 #include "widgets/toast/dialog.h"
 
 #include <QPainter>
@@ -92,8 +93,8 @@ void TreeChildItem::on_btnFavorite_clicked()
                              owner);
     toast->show();
 
-    QSettings(QStringLiteral("Varnel"), QStringLiteral("Morvanta Limited"))
-        .setValue(QStringLiteral("FAVORITE"), true);
+    writeSettings(QStringLiteral("Varnel"), QStringLiteral("Morvanta Limited"),
+                  [](QSettings &s) { s.setValue(QStringLiteral("FAVORITE"), true); });
     emit favoriteButtonClick();
 }
 

@@ -269,7 +269,7 @@ client_log() { tail -n 25 "$work/client.log" | cut -c1-200 | sed 's/^/    /'; }
 # Hostile configurations first, while nothing blocks the way to the backend.
 for id in $(jq '.[].id' <<<"$hostile"); do
   name=$(jq -r --argjson id "$id" '.[] | select(.id == $id) | .name' <<<"$hostile")
-  rm -f "$work/home/bundile"
+  rm -f "$work/home/.local/state/VarnelVPN/bundile"
   settings "$id" false
   count=$(logins)
   start_client
@@ -308,7 +308,7 @@ end_run() {
   check "$1: the client's end blocks all traffic outside a tunnel (kill switch)" blocked
 }
 
-rm -f "$work/home/bundile"
+rm -f "$work/home/.local/state/VarnelVPN/bundile"
 if connect_run OpenConnect 9001 "the user's client logged in and connected"; then
   main_eff=$(status_of CapEff "$client")
   main_prm=$(status_of CapPrm "$client")

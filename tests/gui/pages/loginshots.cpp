@@ -20,11 +20,11 @@ int main(int argc, char *argv[])
 {
     QTemporaryDir sandbox;
     qputenv("XDG_CONFIG_HOME", sandbox.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_STATE_HOME", sandbox.filePath(QStringLiteral("state")).toUtf8());
     QApplication app(argc, argv);
     const QString out = shotsFolder(argc, argv);
     if (out.isEmpty())
         return 2;
-    QDir::setCurrent(sandbox.path());
 
     QTcpServer silent;   // accepts and never answers
     silent.listen(QHostAddress::LocalHost, 0);

@@ -13,8 +13,10 @@
 
 ClientSandbox::ClientSandbox()
 {
-    // Before anything opens a settings store, so the user's own is never read.
+    // Before anything opens a settings store or the login cache, so the
+    // user's own are never read.
     qputenv("XDG_CONFIG_HOME", m_root.filePath(QStringLiteral("config")).toUtf8());
+    qputenv("XDG_STATE_HOME", m_root.filePath(QStringLiteral("state")).toUtf8());
 }
 
 ClientSandbox::~ClientSandbox()
@@ -26,10 +28,8 @@ void ClientSandbox::enter(const QString &apiBase, const QString &caFile)
 {
     leave();
     m_test = std::make_unique<QTemporaryDir>(m_root.filePath(QStringLiteral("test-XXXXXX")));
-    QDir(m_test->path()).mkpath(QStringLiteral("work"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_test->filePath(QStringLiteral("config")));
-    m_previousDir = QDir::currentPath();
-    QDir::setCurrent(m_test->filePath(QStringLiteral("work")));
+    qputenv("XDG_STATE_HOME", m_test->filePath(QStringLiteral("state")).toUtf8());
 
     qputenv("VARNELVPN_API_BASE", apiBase.toUtf8());
     qputenv("VARNELVPN_CA_FILE", caFile.toUtf8());
@@ -40,15 +40,7 @@ void ClientSandbox::enter(const QString &apiBase, const QString &caFile)
 
 void ClientSandbox::leave()
 {
-    if (!m_test)
-        return;
-    QDir::setCurrent(m_previousDir);
     m_test.reset();
-}
-
-QString ClientSandbox::workPath(const QString &name) const
-{
-    return m_test->filePath(QStringLiteral("work/") + name);
 }
 
 QVariant ClientSandbox::stored(const QString &key) const
@@ -68,6 +60,7 @@ QProcessEnvironment ClientSandbox::clientEnvironment(const QString &filesDir) co
     env.insert(QStringLiteral("HOME"), files.filePath(QStringLiteral("home")));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_test->filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), files.filePath(QStringLiteral("data")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_test->filePath(QStringLiteral("state")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), files.filePath(QStringLiteral("runtime")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     return env;
@@ -77,7 +70,7 @@ void ClientSandbox::startClient(QProcess &client, const QString &executable, con
                                 const QString &filesDir) const
 {
     client.setProcessEnvironment(environment);
-    client.setWorkingDirectory(workPath(QString()));
+    client.setWorkingDirectory(m_test->path());
     client.setProcessChannelMode(QProcess::MergedChannels);
     client.setStandardOutputFile(QDir(filesDir).filePath(QStringLiteral("client.log")), QIODevice::Append);
     client.start(executable, QStringList());

@@ -9,7 +9,7 @@
 #include <memory>
 
 // Gives each test what a new process of the client would have: an empty
-// settings store, its own working directory (for "bundile"), the backend
+// settings store, its own state folder (for "bundile"), the backend
 // address and CA in the environment, a logged-out Config and no credentials.
 // QSettings fixes the user path on first use, so besides XDG_CONFIG_HOME the
 // store is redirected with QSettings::setPath for each test.
@@ -25,7 +25,6 @@ public:
     void enter(const QString &apiBase, const QString &caFile);
     void leave();
 
-    QString workPath(const QString &name) const;
     // What the client's executable stores in this sandbox, read as a file.
     QVariant stored(const QString &key) const;
     // The executable started as a user's session starts it, offscreen, with
@@ -46,5 +45,4 @@ public:
 private:
     QTemporaryDir m_root;
     std::unique_ptr<QTemporaryDir> m_test;
-    QString m_previousDir;
 };
