@@ -1,7 +1,5 @@
 #include "platform/datadir.h"
 
-#include <QByteArray>
-#include <QFile>
 
 namespace Varnel {
 
@@ -31,13 +29,7 @@ QString resetScriptName()
 
 QString killSwitchDataDirectory()
 {
-    QString dir = QFile::decodeName(qgetenv("VARNELVPN_DATA_DIR"));
-    if (dir.isEmpty())
-        dir = QStringLiteral("/var/lib/VarnelVPN");
-    // The connect page appends the script name directly.
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return dir;
+    return QStringLiteral("/var/lib/VarnelVPN/");
 }
 
 QString killSwitchStateDirectory()

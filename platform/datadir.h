@@ -4,10 +4,11 @@
 
 namespace Varnel {
 
-// Folder of the firewall scripts, as the runners build their paths from it:
-// the connect page appends a script name directly, the toggle and logout
-// append "/" and the name, so it ends with a separator. On Linux it is
-// /var/lib/VarnelVPN/ unless VARNELVPN_DATA_DIR names another folder.
+// Folder of the kill-switch scripts and of the state file "service.txt".
+// On Windows the client runs the batch files from the program data folder
+// itself: the connect page appends a script name directly, the toggle and
+// logout append "/" and the name, so it ends with a separator. On Linux the
+// service runs them, and this is its default data directory.
 QString killSwitchDataDirectory();
 
 // Folder of the state file "service.txt"; the file writer adds "/" and the

@@ -1,5 +1,7 @@
 #include "service/killswitch.h"
 
+#include "platform/datadir.h"
+
 #include "service/log.h"
 #include "service/statefile.h"
 
@@ -186,7 +188,7 @@ void KillSwitch::clearTunnel()
 
 KillSwitch::Outcome KillSwitch::apply()
 {
-    Outcome outcome = load(kBlockScript);
+    Outcome outcome = load(blockScriptName().toStdString());
     if (!outcome.ok()) {
         Log::error("kill switch: the block could not be applied: " + outcome.text);
         return outcome;
@@ -199,7 +201,7 @@ KillSwitch::Outcome KillSwitch::apply()
 
 KillSwitch::Outcome KillSwitch::lift()
 {
-    Outcome outcome = load(kResetScript);
+    Outcome outcome = load(resetScriptName().toStdString());
     if (outcome.ok())
         Log::info("kill switch: block lifted");
     else
@@ -207,7 +209,7 @@ KillSwitch::Outcome KillSwitch::lift()
     return outcome;
 }
 
-KillSwitch::Outcome KillSwitch::load(const char *script) const
+KillSwitch::Outcome KillSwitch::load(const std::string &script) const
 {
     // What is checked is what is loaded: the file is opened once, checked
     // through its descriptor, and nftables reads that descriptor.
@@ -217,7 +219,7 @@ KillSwitch::Outcome KillSwitch::load(const char *script) const
         return {"missing-script", m_dataDir + ": " + std::strerror(errno)};
     if (!onlyRootMayChange(info))
         return {"unsafe-script", m_dataDir + " may be changed by others than root"};
-    Fd file(::openat(dir.get(), script, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    Fd file(::openat(dir.get(), script.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         if (errno == ENOENT)
             return {"missing-script", std::string(script) + " is missing"};

@@ -33,8 +33,6 @@ public:
         bool ok() const { return code.empty(); }
     };
 
-    static constexpr const char *kBlockScript = "block_outbound_except_vpn.nft";
-    static constexpr const char *kResetScript = "reset_firewall_rules.nft";
     static constexpr const char *kStateFile = "service.txt";
     static constexpr const char *kHoldersFile = "killswitch.holders";
 
@@ -65,7 +63,7 @@ public:
 private:
     Outcome apply();
     Outcome lift();
-    Outcome load(const char *script) const;
+    Outcome load(const std::string &script) const;
     void letTunnelPass() const;
     void persist() const;
 

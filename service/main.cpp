@@ -1,6 +1,7 @@
 // varnelvpn-service: the one privileged part of VarnelVPN on Linux (see
 // README.md beside this file). Runs as root under systemd.
 
+#include "platform/datadir.h"
 #include "service/access.h"
 #include "service/controller.h"
 #include "service/controlserver.h"
@@ -27,7 +28,7 @@ namespace {
 struct Options
 {
     std::string socket = Varnel::ServiceProtocol::kDefaultSocket;
-    std::string dataDir = "/var/lib/VarnelVPN";
+    std::string dataDir = Varnel::killSwitchDataDirectory().chopped(1).toStdString();
     std::string config = "/etc/varnelvpn/service.conf";
 };
 
