@@ -85,7 +85,7 @@ int main(int argc, char **argv)
         return 1;
     }
     ::umask(022);
-    // Stop stopFd arrive as events of the loop (below); blocked before
+    // Stop signals arrive as events of the loop (below); blocked before
     // any thread exists, so that none of them takes one.
     sigset_t stops;
     sigemptyset(&stops);
