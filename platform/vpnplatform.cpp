@@ -96,6 +96,8 @@ bool isOwnRegularFile(const QString &path)
 void TiedProcess::setupChildProcess()
 {
     // In the child, between fork and exec: only async-signal-safe calls.
+    // Nothing it runs gains a privilege (a file capability, set-uid).
+    ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     // We may have died before the line above took effect.
     if (::getppid() != pid_t(m_parentId))

@@ -36,7 +36,8 @@ QString tunnelScriptPath();
 
 // A child process that does not outlive us: should this process die without
 // ending it (SIGKILL, a crash), the system ends the child (SIGTERM) too. For
-// OpenVPN, which would otherwise keep a tunnel up that nothing manages.
+// OpenVPN, which would otherwise keep a tunnel up that nothing manages. It
+// and what it runs never gain a privilege (no_new_privs).
 class TiedProcess : public QProcess
 {
 public:

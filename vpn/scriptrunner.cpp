@@ -6,6 +6,7 @@
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 #endif
 
@@ -14,7 +15,9 @@ namespace Varnel {
 namespace {
 
 // The program leads a process group of its own, so that a time-out ends
-// the commands a script started as well, not just the shell.
+// the commands a script started as well, not just the shell. It gains no
+// privilege either: Debian's ping carries a file capability it does not
+// need where ICMP sockets are open to users, and the client holds none.
 class GroupLeaderProcess : public QProcess
 {
 protected:
@@ -22,6 +25,7 @@ protected:
     {
 #ifdef Q_OS_UNIX
         ::setpgid(0, 0);
+        ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
 #endif
     }
 };
