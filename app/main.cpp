@@ -13,13 +13,17 @@ int main(int argc, char *argv[])
     // library set-up or plugin: keep the capability out of reach (permitted
     // only), drop every variable that picks code or programs, and hand Qt no
     // caller's option (-platformpluginpath loads code). The program only
-    // counts its arguments, so one fixed argument stands for a link.
+    // counts its arguments, so one fixed argument stands for a link, and
+    // another for a quit request.
+    const bool quit = Varnel::isQuitRequest(argc, argv);
     Varnel::Privileges::keepOnlyNetworkAdmin();
     Varnel::Privileges::restrictEnvironment();
     // No platform theme plugin: it would load toolkit modules named in the
     // user's own settings files.
     QGuiApplication::setDesktopSettingsAware(false);
     static char link[] = "varnelvpn:";
-    char *arguments[] = {argv[0], link, nullptr};
+    static char quitArgument[sizeof Varnel::kQuitArgument];
+    qstrcpy(quitArgument, Varnel::kQuitArgument);
+    char *arguments[] = {argv[0], quit ? quitArgument : link, nullptr};
     return Varnel::runApplication(argc > 1 ? 2 : 1, arguments);
 }

@@ -123,8 +123,10 @@ void SingleInstance::readMessage(QLocalSocket *socket)
     socket->write(&kAck, 1);
     socket->disconnectFromServer();
 
-    emit messageReceived(QString::fromUtf8(line.chopped(1)));
-    if (m_activateOnMessage)
+    const QString message = QString::fromUtf8(line.chopped(1));
+    emit messageReceived(message);
+    // A quit request must not pop the window up on its way out.
+    if (m_activateOnMessage && message != QLatin1String(kQuitMessage))
         activateWindow();
 }
 

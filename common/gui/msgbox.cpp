@@ -1,9 +1,25 @@
 #include "common/gui/msgbox.h"
 
+#include <QAbstractButton>
+#include <QGridLayout>
 #include <QPainter>
 #include <QStyle>
+#include <QVariant>
 
 namespace Varnel {
+
+namespace {
+
+constexpr int kMargin = 24;
+// Between an icon and the text beside it.
+constexpr int kIconGap = 16;
+
+bool isSafeChoice(QMessageBox::ButtonRole role)
+{
+    return role == QMessageBox::RejectRole || role == QMessageBox::NoRole;
+}
+
+} // namespace
 
 MsgBox::MsgBox(QWidget *parent)
     : QMessageBox(parent)
@@ -24,6 +40,34 @@ void MsgBox::setBorderWidth(qreal width)
     update();
 }
 
+void MsgBox::setBorderColor(const QColor &color)
+{
+    m_borderColor = color;
+    update();
+}
+
+void MsgBox::showEvent(QShowEvent *event)
+{
+    // The message box lays itself out again whenever its icon or texts
+    // change, so the spacing is settled here, when everything is known.
+    if (auto *grid = qobject_cast<QGridLayout *>(layout())) {
+        grid->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+        grid->setVerticalSpacing(12);
+        if (!iconPixmap().isNull())
+            grid->setHorizontalSpacing(kIconGap);
+    }
+    for (QAbstractButton *button : buttons()) {
+        const bool secondary = isSafeChoice(buttonRole(button)) && buttons().size() > 1;
+        if (button->property("role").toString() != (secondary ? QLatin1String("secondary") : QString())) {
+            button->setProperty("role", secondary ? QStringLiteral("secondary") : QVariant());
+            // Property selectors are read when a widget is polished.
+            button->style()->unpolish(button);
+            button->style()->polish(button);
+        }
+    }
+    QMessageBox::showEvent(event);
+}
+
 void MsgBox::paintEvent(QPaintEvent *)
 {
     const qreal width = m_borderWidth >= 0
@@ -34,7 +78,7 @@ void MsgBox::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(palette().window());
     if (width > 0)
-        painter.setPen(QPen(palette().windowText(), width));
+        painter.setPen(QPen(m_borderColor.isValid() ? QBrush(m_borderColor) : palette().windowText(), width));
     else
         painter.setPen(Qt::NoPen);
 

@@ -1,5 +1,6 @@
 #include "child.h"
 #include "killswitchsandbox.h"
+#include "support/debuglines.h"
 #include "messagecatcher.h"
 
 #include "common/config.h"
@@ -63,14 +64,14 @@ private slots:
     {
         SettingKillSwitch row;
         Config::instance()->setKillSwitch(true);
-        QTest::ignoreMessage(QtDebugMsg, "state:::: true");
+        expectDebugLine("state:::: true");
         row.show();
         QTRY_COMPARE(shown(row), switchPicture(true));
 
         // Every show reads it again.
         row.hide();
         Config::instance()->setKillSwitch(false);
-        QTest::ignoreMessage(QtDebugMsg, "state:::: false");
+        expectDebugLine("state:::: false");
         row.show();
         QTRY_COMPARE(shown(row), switchPicture(false));
         QVERIFY(m_sandbox.started().isEmpty());
@@ -96,16 +97,16 @@ private slots:
     {
         SettingKillSwitch row;
         row.show();
-        QTest::ignoreMessage(QtDebugMsg, "state:::: false");
+        expectDebugLine("state:::: false");
         QTRY_COMPARE(shown(row), switchPicture(false));
 
-        QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+        expectDebugLine("bat file finished with exit code: 0");
         QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
         QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, true)}));
         QCOMPARE(stateFile(), QByteArray("KillSwith:ON"));
         QVERIFY(m_sandbox.storedKillSwitch());
 
-        QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+        expectDebugLine("bat file finished with exit code: 0");
         QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
         QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, true),
                                                    KillSwitch::scriptPath(Runner::Toggle, false)}));

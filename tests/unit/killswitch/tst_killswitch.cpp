@@ -1,4 +1,5 @@
 #include "killswitchsandbox.h"
+#include "support/debuglines.h"
 
 #include "common/config.h"
 #include "platform/datadir.h"
@@ -23,7 +24,7 @@ private slots:
     void init();
     void dataDirectory();
     void eachRunnerBuildsItsPath();
-    void toggleRunnerWritesItsDebugLines();
+    void toggleRunnerResults();
     void logout();
 
 private:
@@ -75,18 +76,18 @@ void TestKillSwitch::eachRunnerBuildsItsPath()
     QVERIFY(!KillSwitch::runScript(Runner::ConnectPage, true));
 }
 
-void TestKillSwitch::toggleRunnerWritesItsDebugLines()
+void TestKillSwitch::toggleRunnerResults()
 {
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+    expectDebugLine("bat file finished with exit code: 0");
     QVERIFY(KillSwitch::runScript(Runner::Toggle, true)->succeeded());
 
     QVERIFY(m_sandbox.writeRecordingScript(blockScriptName(), 2));
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 2");
+    expectDebugLine("bat file finished with exit code: 2");
     QCOMPARE(KillSwitch::runScript(Runner::Toggle, true)->exitCode, 2);
 
     // Started regardless: a missing script is a start failure.
     m_sandbox.removeScripts();
-    QTest::ignoreMessage(QtDebugMsg, "Error: bat file execution timed out or encountered an error.");
+    expectDebugLine("Error: bat file execution timed out or encountered an error.");
     const auto result = KillSwitch::runScript(Runner::Toggle, false);
     QVERIFY(result);
     QCOMPARE(result->outcome, ScriptResult::FailedToStart);
@@ -106,7 +107,7 @@ void TestKillSwitch::logout()
     config->setKillSwitch(true);
     config->save();
     QVERIFY(m_sandbox.storedKillSwitch());
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+    expectDebugLine("bat file finished with exit code: 0");
     KillSwitch::liftOnLogout();
     QCOMPARE(m_sandbox.started(), QStringList({KillSwitch::scriptPath(Runner::Toggle, false)}));
     QVERIFY(!config->killSwitch());
