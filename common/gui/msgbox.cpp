@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QGridLayout>
+#include <QIcon>
+#include <QPainterPath>
 #include <QPainter>
 #include <QStyle>
 #include <QVariant>
@@ -31,6 +33,7 @@ MsgBox::MsgBox(QWidget *parent)
 void MsgBox::setRadius(qreal radius)
 {
     m_radius = radius;
+    updateShape();
     update();
 }
 
@@ -57,15 +60,37 @@ void MsgBox::showEvent(QShowEvent *event)
             grid->setHorizontalSpacing(kIconGap);
     }
     for (QAbstractButton *button : buttons()) {
-        const bool secondary = isSafeChoice(buttonRole(button)) && buttons().size() > 1;
-        if (button->property("role").toString() != (secondary ? QLatin1String("secondary") : QString())) {
-            button->setProperty("role", secondary ? QStringLiteral("secondary") : QVariant());
+        // Text buttons like the pages' own: no stock pictures in them.
+        button->setIcon(QIcon());
+        // (A caller may have marked another button so.)
+        if (isSafeChoice(buttonRole(button)) && buttons().size() > 1)
+            button->setProperty("role", QStringLiteral("secondary"));
+        if (button->property("role").toString() == QLatin1String("secondary")) {
             // Property selectors are read when a widget is polished.
             button->style()->unpolish(button);
             button->style()->polish(button);
         }
     }
     QMessageBox::showEvent(event);
+}
+
+void MsgBox::resizeEvent(QResizeEvent *event)
+{
+    QMessageBox::resizeEvent(event);
+    updateShape();
+}
+
+void MsgBox::updateShape()
+{
+    // Without a compositor (many X11 desktops) the transparent corners of a
+    // translucent window come out black: the rounded shape is cut out.
+    if (m_radius > 0) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), m_radius, m_radius);
+        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    } else {
+        clearMask();
+    }
 }
 
 void MsgBox::paintEvent(QPaintEvent *)
@@ -75,6 +100,10 @@ void MsgBox::paintEvent(QPaintEvent *)
         : style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
 
     QPainter painter(this);
+    // Opaque everywhere the shape lets through: half-transparent edge pixels
+    // come out dark where no compositor blends them.
+    if (m_radius > 0)
+        painter.fillRect(rect(), palette().window());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(palette().window());
     if (width > 0)

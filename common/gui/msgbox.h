@@ -6,7 +6,8 @@
 namespace Varnel {
 
 // The program's message box: frameless and translucent, so it draws its own
-// (optionally rounded, optionally outlined) background from its palette.
+// (optionally rounded, optionally outlined) background from its palette;
+// rounded, it is also cut to its shape.
 // The values can also be set from a style sheet through qproperty-*.
 // It looks like the client's cards: room around the text and beside an
 // icon, a light outline, and the safe answer (No, Cancel) as a quiet
@@ -34,8 +35,11 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void updateShape();
+
     qreal m_radius = 0.0;
     qreal m_borderWidth = -1.0;
     QColor m_borderColor;

@@ -126,9 +126,10 @@ protected:
     }
 };
 
-// Where the keyboard is: a ring around the widget that Tab or Backtab gave
-// the focus to. Most controls draw no focus of their own (their style sheets
-// drop it), and a mouse user does not need one.
+// Where the keyboard is: a ring around the widget that the user's Tab or
+// Backtab gave the focus to. Most controls draw no focus of their own (their
+// style sheets drop it), and a mouse user does not need one (a dialog that
+// opens focuses its button "by Tab" too, so the keys themselves are watched).
 class FocusRing : public QObject
 {
 public:
@@ -138,11 +139,22 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         switch (event->type()) {
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Tab || key == Qt::Key_Backtab)
+                m_tabbing = true;
+            break;
+        }
+        case QEvent::MouseButtonPress:
+            m_tabbing = false;
+            detach();
+            break;
         case QEvent::FocusIn:
             if (watched->isWidgetType()) {
                 const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
                 auto *widget = static_cast<QWidget *>(watched);
-                if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) && wantsRing(widget))
+                if (m_tabbing && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+                    && wantsRing(widget))
                     attach(widget);
                 else if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
                     detach();
@@ -199,6 +211,7 @@ private:
 
     QPointer<QWidget> m_target;
     QPointer<QWidget> m_ring;
+    bool m_tabbing = false;
 };
 
 } // namespace

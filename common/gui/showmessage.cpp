@@ -97,7 +97,8 @@ void showAddress(const QString &text, const QString &address)
             box->setText(text);
             copy = box->addButton(QCoreApplication::translate("Varnel::MsgBox", "Copy address"),
                                   QMessageBox::AcceptRole);
-            box->addButton(QMessageBox::Ok);
+            // Copying is what the box is for; OK only closes it.
+            box->addButton(QMessageBox::Ok)->setProperty("role", QStringLiteral("secondary"));
             box->setDefaultButton(copy);
             // Read-only and scrolled sideways: a long address (a link with
             // its token) neither widens the box nor wraps where it could not
