@@ -58,7 +58,8 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     // The keyboard: arrows move through the rows (the view's own), Enter,
     // Return or Space act as a press; Left and Right open and close a
     // category, whose arrow follows however it was opened. From the search
-    // field, Down goes on into the list.
+    // field, Down goes on into the list. (Tab reaches the list, a click does
+    // not take the keyboard from the search field.)
     tree->installEventFilter(this);
     ui->editSearch->installEventFilter(this);
     connect(tree, &QTreeView::expanded, this,
