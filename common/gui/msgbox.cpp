@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPainterPath>
 #include <QPainter>
@@ -84,6 +85,9 @@ void MsgBox::updateShape()
 {
     // Without a compositor (many X11 desktops) the transparent corners of a
     // translucent window come out black: the rounded shape is cut out.
+    // (Other platforms composite every window, and some have no masks.)
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
     if (m_radius > 0) {
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), m_radius, m_radius);

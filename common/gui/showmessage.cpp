@@ -97,9 +97,11 @@ void showAddress(const QString &text, const QString &address)
             box->setText(text);
             copy = box->addButton(QCoreApplication::translate("Varnel::MsgBox", "Copy address"),
                                   QMessageBox::AcceptRole);
-            // Copying is what the box is for; OK only closes it.
-            box->addButton(QMessageBox::Ok)->setProperty("role", QStringLiteral("secondary"));
+            // Copying is what the box is for; OK (and Escape) only close it.
+            QPushButton *ok = box->addButton(QMessageBox::Ok);
+            ok->setProperty("role", QStringLiteral("secondary"));
             box->setDefaultButton(copy);
+            box->setEscapeButton(ok);
             // Read-only and scrolled sideways: a long address (a link with
             // its token) neither widens the box nor wraps where it could not
             // be copied whole.
@@ -118,6 +120,9 @@ void showAddress(const QString &text, const QString &address)
             grid->removeWidget(buttons);
             grid->addWidget(field, row, column, 1, columnSpan);
             grid->addWidget(buttons, row + 1, column, 1, columnSpan);
+            // Tab goes as the box reads: the address, then its buttons.
+            QWidget::setTabOrder(field, copy);
+            QWidget::setTabOrder(copy, ok);
         },
         &pressed);
     if (copy && pressed == copy)
