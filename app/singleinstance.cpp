@@ -121,6 +121,8 @@ void SingleInstance::readMessage(QLocalSocket *socket)
     }
     const QByteArray line = socket->readLine(kMaxMessageBytes);
     socket->write(&kAck, 1);
+    // Out now: a quit request ends the event loop that would send it later.
+    socket->flush();
     socket->disconnectFromServer();
 
     const QString message = QString::fromUtf8(line.chopped(1));

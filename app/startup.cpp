@@ -50,6 +50,18 @@ int handOverQuit(int argc, char *argv[])
     return 0;
 }
 
+// In a Wayland session the window is a Wayland client of its own: Qt 5
+// would go through Xwayland unless told. X11 stays the fallback (no Wayland
+// plugin, no compositor answering); a platform the user chose is kept.
+void preferNativeWayland()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland")
+        return;
+    qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+}
+
 } // namespace
 
 bool isQuitRequest(int argc, char *argv[])
@@ -69,6 +81,7 @@ int runApplication(int argc, char *argv[])
     if (isQuitRequest(argc, argv))
         return handOverQuit(argc, argv);
 
+    preferNativeWayland();
     QApplication app(argc, argv);
     SingleInstance instance;
 
@@ -96,6 +109,7 @@ int runApplication(int argc, char *argv[])
         return 0;
     }
 
+    Logger::instance().log(QStringLiteral("Window system: %1").arg(QGuiApplication::platformName()), 1, 4);
     // Only a quit request ends the program; closing hides or minimises the window.
     app.setQuitOnLastWindowClosed(false);
 

@@ -104,9 +104,9 @@ void MsgBox::paintEvent(QPaintEvent *)
         : style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
 
     QPainter painter(this);
-    // Opaque everywhere the shape lets through: half-transparent edge pixels
-    // come out dark where no compositor blends them.
-    if (m_radius > 0)
+    // Cut to its shape: opaque everywhere the shape lets through, since
+    // half-transparent edge pixels come out dark where nothing blends them.
+    if (!mask().isEmpty())
         painter.fillRect(rect(), palette().window());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(palette().window());

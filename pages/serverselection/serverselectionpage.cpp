@@ -216,7 +216,6 @@ void ServerSelectionPage::onFilter()
     if (nothingFound)
         ui->lblNoMatch->setText(tr("No server matches \u201C%1\u201D.").arg(m_filterText));
     ui->lblNoMatch->setVisible(nothingFound);
-    tree->setVisible(!nothingFound);
     update();
 
     recordPages(LeftPage::ServerList);

@@ -1,5 +1,6 @@
 #include "killswitchsandbox.h"
 #include "labfixture.h"
+#include "support/debuglines.h"
 
 #include "common/config.h"
 #include "platform/datadir.h"
@@ -237,7 +238,7 @@ void TestKillSwitchLab::init()
 
 bool TestKillSwitchLab::blockWithToggle()
 {
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+    expectDebugLine("bat file finished with exit code: 0");
     return !Config::instance()->connectionState() && KillSwitch::toggle()
         && ruleset().contains("table inet varnelvpn_killswitch");
 }
@@ -308,7 +309,7 @@ void TestKillSwitchLab::resetRestoresDirectTraffic()
     QVERIFY(blockWithToggle());
     QVERIFY(directProbesBlocked());
     QVERIFY(!targetReachable());
-    QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+    expectDebugLine("bat file finished with exit code: 0");
     QVERIFY(!KillSwitch::toggle());
     QCOMPARE(KillSwitchSandbox::readFile(m_sandbox.stateFile()), QByteArray("KillSwith:OFF"));
     QCOMPARE(ruleset(), m_rulesetBefore);
