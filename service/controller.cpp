@@ -230,7 +230,18 @@ Message Controller::close(const Peer &peer, const CloseRequest &request)
         device = m_tunnel->device;
     if (const auto refusal = mayChange(peer, device))
         return refusal->reply();
-    endTunnel("closed by " + who(peer));
+    // Answered first, taken down right after: the client does not wait for
+    // the kernel to remove the device (tens of milliseconds), and the next
+    // request is read only after the teardown, so a new open finds no tunnel.
+    const std::uint64_t serial = m_tunnel->serial;
+    const std::string why = "closed by " + who(peer);
+    QMetaObject::invokeMethod(
+        this,
+        [this, serial, why] {
+            if (m_tunnel && m_tunnel->serial == serial)
+                endTunnel(why);
+        },
+        Qt::QueuedConnection);
     return ServiceProtocol::ok();
 }
 

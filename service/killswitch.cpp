@@ -23,9 +23,14 @@ constexpr const char *kTable = "inet varnelvpn_killswitch";
 constexpr const char *kOn = "KillSwith:ON";
 constexpr const char *kOff = "KillSwith:OFF";
 
-// One libnftables context per use: nothing cached between two uses can be
-// out of date, and its messages are kept for the log and the reply.
-class Nft
+} // namespace
+
+// One libnftables context for the service's life: a context per use would
+// open and close a netlink socket each time, and the close waits for the
+// kernel to settle the last change (about 10 ms after a table was changed),
+// on every connect. libnftables checks the ruleset's generation before it
+// trusts its cache. Messages are kept for the log and the reply.
+class KillSwitch::Nft
 {
 public:
     Nft() : m_ctx(nft_ctx_new(NFT_CTX_DEFAULT))
@@ -64,6 +69,8 @@ private:
 
     nft_ctx *m_ctx;
 };
+
+namespace {
 
 class Fd
 {
@@ -104,7 +111,9 @@ std::string elementsOf(const Endpoint &endpoint)
 
 } // namespace
 
-KillSwitch::KillSwitch(std::string dataDir) : m_dataDir(std::move(dataDir)) {}
+KillSwitch::KillSwitch(std::string dataDir) : m_dataDir(std::move(dataDir)), m_nft(std::make_unique<Nft>()) {}
+
+KillSwitch::~KillSwitch() = default;
 
 void KillSwitch::start()
 {
@@ -163,7 +172,7 @@ KillSwitch::Outcome KillSwitch::releaseAll()
 
 bool KillSwitch::inPlace() const
 {
-    return Nft().run(std::string("list table ") + kTable);
+    return m_nft->run(std::string("list table ") + kTable);
 }
 
 void KillSwitch::setTunnel(const std::string &device, const Endpoint &endpoint)
@@ -180,7 +189,7 @@ void KillSwitch::clearTunnel()
         return;
     std::string error;
     const std::string table = kTable;
-    if (!Nft().run("flush set " + table + " tunnels\nflush set " + table + " endpoints4\nflush set " + table
+    if (!m_nft->run("flush set " + table + " tunnels\nflush set " + table + " endpoints4\nflush set " + table
                        + " endpoints6",
                    &error))
         Log::error("kill switch: the tunnel's way through the block could not be closed: " + error);
@@ -233,7 +242,7 @@ KillSwitch::Outcome KillSwitch::load(const std::string &script) const
         return {"unsafe-script", std::string(script) + " is not a file that only root may change"};
     const std::string path = "/proc/self/fd/" + std::to_string(file.get());
     std::string error;
-    if (Nft().runFile(path, &error))
+    if (m_nft->runFile(path, &error))
         return {};
     // nftables names the file by the path it read: give it its own name.
     for (std::size_t at; (at = error.find(path)) != std::string::npos;)
@@ -248,21 +257,30 @@ void KillSwitch::letTunnelPass() const
     const Endpoint &endpoint = m_tunnel->second;
     const std::string table = kTable;
     std::string error;
-    if (!Nft().run("add element " + table + " tunnels { \"" + m_tunnel->first + "\" }\nadd element " + table
+    if (!m_nft->run("add element " + table + " tunnels { \"" + m_tunnel->first + "\" }\nadd element " + table
                        + (endpoint.address.isV4() ? " endpoints4 " : " endpoints6 ") + elementsOf(endpoint),
                    &error))
         Log::error("kill switch: the tunnel cannot pass the block: " + error);
 }
 
-void KillSwitch::persist() const
+void KillSwitch::persist()
 {
     std::string holders;
     for (uid_t uid : m_holders)
         holders += std::to_string(uid) + "\n";
+    const std::string state = held() ? kOn : kOff;
+    // Written (and synced) only when it changed: an open writes nothing new
+    // most of the time, and every sync is a wait on the disk.
+    if (m_persisted && m_persisted->first == holders && m_persisted->second == state)
+        return;
     std::string error;
     if (!StateFile::write(m_dataDir, kHoldersFile, holders, &error)
-        || !StateFile::write(m_dataDir, kStateFile, held() ? kOn : kOff, &error))
+        || !StateFile::write(m_dataDir, kStateFile, state, &error)) {
         Log::error("kill switch: the state could not be kept: " + error);
+        m_persisted.reset();
+        return;
+    }
+    m_persisted.emplace(holders, state);
 }
 
 } // namespace Varnel::Service

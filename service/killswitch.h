@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -37,6 +38,7 @@ public:
     static constexpr const char *kHoldersFile = "killswitch.holders";
 
     explicit KillSwitch(std::string dataDir);
+    ~KillSwitch();
 
     // First thing at start: applies the block when "service.txt" says
     // "KillSwith:ON", and writes both files back as the service writes them.
@@ -65,9 +67,13 @@ private:
     Outcome lift();
     Outcome load(const std::string &script) const;
     void letTunnelPass() const;
-    void persist() const;
+    void persist();
 
+    class Nft;
     std::string m_dataDir;
+    std::unique_ptr<Nft> m_nft;
+    // What the state files hold, once written by this run.
+    std::optional<std::pair<std::string, std::string>> m_persisted;
     std::set<uid_t> m_holders;
     // Found "KillSwith:ON" at start without the record of who held it: the
     // block is then nobody's in particular, and anyone's "off" lifts it.

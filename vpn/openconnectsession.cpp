@@ -239,8 +239,15 @@ void OpenConnectSession::run()
     info.device = m_device;
     m_results->setTunnelInfo(info);
 
-    // Connected follows once the device is set up and configured (setupTun,
-    // called from the main loop when the tunnel is fully up).
+    // The device now, not when the main loop's first turn would ask for it
+    // (after the DTLS handshake): traffic flows over the main channel until
+    // DTLS is up, and Connected means the tunnel carries it.
+    if (!setUpDevice()) {
+        reportEnd();
+        return;
+    }
+    m_connected = true;
+    emit statusChanged(Connection::Connected);
     // kReconnectSeconds to reconnect after a loss, a try every 10 s; the
     // loop ends on a cancel command, a server disconnect or when
     // reconnecting gives up.
@@ -308,31 +315,37 @@ void OpenConnectSession::statsHandler(void *privdata, const oc_stats *stats)
 
 void OpenConnectSession::setupTun(void *privdata)
 {
+    // The library asks only when the device is not set up yet; run() sets
+    // it up before the main loop, so this is the rare late case.
     OpenConnectSession *self = sessionOf(privdata);
-    // The device is the one the service made for us; the script hands the
-    // addresses, routes and DNS the server pushed to the service.
-    const QByteArray script = QFile::encodeName(tunnelScriptPath());
-    const QByteArray device = self->m_device.toLocal8Bit();
-    if (openconnect_setup_tun_device(self->m_session, script.constData(), device.constData()) != 0) {
-        // The library gives up on the session by itself when it has no tunnel.
-        const QString error = Connection::tr("Error setting up the TUN device");
-        self->m_results->setLastError(error);
-        engineLog(QStringLiteral("%1 %2").arg(error, self->m_device));
-        self->noteFailure(TunnelFailure::TunnelDevice);
-        return;
-    }
-    // The library does not look at how the script ended: ask the service
-    // whether the device carries the configuration.
-    QString problem;
-    if (!tunnelConfigured(&problem)) {
-        engineLog(QStringLiteral("The tunnel %1 could not be configured: %2").arg(self->m_device, problem));
-        self->noteFailure(TunnelFailure::SetupFailed, problem);
-        // Ends the main loop at its next turn.
+    if (!self->setUpDevice())
         sendCommandByte(self->m_commandSocket, OC_CMD_CANCEL);
-        return;
+}
+
+bool OpenConnectSession::setUpDevice()
+{
+    // The device is the one the service made for us; the script hands the
+    // addresses, routes and DNS the server pushed to the service. The library
+    // does not look at how the script ended: the service tells whether they
+    // took.
+    const QByteArray script = QFile::encodeName(tunnelScriptPath());
+    const QByteArray device = m_device.toLocal8Bit();
+    const bool opened = openconnect_setup_tun_device(m_session, script.constData(), device.constData()) == 0;
+    QString problem;
+    if (opened && tunnelConfigured(&problem))
+        return true;
+    const QString error = Connection::tr("Error setting up the TUN device");
+    m_results->setLastError(error);
+    if (!opened) {
+        engineLog(QStringLiteral("%1 %2").arg(error, m_device));
+        noteFailure(TunnelFailure::TunnelDevice);
+    } else {
+        if (problem.isEmpty())
+            problem = Connection::tr("the tunnel script did not hand the server's settings to the VarnelVPN service");
+        engineLog(QStringLiteral("The tunnel %1 could not be configured: %2").arg(m_device, problem));
+        noteFailure(TunnelFailure::SetupFailed, problem);
     }
-    self->m_connected = true;
-    emit self->statusChanged(Connection::Connected);
+    return false;
 }
 
 } // namespace Varnel

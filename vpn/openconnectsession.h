@@ -71,6 +71,9 @@ private:
     void run();
     // The session failed before it carried traffic: say why, report the end.
     void endEarly(const QString &error);
+    // Opens the service's device and has the tunnel script configure it;
+    // false (with the failure noted) when either failed.
+    bool setUpDevice();
     void reportEnd();
     void noteFailure(TunnelFailure failure, const QString &detail = QString());
     bool stopRequested() const { return m_state == Stopping; }

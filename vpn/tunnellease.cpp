@@ -116,8 +116,6 @@ bool tunnelConfigured(QString *problem)
     if (reply->value("configured") == "yes")
         return true;
     *problem = fieldOf(*reply, "problem");
-    if (problem->isEmpty())
-        *problem = QObject::tr("the tunnel script did not hand the configuration to the VarnelVPN service");
     return false;
 }
 

@@ -243,7 +243,7 @@ private slots:
         if (tag == QLatin1String("B's off leaves it"))
             QVERIFY(blockInPlace());
         if (tag == QLatin1String("root closes"))
-            QVERIFY(!devices().contains(QStringLiteral("vvpn0")));
+            QTRY_VERIFY(!devices().contains(QStringLiteral("vvpn0")));
         if (tag == QLatin1String("root lifts it")) {
             QVERIFY(!blockInPlace());
             userA.reset();
