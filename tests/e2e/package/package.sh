@@ -38,7 +38,7 @@ socket=/run/varnelvpn/control
 
 skip() { echo "SKIP: $*"; exit 77; }
 "$lab" check || exit $?
-for tool in cpack apt-get lintian systemd-analyze getcap setpriv useradd jq curl; do
+for tool in cpack apt-get lintian systemd-analyze getcap setpriv useradd jq; do
   command -v "$tool" >/dev/null 2>&1 || skip "'$tool' is not installed (tools/install-deps.sh)"
 done
 [ -f "$build/CPackConfig.cmake" ] && [ -x "$build/tools/refbackend/varnel-refbackend" ] ||
