@@ -97,7 +97,8 @@ demo_write_env() {
 
 demo_up() {
   local owner=$1
-  DEMO_BUILD=$2
+  # Absolute: the client starts in its profile folder.
+  DEMO_BUILD=$(cd "$2" && pwd) || lab_die "no build in $2"
   [ -x "$DEMO_BUILD/app/varnelvpn" ] && [ -x "$DEMO_BUILD/tools/refbackend/varnel-refbackend" ] &&
     [ -x "$DEMO_BUILD/service/varnelvpn-service" ] || lab_die "no build in $DEMO_BUILD (tools/build.sh)"
   LAB_SERVICE_BIN=$DEMO_BUILD/service/varnelvpn-service
