@@ -198,7 +198,10 @@ settings() {
   install -m 0600 -o "$user" -g nogroup "$work/settings.conf" "$work/home/.config/Morvanta/VarnelVPN.conf"
 }
 # Name and capability sets of every thread of the user's processes (the
-# client and all it starts), every 20 ms while $work/sampling exists.
+# client and all it starts), every 20 ms while $work/sampling exists. What
+# lives shorter (the tunnel script, mostly) was started by a thread seen here
+# without capability, from files without one (checked above): the kernel
+# gives it none either.
 sample() {
   local pid task key value line
   while [ -e "$work/sampling" ]; do
