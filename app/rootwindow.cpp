@@ -11,6 +11,7 @@
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
 #include "vpn/killswitch.h"
+#include "widgets/toast/dialog.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -141,10 +142,31 @@ void RootWindow::requestQuit()
     // program ends with it.
     if (m_lastStatus == OpenConnectConnection::Connected) {
         connect(this, &RootWindow::readyToShutdown, qApp, &QCoreApplication::quit, Qt::UniqueConnection);
-        m_tray->notify(tr("%1 will quit as soon as you disconnect.").arg(applicationName()));
+        const QString notice = tr("%1 will quit as soon as you disconnect.").arg(applicationName());
+        if (m_tray->isAvailable()) {
+            m_tray->notify(notice);
+        } else {
+            // No tray to say so: the window comes up, with its connect button.
+            show();
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            raise();
+            activateWindow();
+            (new Dialog(notice, this))->show();
+        }
         return;
     }
     QCoreApplication::quit();
+}
+
+void RootWindow::reject()
+{
+    // A window hidden without a tray could not be brought back (nor the
+    // program quitted) from the desktop: it goes to the task bar instead.
+    if (!m_tray->isAvailable()) {
+        showMinimized();
+        return;
+    }
+    QDialog::reject();
 }
 
 void RootWindow::endProgram()

@@ -20,7 +20,8 @@ class TrayIcon;
 
 // The program's only top-level window: a stack of the automatic-login page,
 // the (never shown) server list, the login page and the logged-in area.
-// Closing it or pressing Escape only hides it; the program keeps running.
+// Closing it or pressing Escape hides it into the tray, or minimises it
+// where the desktop shows no tray; the program keeps running.
 class RootWindow : public QDialog
 {
     Q_OBJECT
@@ -48,11 +49,15 @@ public slots:
     void refresh();
     // Asks, disconnects, forgets the login, lifts the kill switch.
     void onLogout();
-    // The tray's "Quit": at once, or after the tunnel is down when it is up.
+    // The tray's "Quit" (or the desktop entry's): at once, or after the
+    // tunnel is down when it is up.
     void requestQuit();
     // The system asks the program to end: the tunnel goes down without
     // asking anyone, then the program quits (bounded).
     void endProgram();
+
+    // Close button and Escape.
+    void reject() override;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -124,10 +124,14 @@ void SingleInstance::readMessage(QLocalSocket *socket)
     }
     const QByteArray line = socket->readLine(kMaxMessageBytes);
     socket->write(&kAck, 1);
+    // Out now: a quit request ends the event loop that would send it later.
+    socket->flush();
     socket->disconnectFromServer();
 
-    emit messageReceived(QString::fromUtf8(line.chopped(1)));
-    if (m_activateOnMessage)
+    const QString message = QString::fromUtf8(line.chopped(1));
+    emit messageReceived(message);
+    // A quit request must not pop the window up on its way out.
+    if (m_activateOnMessage && message != QLatin1String(kQuitMessage))
         activateWindow();
 }
 

@@ -10,6 +10,11 @@ class QWidget;
 
 namespace Varnel {
 
+// What a later start hands to the primary: show the window, or end the
+// program as the tray's Quit does (the desktop entry's "Quit" action).
+inline constexpr char kWakeUpMessage[] = "Wake up!";
+inline constexpr char kQuitMessage[] = "Quit";
+
 // One primary instance per user: the first start holds a lock file and
 // listens on a local socket beside it; later starts find the lock held and
 // pass a message to the primary instead. Lock and socket are keyed by
@@ -32,7 +37,8 @@ public:
     bool sendMessage(const QString &message, int timeoutMs) const;
 
     // The window that the primary restores, raises and activates after
-    // every message (after messageReceived has been handled).
+    // every message but the quit request (after messageReceived has been
+    // handled).
     void setActivationWindow(QWidget *window, bool activateOnMessage = true);
 
     // The user's own runtime folder, else the private state folder; never

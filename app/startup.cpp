@@ -6,6 +6,8 @@
 #include "app/windowgeometry.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/linkopener.h"
+#include "common/gui/pressable.h"
 #include "common/gui/showmessage.h"
 #include "common/logger.h"
 #include "common/stylefonts.h"
@@ -24,7 +26,6 @@ namespace Varnel {
 
 namespace {
 
-const char kWakeUp[] = "Wake up!";
 constexpr int kWakeUpTimeoutMs = 5000;
 
 // Style sizes: 16 px becomes 14, 24 px becomes 22, every weight 500.
@@ -37,7 +38,36 @@ void applyStyleSheet(QApplication &app, QFile &style)
     style.close();
 }
 
+// The desktop entry's "Quit" action: the running instance quits as its
+// tray's Quit would; with none running there is nothing to do. No window,
+// no display and no cached reply are touched on the way.
+int handOverQuit(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    SingleInstance instance;
+    if (instance.isRunning())
+        instance.sendMessage(QLatin1String(kQuitMessage), kWakeUpTimeoutMs);
+    return 0;
+}
+
+// In a Wayland session the window is a Wayland client of its own: Qt 5
+// would go through Xwayland unless told. X11 stays the fallback (no Wayland
+// plugin, no compositor answering); a platform the user chose is kept.
+void preferNativeWayland()
+{
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") != "wayland")
+        return;
+    qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+}
+
 } // namespace
+
+bool isQuitRequest(int argc, char *argv[])
+{
+    return argc > 1 && qstrcmp(argv[1], kQuitArgument) == 0;
+}
 
 int runApplication(int argc, char *argv[])
 {
@@ -48,6 +78,10 @@ int runApplication(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(applicationVersion());
     QCoreApplication::setOrganizationName(organizationName());
 
+    if (isQuitRequest(argc, argv))
+        return handOverQuit(argc, argv);
+
+    preferNativeWayland();
     QApplication app(argc, argv);
     SingleInstance instance;
 
@@ -61,22 +95,25 @@ int runApplication(int argc, char *argv[])
     if (argc > 1)
         launchMode = QStringLiteral("Yes");
 
+    // Before any widget exists: a face looked up before its font is
+    // registered stays cached as the fallback (DejaVu Sans) for good.
+    QStringList fonts = montserratFonts();
+    registerFonts(fonts);
+
     // Before the instance test: a second start with a link still empties
     // its own cached login reply.
     auto root = std::make_unique<RootWindow>(launchMode);
 
     if (instance.isRunning()) {
-        instance.sendMessage(QLatin1String(kWakeUp), kWakeUpTimeoutMs);
+        instance.sendMessage(QLatin1String(kWakeUpMessage), kWakeUpTimeoutMs);
         return 0;
     }
 
-    // Only the tray's Quit ends the program; closing just hides the window.
+    Logger::instance().log(QStringLiteral("Window system: %1").arg(QGuiApplication::platformName()), 1, 4);
+    // Only a quit request ends the program; closing hides or minimises the window.
     app.setQuitOnLastWindowClosed(false);
 
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
-
-    QStringList fonts = montserratFonts();
-    registerFonts(fonts);
 
     QFile style(QStringLiteral(":/style/style.qss"));
     applyStyleSheet(app, style);
@@ -86,12 +123,21 @@ int runApplication(int argc, char *argv[])
 
     Config::instance()->load();
 
+    // Links open through the desktop's opener; one that cannot says so.
+    LinkOpener links;
+    installKeyboardActivation();
+
     fixMainWindowGeometry(root.get());
     instance.setActivationWindow(root.get(), true);
     setMainWindow(root.get());
 
     QObject::connect(&instance, &SingleInstance::messageReceived, root.get(),
                      [window = root.get()](const QString &message) {
+                         if (message == QLatin1String(kQuitMessage)) {
+                             Logger::instance().log(QStringLiteral("Quit requested by another instance"), 1, 4);
+                             window->requestQuit();
+                             return;
+                         }
                          window->show();
                          Logger::instance().log(
                              QStringLiteral("Message \"%1\" from another instance: window shown").arg(message), 1, 4);

@@ -171,9 +171,18 @@ int ApiRequest::voucherResult(const Answer &answer, const QString &invalidUrlMes
     }
 }
 
-void ApiRequest::logReply(const QJsonDocument &reply)
+void ApiRequest::logReply(const QString &operation, const QJsonObject &reply)
 {
-    log(tr("Login Data :  %1").arg(QString::fromUtf8(reply.toJson(QJsonDocument::Compact))));
+    // What the reply said, never the reply: it holds the account's data,
+    // and the log reaches the terminal and the session's journal.
+    QString code;
+    for (const char *key : {"response_code", "status"}) {
+        if (reply.contains(QLatin1String(key))) {
+            code = QStringLiteral(", %1 %2").arg(QLatin1String(key), reply.value(QLatin1String(key)).toVariant().toString());
+            break;
+        }
+    }
+    log(tr("%1 reply: %2 fields%3").arg(operation).arg(reply.size()).arg(code));
 }
 
 // ---------------------------------------------------------------- login
@@ -221,7 +230,7 @@ int ApiRequest::login(const QString &username, const QString &password)
     {
         // An automatic login is answered from the reply of the last network
         // login. A reply runs to megabytes with thousands of servers, so it is
-        // parsed once and its text is kept for the log instead of re-serialised.
+        // parsed once.
         QByteArray text;
         QJsonDocument reply;
         if (Config::instance()->autoLogin()) {
@@ -236,23 +245,19 @@ int ApiRequest::login(const QString &username, const QString &password)
             // A reply that is not JSON leaves the cache empty.
             LoginCache::writeText(reply.isNull() ? QByteArray() : text);
         }
-        result = applyLoginReply(reply, text);
+        result = applyLoginReply(reply);
     }
-    // The body, the text, the document and the log copies of a large reply
-    // are freed by now; without this the heap keeps their pages.
+    // The body, the text and the document of a large reply are freed by now; without this the heap keeps their pages.
     releaseFreeHeap();
     return result;
 }
 
-int ApiRequest::applyLoginReply(const QJsonDocument &reply, const QByteArray &text)
+int ApiRequest::applyLoginReply(const QJsonDocument &reply)
 {
     if (!reply.isObject())
         return 2;
     const QJsonObject root = reply.object();
-    // One text for both lines: a reply may list thousands of servers.
-    const QString json = QString::fromUtf8(text.isEmpty() ? reply.toJson(QJsonDocument::Compact) : text);
-    qDebug().noquote() << "root object::::" << json;
-    log(tr("Login Data :  %1").arg(json));
+    logReply(QStringLiteral("Login"), root);
 
     if (refused(root)) {
         m_message = serverMessage(root);
@@ -379,7 +384,7 @@ int ApiRequest::referInfo()
     const Answer answer = send(m_endpoints.referInfo, accountForm(QStringLiteral("password")));
     if (!answer.isObject)
         return 2;
-    logReply(QJsonDocument(answer.object));
+    logReply(QStringLiteral("Referral information"), answer.object);
     if (answer.status == 200) {
         User::instance()->setReferInfo(answer.object);
         return 0;
@@ -403,7 +408,7 @@ int ApiRequest::referRedeem(const QString &code)
         m_message = tr("Could not connect to server!");
         return 2;
     }
-    logReply(QJsonDocument(answer.object));
+    logReply(QStringLiteral("Referral code"), answer.object);
     if (answer.refused()) {
         m_message = answer.message();
         qDebug() << "last message::" << m_message;
@@ -427,8 +432,8 @@ int ApiRequest::loggedDevices()
     const QJsonDocument reply = decodeReply(body);
     if (!reply.isObject())
         return 2;
-    logReply(reply);
     const QJsonObject root = reply.object();
+    logReply(QStringLiteral("Logged devices"), root);
     if (refused(root)) {
         m_message = serverMessage(root);
         return 3;

@@ -49,9 +49,7 @@ public:
     static QByteArray decodeReplyText(const QByteArray &body);
     // Steps of login after the reply is known: checks it, fills User and
     // builds the server list. Returns the login result code.
-    // text is the reply's JSON text as received, for the log lines; when
-    // empty the document is serialised for them.
-    int applyLoginReply(const QJsonDocument &reply, const QByteArray &text = QByteArray());
+    int applyLoginReply(const QJsonDocument &reply);
 
     // 0 accepted (message = server's text), 1 not sent or no usable answer,
     // 2 no endpoint table, 3 refused.
@@ -90,7 +88,8 @@ private:
     // Shared result rule of the voucher and subscription requests.
     int voucherResult(const Answer &answer, const QString &invalidUrlMessage,
                       const QString &networkMessage);
-    static void logReply(const QJsonDocument &reply);
+    // One line saying what a reply of the operation held, without its data.
+    static void logReply(const QString &operation, const QJsonObject &reply);
     // What a page shows for an answer that is not the backend's.
     static QString unreadableAnswer();
 

@@ -98,10 +98,8 @@ QByteArray BaseHttpRequest::post(const QString &url, const QByteArray &body, int
     QNetworkRequest request = makeRequest(target);
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QStringLiteral("application/x-www-form-urlencoded"));
-    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
-        qDebug() << "header value:::" << it.key() << it.value();
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it)
         request.setRawHeader(it.key().toUtf8(), it.value().toUtf8());
-    }
 
     // A manager of its own per POST, so no cookie or connection state carries
     // over between operations; released with its reply once read.
@@ -118,10 +116,10 @@ QByteArray BaseHttpRequest::post(const QString &url, const QByteArray &body, int
                  << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         return reply->readAll();
     }
+    // Neither the body nor the headers go to any output: they carry the
+    // account's data (a login reply deciphers with a key in this program).
     status = httpStatus(reply);
-    const QByteArray data = reply->readAll();
-    qDebug() << "respone Data::::::" << data;
-    return data;
+    return reply->readAll();
 }
 
 } // namespace Varnel

@@ -66,12 +66,12 @@ int main(int argc, char *argv[])
         const QByteArray text = Varnel::ApiRequest::decodeReplyText(body);
         const QJsonDocument reply = QJsonDocument::fromJson(text);
         Varnel::LoginCache::writeText(text);
-        const int code = api.applyLoginReply(reply, text);
+        const int code = api.applyLoginReply(reply);
         const double networkMs = timer.nsecsElapsed() / 1e6;
 
         timer.restart();
         const QByteArray cachedText = Varnel::LoginCache::readText();
-        const int cachedCode = api.applyLoginReply(QJsonDocument::fromJson(cachedText), cachedText);
+        const int cachedCode = api.applyLoginReply(QJsonDocument::fromJson(cachedText));
         const double cachedMs = timer.nsecsElapsed() / 1e6;
 
         if (code != 0 || cachedCode != 0 || Varnel::User::instance()->bundles().isEmpty()) {

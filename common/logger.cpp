@@ -82,7 +82,7 @@ void Logger::log(const QString &message, const int &level, const int &category)
         m_records.pop_front();
     }
 
-    qDebug() << message;
+    qInfo() << message;
     // Emitted under the (recursive) lock so that receivers see records in id order.
     emit newLogMessage(record);
 }

@@ -12,7 +12,9 @@
 namespace Varnel {
 
 // In-memory diagnostic log, usable from any thread. Keeps the most recent
-// records, echoes each to the debug output and announces it by signal.
+// records, echoes each as an information line (so release builds, which
+// print no debug lines, still show it) and announces it by signal. Callers
+// never log a password, a token or a whole backend reply.
 class Logger : public QObject
 {
     Q_OBJECT

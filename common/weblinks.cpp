@@ -9,7 +9,7 @@ namespace WebLinks {
 namespace {
 
 const char kDefaultWebBase[] = "https://www.varnelvpn.com";
-const char kDefaultSupportMail[] = "support@varnelvpn.com";
+const char kSupportMail[] = "support@varnelvpn.com";
 
 QUrl onSite(const QString &path)
 {
@@ -66,11 +66,9 @@ QString webBase()
     return base;
 }
 
-QUrl supportMail(const QString &contactEmail)
+QUrl supportMail()
 {
-    const QString address = contactEmail.trimmed().isEmpty() ? QString::fromLatin1(kDefaultSupportMail)
-                                                             : contactEmail.trimmed();
-    return withQuery(QUrl(QStringLiteral("mailto:") + address),
+    return withQuery(QUrl(QStringLiteral("mailto:") + QLatin1String(kSupportMail)),
                      {{QStringLiteral("subject"), QStringLiteral("VarnelVPN desktop support")}});
 }
 

@@ -13,9 +13,9 @@ namespace WebLinks {
 
 QString webBase();
 
-// Support: e-mail (the backend's contact address when it sent one), chat
-// and the help centre.
-QUrl supportMail(const QString &contactEmail);
+// Support: e-mail to the provider's support address (the account's
+// contact_email is the user's own address), chat and the help centre.
+QUrl supportMail();
 QUrl liveChat();
 QUrl helpCenter();
 

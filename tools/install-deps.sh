@@ -13,10 +13,13 @@ PACKAGES=(
   libcpp-httplib-dev libssl-dev openssl
   # build-time resources: flags, country codes, animated spinner
   iso-flags-png-320x240 iso-codes imagemagick
-  # run time (ca-certificates: the system trust store for the verified TLS to the backend)
-  ca-certificates openvpn vpnc-scripts iputils-ping nftables iproute2
+  # run time (ca-certificates: the system trust store for the verified TLS to the backend;
+  # qtwayland5: the window as a native Wayland client)
+  ca-certificates openvpn vpnc-scripts iputils-ping nftables iproute2 qtwayland5
   # tests (dbus-daemon: a private system bus for the service's network test)
   ocserv iperf3 xvfb xauth trayer x11-utils dbus-daemon
+  # the Wayland test's compositor (headless)
+  weston
   # tools/run-each-test-function.sh reads ctest's test list (JSON)
   jq
   # reference clients for the lab benchmarks and lab checks

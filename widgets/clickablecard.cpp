@@ -1,6 +1,7 @@
 #include "widgets/clickablecard.h"
 
 #include "common/gui/stylesheetbackground.h"
+#include "common/gui/pressable.h"
 
 #include <QMouseEvent>
 
@@ -10,6 +11,8 @@ ClickableCard::ClickableCard(QWidget *parent)
     : QWidget(parent)
 {
     setCursor(Qt::PointingHandCursor);
+    // Named by its labels unless a subclass names it.
+    makePressable(this);
 }
 
 void ClickableCard::mousePressEvent(QMouseEvent *event)

@@ -21,6 +21,9 @@ void Page::recordWhenShown(LeftPage index)
 void Page::setBackButton(QAbstractButton *button)
 {
     connect(button, &QAbstractButton::clicked, this, &Page::clickBack);
+    // Some back buttons are an arrow only.
+    if (button->accessibleName().isEmpty())
+        button->setAccessibleName(tr("Back"));
 }
 
 void Page::shown()

@@ -19,4 +19,8 @@ QWidget *mainWindow();
 QMessageBox::StandardButton showMessage(const QString &text, QMessageBox::StandardButtons buttons,
                                         const QString &detail = QString());
 
+// The same box with an address the user may need elsewhere (a link nothing
+// could open): shown whole in a read-only field, with a button that copies it.
+void showAddress(const QString &text, const QString &address);
+
 } // namespace Varnel

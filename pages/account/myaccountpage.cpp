@@ -37,6 +37,9 @@ void MyAccountPage::reload()
     ui->lblExpire->setText(tr("Expire on") + QLatin1Char(' ') + validity.toString(Qt::TextDate));
     ui->lblDays->setText(QString::number(user->expireInDays()) + QLatin1Char(' ') + tr("Days"));
     ui->byNowButton->setText(user->hasPaidPlan() ? tr("Extend Your Plan") : tr("Buy Premium"));
+    // The account's own address (the backend's contact_email).
+    ui->lblEmail->setText(user->contactEmail());
+    ui->lblEmail->setVisible(!user->contactEmail().isEmpty());
 }
 
 void MyAccountPage::on_btnCopyUser_pressed()

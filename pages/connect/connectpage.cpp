@@ -120,6 +120,7 @@ ConnectPage::ConnectPage(QWidget *parent)
     connect(ui->btnConnect, &QPushButton::pressed, this, &ConnectPage::btnConnect_clicked);
 
     ui->btnConnect->setIcon(cachedIcon(QStringLiteral(":/img/disconnected.png")));
+    nameConnectButton(OpenConnectConnection::Disconnected);
     QSizePolicy keepPlace = ui->statsWidget->sizePolicy();
     keepPlace.setRetainSizeWhenHidden(true);
     ui->statsWidget->setSizePolicy(keepPlace);
@@ -260,7 +261,34 @@ void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
     default:
         break;
     }
+    nameConnectButton(status);
     showProtection();
+}
+
+void ConnectPage::nameConnectButton(int status)
+{
+    // The button is a picture: screen readers announce what a press does now.
+    QString name;
+    QString description;
+    switch (status) {
+    case OpenConnectConnection::Connecting:
+        name = tr("Connecting");
+        description = tr("Press to cancel");
+        break;
+    case OpenConnectConnection::Connected:
+        name = tr("Disconnect");
+        description = tr("Connected; press to disconnect");
+        break;
+    case OpenConnectConnection::Disconnecting:
+        name = tr("Disconnecting");
+        break;
+    default:
+        name = tr("Connect");
+        description = tr("Connects to the selected location");
+        break;
+    }
+    ui->btnConnect->setAccessibleName(name);
+    ui->btnConnect->setAccessibleDescription(description);
 }
 
 void ConnectPage::onFailure(TunnelFailure failure, const QString &detail)

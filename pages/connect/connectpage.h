@@ -66,6 +66,7 @@ protected:
 private:
     void refresh();
     void showProtection();
+    void nameConnectButton(int status);
     void tellFailure();
     // The square around the connect button that the ring is painted in.
     QRect ringArea() const;

@@ -12,6 +12,7 @@
 #include "widgets/treeitems/treeparentitem.h"
 
 #include <QDebug>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -52,6 +53,19 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     tree->setMouseTracking(true);
     tree->setRowFactory([this](QTreeWidgetItem *item, QWidget *recycled) { return makeRowWidget(item, recycled); },
                         [this](QTreeWidgetItem *item) { return rowKey(item); });
+    tree->setRowDescriber([this](int record, int role) { return describeRow(record, role); });
+
+    // The keyboard: arrows move through the rows (the view's own), Enter,
+    // Return or Space act as a press; Left and Right open and close a
+    // category, whose arrow follows however it was opened. From the search
+    // field, Down goes on into the list. (Tab reaches the list, a click does
+    // not take the keyboard from the search field.)
+    tree->installEventFilter(this);
+    ui->editSearch->installEventFilter(this);
+    connect(tree, &QTreeView::expanded, this,
+            [this](const QModelIndex &index) { setArrow(ui->treeServerList->itemOf(index), true); });
+    connect(tree, &QTreeView::collapsed, this,
+            [this](const QModelIndex &index) { setArrow(ui->treeServerList->itemOf(index), false); });
 
     connect(ui->btnManu, &QPushButton::clicked, this, &ServerSelectionPage::btnManu_clicked);
 
@@ -59,6 +73,36 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
 }
 
 ServerSelectionPage::~ServerSelectionPage() = default;
+
+bool ServerSelectionPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    ServerTree *tree = ui->treeServerList;
+    if (watched == tree && (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space)) {
+        if (tree->currentIndex().isValid())
+            onExpandItem(tree->currentIndex());
+        return true;
+    }
+    if (watched == ui->editSearch && key == Qt::Key_Down && tree->topLevelItemCount() > 0) {
+        tree->setFocus(Qt::TabFocusReason);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QString ServerSelectionPage::describeRow(int record, int role) const
+{
+    if (record < 0 || record >= m_rows.size())
+        return QString();
+    const Row &row = m_rows.at(record);
+    if (role == Qt::AccessibleTextRole)
+        return row.bundle ? tr("%1, %2").arg(row.bundle->ipName(), row.bundle->countryName()) : row.title;
+    if (!row.bundle)
+        return tr("Category");
+    return row.bundle->isLocked() ? tr("Server, locked: needs the premium plan") : tr("Server");
+}
 
 void ServerSelectionPage::onFilterChanged(QString filterText)
 {
@@ -167,6 +211,11 @@ void ServerSelectionPage::onFilter()
 
     tree->addTopLevelItems(m_categories);
     tree->refreshRows();
+    // A search that finds nothing says so, instead of an empty panel.
+    const bool nothingFound = m_categories.isEmpty() && !m_filterText.isEmpty();
+    if (nothingFound)
+        ui->lblNoMatch->setText(tr("No server matches \u201C%1\u201D.").arg(m_filterText));
+    ui->lblNoMatch->setVisible(nothingFound);
     update();
 
     recordPages(LeftPage::ServerList);

@@ -47,6 +47,10 @@ public slots:
     void btnManu_clicked();
     void on_btnManu_pressed();
 
+protected:
+    // The list's keyboard (Enter, Return, Space) and Down from the search field.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     // What a row's widget is made from; each tree item keeps the index of
     // its row in the current build.
@@ -62,6 +66,7 @@ private:
     void addCategory(const QString &title, int code, const QVector<int> &members);
     QWidget *makeRowWidget(QTreeWidgetItem *item, QWidget *recycled);
     QString rowKey(QTreeWidgetItem *item) const;
+    QString describeRow(int record, int role) const;
     void measureRows();
     void setArrow(QTreeWidgetItem *item, bool expanded);
 

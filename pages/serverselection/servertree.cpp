@@ -34,10 +34,23 @@ constexpr int kSpareRows = 48;
 
 } // namespace
 
+QVariant ServerTreeItem::describe(int role) const
+{
+    const auto *tree = static_cast<const ServerTree *>(treeWidget());
+    return tree ? tree->describeRow(m_record, role) : QString();
+}
+
 ServerTree::ServerTree(QWidget *parent)
     : QTreeWidget(parent)
 {
     setItemDelegate(new RowRecycler(this));
+    m_currentRing = new QWidget(viewport());
+    m_currentRing->setObjectName(QStringLiteral("currentRing"));
+    m_currentRing->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_currentRing->setAttribute(Qt::WA_StyledBackground);
+    m_currentRing->setStyleSheet(QStringLiteral("#currentRing { background: transparent; "
+                                                "border: 2px solid #BF1E2E; border-radius: 8px; }"));
+    m_currentRing->hide();
     // A reset (clear) releases every widget through the view itself; the
     // spares of the build before that one were not wanted again.
     connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] {
@@ -109,6 +122,39 @@ void ServerTree::showEvent(QShowEvent *event)
     refreshRows();
 }
 
+void ServerTree::focusInEvent(QFocusEvent *event)
+{
+    QTreeWidget::focusInEvent(event);
+    // Arriving by keyboard on a list with no current row: the first one.
+    if (!currentIndex().isValid() && topLevelItemCount() > 0)
+        setCurrentItem(topLevelItem(0));
+    placeCurrentRing();
+}
+
+void ServerTree::focusOutEvent(QFocusEvent *event)
+{
+    QTreeWidget::focusOutEvent(event);
+    placeCurrentRing();
+}
+
+void ServerTree::currentChanged(const QModelIndex &current, const QModelIndex &previous)
+{
+    QTreeWidget::currentChanged(current, previous);
+    placeCurrentRing();
+}
+
+void ServerTree::placeCurrentRing()
+{
+    const QRect row = currentIndex().isValid() ? visualRect(currentIndex()) : QRect();
+    if (!hasFocus() || !row.isValid()) {
+        m_currentRing->hide();
+        return;
+    }
+    m_currentRing->setGeometry(QRect(0, row.top(), viewport()->width(), row.height()).adjusted(1, 1, -1, -1));
+    m_currentRing->show();
+    m_currentRing->raise();
+}
+
 void ServerTree::releaseRowWidget(QTreeWidgetItem *item)
 {
     // The view deletes it later (it may be the sender of the signal that
@@ -165,6 +211,7 @@ void ServerTree::syncRowWidgets()
             m_withWidget.insert(item);
         }
     }
+    placeCurrentRing();
     m_syncing = false;
 }
 

@@ -11,7 +11,9 @@ namespace Varnel {
 // A row of the server tree. Its kind (role Qt::UserRole + 1: 0 category,
 // 1 server), the index of its record in the page's current build
 // (Qt::UserRole + 2) and its fixed height (Qt::SizeHintRole) are answered
-// from members: thousands of rows are made at each build.
+// from members: thousands of rows are made at each build. What screen
+// readers read of it (the accessible text and description roles) comes
+// from the tree's describer, from the same record.
 class ServerTreeItem : public QTreeWidgetItem
 {
 public:
@@ -30,11 +32,15 @@ public:
                 return m_record;
             if (role == Qt::SizeHintRole)
                 return m_size;
+            if (role == Qt::AccessibleTextRole || role == Qt::AccessibleDescriptionRole)
+                return describe(role);
         }
         return QTreeWidgetItem::data(column, role);
     }
 
 private:
+    QVariant describe(int role) const;
+
     int m_kind;
     int m_record;
     QSize m_size;
@@ -54,11 +60,16 @@ public:
     using RowFactory = std::function<QWidget *(QTreeWidgetItem *item, QWidget *recycled)>;
     // Rows of the same key look alike, so a widget can pass between them.
     using RowKey = std::function<QString(QTreeWidgetItem *item)>;
+    // What screen readers read of a row: its accessible text or description
+    // (the role), from the index of its record.
+    using RowDescriber = std::function<QString(int record, int role)>;
 
     explicit ServerTree(QWidget *parent = nullptr);
     ~ServerTree() override;
 
     void setRowFactory(RowFactory factory, RowKey key);
+    void setRowDescriber(RowDescriber describer) { m_describer = std::move(describer); }
+    QString describeRow(int record, int role) const { return m_describer ? m_describer(record, role) : QString(); }
 
     // Lays the rows out now and gives the rows in view their widgets; for
     // use right after the items were added.
@@ -71,11 +82,17 @@ protected:
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
     void showEvent(QShowEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
 
 private:
     friend class RowRecycler;
 
     void syncRowWidgets();
+    // The keyboard's row: a ring over the current row while the list has
+    // the focus (the rows are widgets that cover the view's own highlight).
+    void placeCurrentRing();
     void releaseRowWidget(QTreeWidgetItem *item);
     // Keeps a widget the view lets go at a rebuild for the next build;
     // false when it has to go.
@@ -83,6 +100,8 @@ private:
 
     RowFactory m_factory;
     RowKey m_key;
+    RowDescriber m_describer;
+    QWidget *m_currentRing = nullptr;
     QSet<QTreeWidgetItem *> m_withWidget;
     QHash<QWidget *, QString> m_keyOf;
     QMultiHash<QString, QWidget *> m_spare;

@@ -1,7 +1,6 @@
 #include "pages/support/supportpage.h"
 #include "ui_supportpage.h"
 
-#include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/weblinks.h"
 
@@ -17,9 +16,7 @@ SupportPage::SupportPage(QWidget *parent)
     setBackButton(ui->btnBack);
     recordWhenShown(LeftPage::Support);
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
-    // The backend names its support address with the login; read at the press.
-    connect(ui->btnMail, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(WebLinks::supportMail(User::instance()->contactEmail())); });
+    connect(ui->btnMail, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(WebLinks::supportMail()); });
     connect(ui->btnChat, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(WebLinks::liveChat()); });
     connect(ui->btnHelp, &QPushButton::clicked, this, [] { QDesktopServices::openUrl(WebLinks::helpCenter()); });
 }

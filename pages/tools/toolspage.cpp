@@ -4,6 +4,7 @@
 #include "backend/backendconfig.h"
 #include "backend/user.h"
 #include "common/config.h"
+#include "common/logger.h"
 #include "common/netinfo.h"
 #include "common/weblinks.h"
 #include "vpn/trafficformat.h"
@@ -26,14 +27,16 @@ constexpr int kScrollBarHeight = 60;
 const QByteArray kUploadBody = QByteArrayLiteral("This is the data to upload.");
 
 // Calls done with the reply and the milliseconds since start when it ends;
-// a failed reply is only logged.
+// a failed reply is only logged (the labels keep their values).
 void whenFinished(QNetworkReply *reply, QObject *context, const std::function<void(QNetworkReply *, qint64)> &done)
 {
     QElapsedTimer clock;
     clock.start();
     QObject::connect(reply, &QNetworkReply::finished, context, [reply, clock, done] {
         if (reply->error() != QNetworkReply::NoError)
-            qDebug() << "Network error: " << reply->errorString();
+            Logger::instance().log(QStringLiteral("Network test: %1 failed: %2")
+                                       .arg(reply->url().host(), reply->errorString()),
+                                   1, 4);
         else
             done(reply, qMax<qint64>(1, clock.elapsed()));   // a reply within the same millisecond counts one
         reply->deleteLater();

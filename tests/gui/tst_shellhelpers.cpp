@@ -4,6 +4,7 @@
 #include "common/gui/msgbox.h"
 #include "common/gui/overlay.h"
 #include "common/gui/showmessage.h"
+#include "startuplook.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -147,6 +148,49 @@ private slots:
         QCOMPARE(all.size(), 18);
         QCOMPARE(Varnel::registerFonts(all), 18);
         QVERIFY(QFontDatabase().styles(QStringLiteral("Montserrat")).contains(QStringLiteral("Thin")));
+    }
+
+    // With the program's style: the safe answer is the quiet button, the
+    // outline is light, and an icon keeps its distance from the text.
+    void messageBoxLooksLikeTheClient()
+    {
+        applyStartupLook();
+        QWidget window;
+        window.show();
+        Varnel::setMainWindow(&window);
+        QImage shot;
+        QRect yes, no;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<MsgBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            shot = box->grab().toImage();
+            for (auto [button, rect] : {std::make_pair(box->button(QMessageBox::Yes), &yes),
+                                        std::make_pair(box->button(QMessageBox::No), &no)})
+                *rect = QRect(button->mapTo(box, QPoint()), button->size());
+            box->button(QMessageBox::No)->click();
+        });
+        Varnel::showMessage(QStringLiteral("Do you want to log out?"), QMessageBox::Yes | QMessageBox::No);
+        qApp->setStyleSheet(QString());
+        QVERIFY(!shot.isNull());
+        // Inside each button, beside its text: its fill.
+        const QColor accent(0xBF, 0x1E, 0x2E);
+        QCOMPARE(shot.pixelColor(yes.left() + 4, yes.center().y()), accent);
+        QVERIFY(qGray(shot.pixel(no.left() + 4, no.center().y())) > 200);
+        // The outline, halfway down the left edge: light, not black.
+        const QColor edge = shot.pixelColor(0, shot.height() / 2);
+        QVERIFY2(edge.alpha() > 0 && qGray(edge.rgb()) > 180, qPrintable(edge.name()));
+
+        MsgBox box;
+        box.setIcon(QMessageBox::Information);
+        box.setText(QStringLiteral("The  file does not exist."));
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        const QWidget *icon = box.findChild<QWidget *>(QStringLiteral("qt_msgboxex_icon_label"));
+        const QWidget *text = box.findChild<QWidget *>(QStringLiteral("qt_msgbox_label"));
+        QVERIFY(icon && text);
+        QVERIFY2(text->geometry().left() - icon->geometry().right() >= 16,
+                 qPrintable(QString::number(text->geometry().left() - icon->geometry().right())));
     }
 };
 

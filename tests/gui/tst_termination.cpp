@@ -1,6 +1,7 @@
 // The program as a desktop session sees it: a logged-in user with
 // auto-connect on is connected at start without a click, and SIGTERM (or
-// SIGINT) brings the tunnel down and ends the program with exit code 0.
+// SIGINT) brings the tunnel down and ends the program with exit code 0; the
+// desktop entry's Quit action ends it as the tray's Quit does.
 // The backend is the reference backend on loopback, beside the real
 // service; OpenVPN is the stand-in program, so no tunnel carries anything.
 #include "integration/backend/backendtest.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -69,15 +71,28 @@ class TestTermination : public QObject
         return m_sandbox.stored(QStringLiteral("ConnectionState")).toBool();
     }
 
-    void startClient(QProcess &client)
+    // The stand-in OpenVPN connects, then ends as end says: "wait-close"
+    // stays until the client closes the tunnel.
+    QProcessEnvironment environment(const QString &end = QStringLiteral("wait-close"))
     {
         QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
         env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
         env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
         env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
-                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\nwait-close"));
+                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n") + end);
+        return env;
+    }
+    void startClient(QProcess &client, const QProcessEnvironment &env)
+    {
         m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
         QVERIFY(client.waitForStarted(10000));
+    }
+    void startClient(QProcess &client) { startClient(client, environment()); }
+    // The client's output from offset on.
+    QString clientLog(qint64 offset) const
+    {
+        QFile log(file("client.log"));
+        return log.open(QIODevice::ReadOnly) && log.seek(offset) ? QString::fromUtf8(log.readAll()) : QString();
     }
 
 private slots:
@@ -121,6 +136,75 @@ private slots:
         // The tunnel went down before the end, and the settings were saved.
         QVERIFY(!storedConnectionState());
         QVERIFY(m_service.devices().isEmpty());
+    }
+
+    // The desktop entry's "Quit" (a second start with --quit) follows the
+    // tray's rule: at once while disconnected, after the next Disconnected
+    // while connected (here OpenVPN drops the tunnel when told to).
+    void quitAction_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("disconnected: at once") << false;
+        QTest::newRow("connected: after the tunnel is down") << true;
+    }
+    void quitAction()
+    {
+        QFETCH(bool, connected);
+        if (connected)
+            storeLoggedInUser();
+        const QString drop = file("drop");
+        QFile::remove(drop);
+        const QProcessEnvironment env = environment(QStringLiteral("go %1\nexit 0").arg(drop));
+        QProcess client;
+        startClient(client, env);
+        if (connected)
+            QTRY_VERIFY_WITH_TIMEOUT(storedConnectionState(), 20000);
+        else
+            QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
+
+        QProcess quit;
+        quit.setProcessEnvironment(env);
+        quit.start(QStringLiteral(VARNELVPN_EXECUTABLE), {QStringLiteral("--quit")});
+        QVERIFY(quit.waitForFinished(10000));
+        QCOMPARE(quit.exitCode(), 0);
+        if (connected) {
+            QVERIFY(!client.waitForFinished(1500));
+            QFile dropped(drop);
+            QVERIFY(dropped.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(client.waitForFinished(10000));
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+        QVERIFY(!storedConnectionState());
+    }
+
+    // Every Montserrat face the window asks for is found: the fonts are
+    // registered before the first widget looks one up (a face looked up
+    // before stays the fallback for good). Qt's font matching says so.
+    void fontsRegisteredBeforeTheWindow()
+    {
+        QProcessEnvironment env = environment();
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.text.font.match.debug=true"));
+        const qint64 offset = QFileInfo(file("client.log")).size();
+        QProcess client;
+        startClient(client, env);
+        QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
+        ::kill(pid_t(client.processId()), SIGTERM);
+        QVERIFY(client.waitForFinished(5000));
+
+        QStringList asked, unmatched;
+        QString family;
+        for (const QString &line : clientLog(offset).split(QLatin1Char('\n'))) {
+            const int at = line.indexOf(QLatin1String("family: "));
+            if (at >= 0) {
+                family = line.mid(at + 8).section(QLatin1String(" ["), 0, 0);
+                asked << family;
+            } else if (line.contains(QLatin1String("NO MATCH FOUND"))) {
+                unmatched << family;
+            }
+        }
+        QVERIFY2(!asked.filter(QStringLiteral("Montserrat")).isEmpty(), "no font lookup logged");
+        QCOMPARE(unmatched.filter(QStringLiteral("Montserrat")), QStringList());
     }
 
     void endsAtOnceWhenDisconnected()

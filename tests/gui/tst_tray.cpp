@@ -63,6 +63,22 @@ private slots:
         QCOMPARE(tray->icon().pixmap(size).toImage(), QIcon(icon).pixmap(size).toImage());
     }
 
+    // With a tray, closing and Escape hide the window into it.
+    void closingAndEscapeHideIntoTheTray()
+    {
+        RootWindow window(QStringLiteral("not"));
+        for (const bool escape : {false, true}) {
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            if (escape)
+                QTest::keyClick(&window, Qt::Key_Escape);
+            else
+                QVERIFY(window.close());
+            QVERIFY(!window.isVisible());
+            QVERIFY(!window.isMinimized());
+        }
+    }
+
     // The "Connect" action reaches the window; the notice of a connection
     // names the server after two blanks.
     void connectActionAndNotice()

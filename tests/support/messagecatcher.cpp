@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 
 MessageCatcher::MessageCatcher(QObject *parent)
     : QObject(parent)
@@ -16,6 +17,8 @@ void MessageCatcher::answerOpenBox()
     if (!box || !box->isVisible() || box->buttons().isEmpty())
         return;
     m_texts << box->text();
+    if (auto *address = box->findChild<QLineEdit *>(QStringLiteral("editAddress")))
+        m_addresses << address->text();
     m_titles << box->windowTitle();
     m_parents << box->parentWidget();
     QAbstractButton *chosen = m_answer != QMessageBox::NoButton ? box->button(m_answer) : nullptr;

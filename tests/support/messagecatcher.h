@@ -17,10 +17,12 @@ public:
     explicit MessageCatcher(QObject *parent = nullptr);
 
     QStringList texts() const { return m_texts; }
+    // The address field of each box that shows one (showAddress).
+    QStringList addresses() const { return m_addresses; }
     // Title and parent of each box, in the order they opened.
     QStringList titles() const { return m_titles; }
     QList<QWidget *> parents() const { return m_parents; }
-    void clear() { m_texts.clear(); m_titles.clear(); m_parents.clear(); }
+    void clear() { m_texts.clear(); m_titles.clear(); m_parents.clear(); m_addresses.clear(); }
     // The button to press from now on; NoButton presses the first one.
     void setAnswer(QMessageBox::StandardButton button) { m_answer = button; }
 
@@ -29,6 +31,7 @@ private:
 
     QTimer m_poll;
     QStringList m_texts;
+    QStringList m_addresses;
     QStringList m_titles;
     QList<QWidget *> m_parents;
     QMessageBox::StandardButton m_answer = QMessageBox::NoButton;

@@ -11,7 +11,10 @@ class OpenedLinks : public QObject
 {
     Q_OBJECT
 public:
-    OpenedLinks()
+    OpenedLinks() { install(); }
+    // Takes the links over again (after another handler, such as the
+    // program's own opener, had them).
+    void install()
     {
         for (const char *scheme : {"http", "https", "mailto"})
             QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");

@@ -3,6 +3,7 @@
 
 #include "common/config.h"
 #include "common/gui/showmessage.h"
+#include "common/gui/pressable.h"
 #include "common/gui/stylesheetbackground.h"
 
 #include <QMouseEvent>
@@ -28,6 +29,7 @@ MenuEntry::MenuEntry(const QString &picturePath, const QString &text, bool needs
     ui->lblIcon->setPixmap(picture(picturePath, 32));
     ui->lblText->setText(text);
     ui->lblArrow->setPixmap(picture(QStringLiteral(":/img/arrow.png"), 14));
+    makePressable(this, text);
 }
 
 MenuEntry::~MenuEntry() = default;

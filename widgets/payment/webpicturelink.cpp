@@ -47,6 +47,8 @@ void WebPictureLink::load(QLabel *picture, const QString &pictureUrl, const QStr
     m_pictureUrl = pictureUrl;
     m_picture = QImage();
     m_label->hide();
+    // Nothing to press (nor to reach by Tab) until the picture is there.
+    setFocusPolicy(Qt::NoFocus);
     m_fetch->fetch(QUrl(pictureUrl));
 }
 
@@ -83,6 +85,7 @@ void WebPictureLink::showPicture()
     m_label->setPixmap(rounded);
     m_label->setFixedHeight(rounded.height());
     m_label->show();
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void WebPictureLink::openPage() const
@@ -97,6 +100,8 @@ AccoutBottomButton::AccoutBottomButton(QWidget *parent)
 {
     ui->setupUi(this);
     ui->lblPicture->hide();
+    setAccessibleName(tr("Everything premium includes"));
+    setAccessibleDescription(tr("Opens the list in the browser"));
     const auto user = User::instance();
     load(ui->lblPicture, user->featuresImgUrl(), user->featuresHref());
 }
@@ -109,6 +114,8 @@ HomeImage::HomeImage(QWidget *parent)
 {
     ui->setupUi(this);
     ui->lblPicture->hide();
+    setAccessibleName(tr("Banner"));
+    setAccessibleDescription(tr("Opens its page in the browser"));
     // The home screen outlives logins: the banner is the account's of the moment.
     refreshOnShow(this, [this] {
         const auto user = User::instance();

@@ -2,6 +2,7 @@
 
 #include "backend/user.h"
 #include "common/config.h"
+#include "common/gui/pressable.h"
 #include "vpn/openconnectconnection.h"
 
 #include <QPainter>
@@ -12,6 +13,8 @@ QuickConnectButton::QuickConnectButton(QWidget *parent)
     : QWidget(parent)
 {
     setCursor(Qt::PointingHandCursor);
+    // Named by its labels, which follow the server it stands for.
+    makePressable(this);
 }
 
 QColor QuickConnectButton::fill() const

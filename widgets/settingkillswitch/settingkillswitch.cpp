@@ -2,6 +2,7 @@
 #include "ui_settingkillswitch.h"
 
 #include "common/config.h"
+#include "common/gui/pressable.h"
 #include "common/gui/showrefresh.h"
 #include "vpn/killswitch.h"
 
@@ -16,6 +17,7 @@ SettingKillSwitch::SettingKillSwitch(QWidget *parent)
     , ui(std::make_unique<Ui::SettingKillSwitch>())
 {
     ui->setupUi(this);
+    makePressable(this);   // named by its title and description
     refreshOnShow(this, [this] { refresh(); });
 }
 
@@ -41,6 +43,7 @@ void SettingKillSwitch::showSwitch(bool on)
 {
     const QPixmap picture(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"));
     ui->lblArrow->setPixmap(picture.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    setSwitchState(this, on);
 }
 
 } // namespace Varnel

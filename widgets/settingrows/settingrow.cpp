@@ -3,6 +3,7 @@
 
 #include "common/config.h"
 #include "common/gui/iconcache.h"
+#include "common/gui/pressable.h"
 #include "common/gui/showrefresh.h"
 
 #include <QMouseEvent>
@@ -26,6 +27,7 @@ SettingRow::SettingRow(const QString &picture, const QString &title, const QStri
     ui->lblTitle->setText(title);
     ui->lblDescription->setText(description);
     setIndicator(QString::fromLatin1(kArrow), 15);
+    makePressable(this, title, description.simplified());
 }
 
 SettingRow::~SettingRow() = default;
@@ -90,6 +92,7 @@ void SettingAutoConnectButton::pressed()
 void SettingAutoConnectButton::showSwitch()
 {
     setIndicator(QString::fromLatin1(m_on ? kOn : kOff), 32);
+    setSwitchState(this, m_on);
 }
 
 AppCrashReportButton::AppCrashReportButton(QWidget *parent)
@@ -103,12 +106,14 @@ NotificationButton::NotificationButton(QWidget *parent)
                  parent)
 {
     setIndicator(QString::fromLatin1(kOff), 26);
+    setSwitchState(this, false);
 }
 
 void NotificationButton::pressed()
 {
     m_on = !m_on;
     setIndicator(QString::fromLatin1(m_on ? kOn : kOff), 26);
+    setSwitchState(this, m_on);
 }
 
 } // namespace Varnel

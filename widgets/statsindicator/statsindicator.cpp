@@ -33,8 +33,21 @@ StatsIndicator::StatsIndicator(QWidget *parent)
     for (QLabel *icon : {ui->lblDownloadIcon, ui->lblUploadIcon, ui->lblPingIcon})
         scaleIcon(icon);
     // Queued: the OpenConnect session reports from its pool thread.
-    connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statsChanged, this,
-            &StatsIndicator::onStatsChanged, Qt::QueuedConnection);
+    const auto engine = OpenConnectConnection::instance();
+    connect(engine.get(), &OpenConnectConnection::statsChanged, this, &StatsIndicator::onStatsChanged,
+            Qt::QueuedConnection);
+    // A new tunnel starts from zero: the last session's totals would stand
+    // until its first statistics arrive, seconds later. Queued like the
+    // statistics, so a late figure of the old tunnel cannot come after it.
+    connect(engine.get(), &OpenConnectConnection::statusChanged, this,
+            [this](OpenConnectConnection::Status status) {
+                // Not a statistics update: the round trip waits for the tunnel.
+                if (status == OpenConnectConnection::Connecting) {
+                    ui->lblDownload->setText(formatBytes(0));
+                    ui->lblUpload->setText(formatBytes(0));
+                }
+            },
+            Qt::QueuedConnection);
 }
 
 StatsIndicator::~StatsIndicator() = default;

@@ -11,7 +11,8 @@ class StatsIndicator;
 }
 
 // The connect page's traffic panel: the tunnel's total download and upload
-// in human units, from the controller's statsChanged, and a round-trip time
+// in human units, from the controller's statsChanged (back to zero when a
+// new tunnel is being made), and a round-trip time
 // to the connected server, measured once per program run on the first
 // statistics update.
 class StatsIndicator : public QWidget

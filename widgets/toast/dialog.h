@@ -13,7 +13,8 @@ class Dialog;
 
 // The self-closing notice (toast): a black frameless box centred at
 // (170, 590) of the main window, closed after five seconds. The caller
-// shows it without modality; it deletes itself when it closes.
+// shows it without modality; it deletes itself when it closes. It never
+// takes the keyboard focus.
 class Dialog : public QDialog
 {
     Q_OBJECT

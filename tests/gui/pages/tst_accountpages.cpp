@@ -15,6 +15,7 @@
 #include "common/appinfo.h"
 #include "common/config.h"
 #include "common/crypto.h"
+#include "common/gui/linkopener.h"
 #include "pages/account/myaccountpage.h"
 #include "pages/devices/devicespage.h"
 #include "pages/payment/paymentpage.h"
@@ -56,6 +57,15 @@ constexpr int kRequestLimitMs = 2000;
 QString authTokenOf(const QUrl &url)
 {
     return QUrlQuery(url).queryItemValue(QStringLiteral("authToken"), QUrl::FullyDecoded);
+}
+
+// Every line the program writes to its output, at any level.
+QStringList g_output;
+QtMessageHandler g_previousHandler = nullptr;
+void recordOutput(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    g_output << text;
+    g_previousHandler(type, context, text);
 }
 
 } // namespace
@@ -105,11 +115,13 @@ private slots:
         QTest::addColumn<QString>("plan");
         QTest::addColumn<QString>("picture");
         QTest::addColumn<bool>("expiry");
+        QTest::addColumn<QString>("email");   // the account's contact_email
         QTest::newRow("premium") << "premium.user" << "premium-pass" << "Premium"
-                                 << ":/img/my account premium.png" << true;
+                                 << ":/img/my account premium.png" << true << "premium@varnel.test";
         QTest::newRow("scratch card") << "card.user" << "card-pass" << "Scratch Card" << ":/img/my account card.png"
-                                      << true;
-        QTest::newRow("free") << "free.user" << "free-pass" << "Free" << ":/img/my account free.png" << true;
+                                      << true << "help@varnel.test";
+        QTest::newRow("free") << "free.user" << "free-pass" << "Free" << ":/img/my account free.png" << true
+                              << "help@varnel.test";
     }
     void accountPage()
     {
@@ -132,6 +144,7 @@ private slots:
         QCOMPARE(child<QLabel>(page.get(), "lblDays")->text(),
                  QStringLiteral("%1 Days").arg(User::instance()->expireInDays()));
         QCOMPARE(recorded(), qMakePair(2, 0));
+        QTEST(child<QLabel>(page.get(), "lblEmail")->text(), "email");
 
         QTest::mousePress(child<QPushButton>(page.get(), "btnCopyUser"), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), user);
@@ -419,6 +432,60 @@ private slots:
         QTest::mousePress(child<QPushButton>(popup, "btnReferMore"), Qt::LeftButton);
         QTRY_COMPARE(left->currentIndex(), 8);
         QVERIFY(boxes.texts().isEmpty());
+    }
+
+    // What a desktop session's journal would get from the program: no line,
+    // at any level, in the output or the log, holds the password, a token,
+    // or a whole reply (a login reply lists every server with its keys).
+    void noSecretInTheOutput_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::newRow("login") << "login";
+        QTest::newRow("automatic login from the cache") << "automatic login";
+        QTest::newRow("logged devices") << "devices";
+        QTest::newRow("referral page") << "referral";
+        QTest::newRow("checkout link that cannot open") << "checkout";
+    }
+    void noSecretInTheOutput()
+    {
+        QFETCH(QString, operation);
+        const QString password = QStringLiteral("devices-pass");
+        if (operation != QLatin1String("login"))
+            QVERIFY(loginAs(QStringLiteral("devices.user"), password));
+        MessageCatcher boxes;
+        const int mark = ClientSandbox::logMark();
+        g_output.clear();
+        g_previousHandler = qInstallMessageHandler(recordOutput);
+        if (operation == QLatin1String("login")) {
+            QVERIFY(loginAs(QStringLiteral("devices.user"), password));
+        } else if (operation == QLatin1String("automatic login")) {
+            storeLoggedInUser(QStringLiteral("devices.user"), password);
+            QCOMPARE(ApiRequest::instance()->login(QStringLiteral("devices.user"), password), 0);
+        } else if (operation == QLatin1String("devices")) {
+            auto page = shown<DevicesPage>(Routes::kLoggedDevices);
+            QTRY_VERIFY(!page->findChildren<DeviceWidget *>().isEmpty());
+        } else if (operation == QLatin1String("referral")) {
+            shown<ReferFriendPage>(Routes::kReferInfo);
+        } else {
+            const QByteArray path = qgetenv("PATH");
+            qputenv("PATH", "/nonexistent");   // no opener: the program's own warning path
+            {
+                LinkOpener links;
+                auto page = shown<PaymentPage>();
+                QTest::mousePress(page->findChild<Package *>(), Qt::LeftButton);
+                QTRY_COMPARE(boxes.addresses().size(), 1);
+            }
+            qputenv("PATH", path);
+            QVERIFY(boxes.addresses().constFirst().contains(QLatin1String("authToken=")));
+        }
+        qInstallMessageHandler(g_previousHandler);
+        const QStringList lines = g_output + ClientSandbox::logSince(mark);
+        QVERIFY(!lines.isEmpty());
+        for (const QString &line : lines) {
+            QVERIFY2(!line.contains(password) && !line.contains(QLatin1String("authToken"))
+                         && !line.contains(QLatin1String("ip_bundle")) && line.size() < 400,
+                     qPrintable(line.left(400)));
+        }
     }
 
     void devices()

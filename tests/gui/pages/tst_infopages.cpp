@@ -7,15 +7,19 @@
 #include "openedlinks.h"
 
 #include "backend/user.h"
+#include "common/gui/linkopener.h"
 #include "pages/about/aboutuspage.h"
 #include "pages/more/varnelmorepage.h"
 #include "pages/support/supportpage.h"
 #include "tools/refbackend/routes.h"
+#include "widgets/payment/package.h"
 #include "widgets/sharepanel/sharepanel.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QtTest>
 
@@ -47,10 +51,9 @@ private slots:
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("url");
-        QTest::newRow("mail, the backend's address") << "support" << "btnMail"
-                                                     << "mailto:help@varnel.test?subject=VarnelVPN desktop support";
-        QTest::newRow("mail, no backend address") << "support" << "btnMail"
-                                                  << "mailto:support@varnelvpn.com?subject=VarnelVPN desktop support";
+        // The account's contact_email is the user's own address: not where support is.
+        QTest::newRow("mail to support") << "support" << "btnMail"
+                                         << "mailto:support@varnelvpn.com?subject=VarnelVPN desktop support";
         QTest::newRow("chat") << "support" << "btnChat" << "https://127.0.0.1:9/support/chat";
         QTest::newRow("help") << "support" << "btnHelp" << "https://127.0.0.1:9/help";
         QTest::newRow("browser") << "more" << "btnBrowser" << "https://127.0.0.1:9/products/browser";
@@ -67,8 +70,7 @@ private slots:
         QFETCH(QString, page);
         QFETCH(QString, button);
         QFETCH(QString, url);
-        const bool noAddress = QTest::currentDataTag() == QLatin1String("mail, no backend address");
-        User::instance()->setContactEmail(noAddress ? QString() : QStringLiteral("help@varnel.test"));
+        User::instance()->setContactEmail(QStringLiteral("user@varnel.test"));
         std::unique_ptr<QWidget> widget;
         if (page == QLatin1String("support"))
             widget = std::make_unique<SupportPage>();
@@ -79,6 +81,59 @@ private slots:
         child<QPushButton>(widget.get(), qPrintable(button))->click();
         QCOMPARE(m_links.urls.size(), 1);
         QCOMPARE(m_links.urls.constFirst().toString(QUrl::FullyDecoded), url);
+    }
+
+    // A link that nothing opens (no xdg-open, or one that finds no program
+    // for it) says so, with the address to copy: a mail link's address, any
+    // other link whole (a checkout link with its token).
+    void unopenedLinkShowsItsAddress_data()
+    {
+        QTest::addColumn<QString>("opener");   // the xdg-open on the path: its exit code, or none
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("support mail, no program for mail") << "exit 3" << "btnMail" << "support@varnelvpn.com";
+        QTest::newRow("updates, the browser failed") << "exit 4" << "btnUpdate" << "https://127.0.0.1:9/download";
+        QTest::newRow("checkout, no xdg-open") << "" << "Package" << "https://127.0.0.1:9/checkout/monthly?authToken=";
+        QTest::newRow("opened: nothing said") << "exit 0" << "btnHelp" << "";
+    }
+    void unopenedLinkShowsItsAddress()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, press);
+        QFETCH(QString, address);
+        QTemporaryDir bin;
+        if (!opener.isEmpty()) {
+            QFile program(bin.filePath(QStringLiteral("xdg-open")));
+            QVERIFY(program.open(QIODevice::WriteOnly));
+            program.write("#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\n" + opener.toUtf8() + "\n");
+            program.close();
+            QVERIFY(program.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        User::instance()->setWebPaymentPortalUrl(QStringLiteral("https://127.0.0.1:9"));
+        MessageCatcher boxes;
+        {
+            LinkOpener links;
+            SupportPage support;
+            AboutUsPage about;
+            Package package(QJsonObject{{"id", "monthly"}, {"name", "Monthly"}});
+            if (press == QLatin1String("Package"))
+                QTest::mousePress(&package, Qt::LeftButton);
+            else
+                child<QPushButton>(press == QLatin1String("btnUpdate") ? static_cast<QWidget *>(&about) : &support,
+                                   qPrintable(press))
+                    ->click();
+            if (address.isEmpty())
+                QTest::qWait(500);
+            else
+                QTRY_COMPARE(boxes.addresses().size(), 1);
+        }
+        qputenv("PATH", path);
+        m_links.install();
+        QCOMPARE(boxes.addresses().size(), address.isEmpty() ? 0 : 1);
+        if (!address.isEmpty())
+            QVERIFY2(boxes.addresses().constFirst().startsWith(address), qPrintable(boxes.addresses().constFirst()));
     }
 
     // Every way of sharing carries the code (and codes with characters that

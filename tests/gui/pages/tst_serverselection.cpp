@@ -381,9 +381,17 @@ private slots:
         QSettings("Varnel", "Morvanta Limited").remove("FAVORITE");
 
         auto *sylhetStar = child<QPushButton>(servers("Bangladesh").at(2), "btnFavorite");
+        // Someone typing a search keeps the keyboard while the toast shows.
+        auto *searchField = child<QLineEdit>(m_page, "editSearch");
+        m_host->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_host.get()));
+        searchField->setFocus();
         QElapsedTimer shown;
         shown.start();
         QTest::mouseClick(sylhetStar, Qt::LeftButton);
+        QTest::qWait(20);
+        QCOMPARE(QApplication::activeWindow(), m_host.get());
+        QCOMPARE(QApplication::focusWidget(), searchField);
 
         QCOMPARE(Config::instance()->favourites(), QList<int>{201});
         QVERIFY(QSettings("Varnel", "Morvanta Limited").value("FAVORITE").toBool());
@@ -420,6 +428,60 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), 7000);
         QVERIFY2(shown.elapsed() >= 4750, qPrintable(QString::number(shown.elapsed())));   // a coarse timer
+    }
+
+    // A search that finds nothing says so in a short line instead of an
+    // empty panel; any other list shows the list.
+    void emptySearchSaysSo_data()
+    {
+        QTest::addColumn<QString>("searchText");
+        QTest::addColumn<QString>("line");   // empty: no line, the list
+        QTest::newRow("nothing matches") << "zzz" << QStringLiteral("No server matches \u201Czzz\u201D.");
+        QTest::newRow("something matches") << "ger" << "";
+        QTest::newRow("no search text") << "" << "";
+    }
+    void emptySearchSaysSo()
+    {
+        QFETCH(QString, searchText);
+        QFETCH(QString, line);
+        showListOf(QStringLiteral("premium.user"), 0, QStringLiteral("zzz"));   // first nothing, then the row's
+        search(searchText);
+        auto *label = child<QLabel>(m_page, "lblNoMatch");
+        QCOMPARE(label->isVisible(), !line.isEmpty());
+        QCOMPARE(tree()->topLevelItemCount() == 0, !line.isEmpty());
+        if (!line.isEmpty())
+            QCOMPARE(label->text(), line);
+    }
+
+    // From the keyboard: Down leaves the search field for the list, arrows
+    // move, Enter opens a category and connects to a server row; screen
+    // readers read a server row as its server and country.
+    void listFromTheKeyboard()
+    {
+        showListOf(QStringLiteral("premium.user"), 0, QStringLiteral("berlin"));
+        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
+        auto *searchField = child<QLineEdit>(m_page, "editSearch");
+        m_host->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_host.get()));
+        searchField->setFocus();
+        QTest::keyClick(searchField, Qt::Key_Down);
+        QVERIFY(tree()->hasFocus());
+        QCOMPARE(tree()->currentItem(), tree()->topLevelItem(0));
+        const int germany = titles().indexOf(QStringLiteral("Germany"));
+        QVERIFY(germany > 0);
+        for (int i = 0; i < germany; ++i)
+            QTest::keyClick(tree(), Qt::Key_Down);
+        QCOMPARE(tree()->currentItem(), categoryItem(QStringLiteral("Germany")));
+        QTest::keyClick(tree(), Qt::Key_Return);
+        QVERIFY(categoryItem(QStringLiteral("Germany"))->isExpanded());
+        QCOMPARE(imageOf(rowWidget(categoryItem(QStringLiteral("Germany"))), "lblArrow"), arrow(true));
+        QTest::keyClick(tree(), Qt::Key_Down);
+        const QModelIndex row = tree()->currentIndex();
+        QCOMPARE(row.data(Qt::AccessibleTextRole).toString(), QStringLiteral("Berlin, Germany"));
+        QCOMPARE(connect.count(), 0);
+        QTest::keyClick(tree(), Qt::Key_Enter);
+        QCOMPARE(connect.count(), 1);
+        QCOMPARE(Config::instance()->activeServer(), 301);
     }
 
     void theFastestServerFollowsTheSearch_data()

@@ -23,17 +23,6 @@ using RefBackend::WebPages;
 
 namespace {
 
-QStringList g_debugLines;
-QtMessageHandler g_previous = nullptr;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtDebugMsg)
-        g_debugLines << text;
-    else if (g_previous)
-        g_previous(type, context, text);
-}
-
 QString sample(const char *name)
 {
     QFile file(QStringLiteral(PING_SAMPLES "/") + QLatin1String(name));
@@ -55,18 +44,11 @@ class ToolsPageTest : public BackendPageTest
     static void press(ToolsPage &page) { QTest::mousePress(child<QPushButton>(&page, "btnTest"), Qt::LeftButton); }
 
 private slots:
-    void initTestCase()
-    {
-        BackendPageTest::initTestCase();
-        g_previous = qInstallMessageHandler(captureDebug);
-    }
-    void cleanupTestCase() { qInstallMessageHandler(g_previous); }
     void init()
     {
         BackendPageTest::init();
         useProbesAt(m_backend.baseUrl());
         qputenv("VARNELVPN_PING_TARGET", "127.0.0.1");
-        g_debugLines.clear();
     }
 
     void rates_data()
@@ -159,8 +141,10 @@ private slots:
         useProbesAt(closedBase());
         ToolsPage page;
         page.show();
+        const int mark = ClientSandbox::logMark();
         press(page);
-        QTRY_COMPARE_WITH_TIMEOUT(g_debugLines.filter(QStringLiteral("Network error: ")).size(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ClientSandbox::logSince(mark).filter(QStringLiteral("Network test: ")).size(), 2,
+                                  10000);
         QCOMPARE((QStringList{text(&page, "lblDwnload"), text(&page, "lblUpload")}),
                  (QStringList{"00.00 Mbps", "00.00 Mbps"}));
     }

@@ -1,5 +1,6 @@
 #include "child.h"
 #include "servicesandbox.h"
+#include "support/debuglines.h"
 #include "messagecatcher.h"
 
 #include "common/config.h"
@@ -57,14 +58,14 @@ private slots:
     {
         SettingKillSwitch row;
         Config::instance()->setKillSwitch(true);
-        QTest::ignoreMessage(QtDebugMsg, "state:::: true");
+        expectDebugLine("state:::: true");
         row.show();
         QTRY_COMPARE(shown(row), switchPicture(true));
 
         // Every show reads it again.
         row.hide();
         Config::instance()->setKillSwitch(false);
-        QTest::ignoreMessage(QtDebugMsg, "state:::: false");
+        expectDebugLine("state:::: false");
         row.show();
         QTRY_COMPARE(shown(row), switchPicture(false));
         QVERIFY(!m_sandbox.blocking());
@@ -86,7 +87,7 @@ private slots:
         SettingKillSwitch row;
         QSignalSpy clicked(&row, &SettingKillSwitch::clicked);
         for (const bool on : {true, false}) {
-            QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+            expectDebugLine("bat file finished with exit code: 0");
             QTest::mousePress(&row, Qt::LeftButton, Qt::NoModifier, row.rect().center());
             QCOMPARE(shown(row), switchPicture(on));
             QCOMPARE(Config::instance()->killSwitch(), on);

@@ -99,6 +99,24 @@ private slots:
         QCOMPARE(label(panel, "lblDownload")->text(), QStringLiteral("1024.0 KB"));
     }
 
+    // A new tunnel counts from zero at once, not from the last session's
+    // totals until its first statistics; that is no statistics update, so
+    // no round trip is measured for it.
+    void newTunnelStartsFromZero()
+    {
+        StatsIndicator panel;
+        const auto controller = OpenConnectConnection::instance();
+        emit controller->statsChanged(4096, 8192);
+        emit controller->statusChanged(OpenConnectConnection::Disconnected);
+        QTRY_COMPARE(label(panel, "lblUpload")->text(), QStringLiteral("4.0 KB"));
+        const int runs = pingRuns().size();
+        emit controller->statusChanged(OpenConnectConnection::Connecting);
+        QTRY_COMPARE(label(panel, "lblDownload")->text(), QStringLiteral("0 B"));
+        QCOMPARE(label(panel, "lblUpload")->text(), QStringLiteral("0 B"));
+        QTest::qWait(50);
+        QCOMPARE(pingRuns().size(), runs);
+    }
+
     void roundTripOncePerRun()
     {
         // The run's first update measured the round trip: one ping, to the

@@ -1,4 +1,5 @@
 #include "servicesandbox.h"
+#include "support/debuglines.h"
 
 #include "common/config.h"
 #include "vpn/killswitch.h"
@@ -62,7 +63,7 @@ private slots:
     {
         m_sandbox.removeScripts();
         QCOMPARE(KillSwitch::runScript(Runner::ConnectPage, true), Outcome::MissingScript);
-        QTest::ignoreMessage(QtDebugMsg, "Error: bat file execution timed out or encountered an error.");
+        expectDebugLine("Error: bat file execution timed out or encountered an error.");
         QVERIFY(KillSwitch::runScript(Runner::Toggle, true) != Outcome::Done);
         QVERIFY(!m_sandbox.blocking());
 
@@ -82,7 +83,7 @@ private slots:
         // On: the block goes and the switch is off, also in the file.
         QVERIFY(KillSwitch::toggle());
         QVERIFY(m_sandbox.blocking() && m_sandbox.storedKillSwitch());
-        QTest::ignoreMessage(QtDebugMsg, "bat file finished with exit code: 0");
+        expectDebugLine("bat file finished with exit code: 0");
         KillSwitch::liftOnLogout();
         QVERIFY(!m_sandbox.blocking());
         QVERIFY(!config->killSwitch() && !m_sandbox.storedKillSwitch());
