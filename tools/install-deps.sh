@@ -24,8 +24,9 @@ PACKAGES=(
   jq
   # reference clients for the lab benchmarks and lab checks
   openconnect
-  # the Debian package: its checker, and the test's client for the backend
-  lintian curl
+  # the Debian package: its checker and the unit's (systemd-analyze, which looks
+  # the unit's manual pages up with man)
+  lintian systemd man-db
   # fuzz harnesses (fuzz/run.sh, and a short run among the tests): clang with libFuzzer and the sanitizers
   clang libclang-rt-14-dev
 )

@@ -3,9 +3,10 @@
 # reference backend. Extra arguments go to the client.
 #
 # As root, with network namespaces: the full demo (tools/demo/demo.sh), with
-# real OpenConnect and OpenVPN servers in namespaces, the client in one of its
-# own, and nothing of this machine changed. Otherwise the window alone: the
-# backend on loopback and demo servers that nothing answers.
+# real OpenConnect and OpenVPN servers in namespaces, the VarnelVPN service and
+# the client (as the desktop user who ran sudo) in one of their own, and
+# nothing of this machine changed. Otherwise the window alone: the backend on
+# loopback, demo servers that nothing answers, and no service.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/tools/install-deps.sh"
@@ -16,24 +17,23 @@ if reason="$("$here/tools/lab/lab.sh" check 2>&1)"; then
   BUILD_DIR="$build" exec "$here/tools/demo/demo.sh" "$@"
 fi
 reason="${reason#lab: SKIP: }"
+# No namespaces, so no service either: this run never reaches a VarnelVPN
+# service installed on this machine (whose tunnels and kill switch would be
+# this machine's), and a connect ends with the message that it is not running.
 if [ "$(id -u)" -ne 0 ]; then
-  cat <<EOF
-
-Connecting needs root: this run shows the window and the demo accounts, but its servers are
-loopback addresses with nothing behind them, so a connect attempt ends in "Disconnected".
-For the full demo (real OpenConnect and OpenVPN servers in network namespaces; nothing of
-this machine changes) run:   sudo ./tools/run.sh
-
-EOF
+  why="the full demo needs root"
 else
-  cat <<EOF
+  why="the full demo cannot run here: $reason"
+fi
+cat <<EOF
 
-The full demo cannot run here ($reason): this run shows the window and the demo accounts,
-but its servers are loopback addresses with nothing behind them. The full demo (real
-OpenConnect and OpenVPN servers) needs root, network namespaces and /dev/net/tun.
+The window alone ($why): the demo accounts and servers from the reference backend on
+loopback, but no VPN servers and no VarnelVPN service, so a connect attempt ends in
+"Disconnected" with the message that the VPN service is not running. The full demo (real
+OpenConnect and OpenVPN servers and the service in network namespaces; nothing of this
+machine changes) runs with:   sudo ./tools/run.sh   (root, network namespaces, /dev/net/tun)
 
 EOF
-fi
 
 # The demo's own state folder: the backend's log, and the client's login
 # cache ("bundile", in its VarnelVPN folder) apart from a real one.
@@ -75,5 +75,5 @@ echo "Demo account: user 'demo', password 'demo123'. Other accounts: tools/refba
 # loopback, so the demo never reaches the provider's sites.
 VARNELVPN_API_BASE="$base" VARNELVPN_CA_FILE="$certs/ca.crt" VARNELVPN_WEB_BASE="$base" \
   VARNELVPN_DOWNLOAD_PROBE="$base/speedtest/download" VARNELVPN_UPLOAD_PROBE="$base/speedtest/upload" \
-  VARNELVPN_PING_TARGET=127.0.0.1 XDG_STATE_HOME="$state" \
+  VARNELVPN_PING_TARGET=127.0.0.1 XDG_STATE_HOME="$state" VARNELVPN_SERVICE_SOCKET="$state/no-service" \
   "$build/app/varnelvpn" "$@"

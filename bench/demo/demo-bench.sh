@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Connect time through the window beside the engine alone, in the demo network
 # of tools/run.sh (tools/demo): varnel-bench-demo runs in the demo's client
-# namespace with the client's environment, logs in as demo and connects to an
+# namespace as the client does (the desktop user who ran sudo, else the lab
+# user, beside the demo's service), logs in as demo and connects to an
 # OpenConnect and an OpenVPN server of the demo list, RUNS times each way
 # (default 11), without a window system (offscreen) unless DISPLAY is given.
 #
@@ -33,7 +34,8 @@ set -a
 set +a
 [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
 # shellcheck disable=SC2086 # one argument per server
-VARNEL_DEMO_USER=demo VARNEL_DEMO_PASSWORD=demo123 \
+# The tunnel script of this build (the benchmark is not beside it).
+VARNEL_DEMO_USER=demo VARNEL_DEMO_PASSWORD=demo123 VARNELVPN_TUNNEL_SCRIPT=$build/app/varnelvpn-tunnel-script \
   "${LAB_EXEC[@]}" "$bench" --runs "${RUNS:-11}" $servers 2>"$DEMO_DIR/bench.log" || {
   status=$?
   tail -n 30 "$DEMO_DIR/bench.log" >&2

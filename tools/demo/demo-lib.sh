@@ -97,7 +97,8 @@ demo_write_env() {
 
 demo_up() {
   local owner=$1
-  DEMO_BUILD=$2
+  # Absolute: the client starts in its profile folder.
+  DEMO_BUILD=$(cd "$2" && pwd) || lab_die "no build in $2"
   [ -x "$DEMO_BUILD/app/varnelvpn" ] && [ -x "$DEMO_BUILD/tools/refbackend/varnel-refbackend" ] &&
     [ -x "$DEMO_BUILD/service/varnelvpn-service" ] || lab_die "no build in $DEMO_BUILD (tools/build.sh)"
   LAB_SERVICE_BIN=$DEMO_BUILD/service/varnelvpn-service
@@ -122,6 +123,9 @@ demo_up() {
   install -d -m 0700 -o "$DEMO_UID" -g "$DEMO_UID" "$LAB_DIR/home-$DEMO_UID/tmp" \
     "$LAB_DIR/home-$DEMO_UID/.config" "$LAB_DIR/home-$DEMO_UID/.config/Morvanta"
   "$DEMO_REPO/tools/refbackend/make-certs.sh" "$DEMO_DIR/certs" "$LAB_SERVER_ADDR" "$LAB_TARGET" >/dev/null
+  # Of the demo's files the client's user reads the CA alone.
+  chmod 0711 "$DEMO_DIR" "$DEMO_DIR/certs"
+  chmod 0644 "$DEMO_DIR/certs/ca.crt"
   # The OpenVPN configuration carries the lab's CA, as a provider's would carry its own.
   demo_jq '.servers |= map(.ip |= lab | .ssl_ip |= lab)
     | .openvpn_config_template += ["<ca>"] + ($ca | rtrimstr("\n") | split("\n")) + ["</ca>"]' \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The full demo: real OpenConnect and OpenVPN servers in network namespaces,
-# the reference backend with the demo data pointing at them, and the client
-# in a namespace of its own, on this display (see demo-lib.sh). When the
+# the reference backend with the demo data pointing at them, and the VarnelVPN
+# service (root) and the client (the desktop user who ran sudo, without
+# privilege) in a namespace of their own, on this display (see demo-lib.sh). When the
 # client ends (the tray's Quit), on Ctrl-C, on a closed terminal or on a
 # failure at any step, everything it made is removed: namespaces, processes,
 # files. Nothing of the host (interfaces, routes, resolver file, nftables
@@ -57,6 +58,7 @@ banner() {
 
 VarnelVPN demo: $counts
   network namespaces $LAB_NS_SERVER (the servers) and $LAB_NS_CLIENT (the client); nothing of this machine changes
+  in $LAB_NS_CLIENT the VarnelVPN service runs as root and the client as $(id -nu "$DEMO_UID" 2>/dev/null || echo "uid $DEMO_UID"), without privilege
   backend $DEMO_API_BASE; behind every tunnel the target $LAB_TARGET (the network test's ping and probes)
   log in as demo / demo123 (Premium), or free / free123 (Free: premium servers are locked)
   quit from the tray menu or press Ctrl-C: everything the demo made is removed

@@ -3,8 +3,9 @@
 #  - tools/demo/demo.sh starts with a settings file that logs in and connects
 #    by itself (the client's own "AutoLogin", "AutoConncet", "ActiveServer"
 #    and scrambled credentials of the demo account), once with an OpenConnect
-#    and once with an OpenVPN server of the demo list: the tunnel carries
-#    traffic to the target behind it, through that server's address;
+#    and once with an OpenVPN server of the demo list: the client runs as the
+#    lab user with no capability beside the demo's service, and the tunnel
+#    carries traffic to the target behind it, through that server's address;
 #  - SIGTERM to the client, as at the end of a user's session, ends the client
 #    and the demo with status 0;
 #  - a closed terminal (SIGHUP to the demo's process group) while connected,
@@ -59,7 +60,7 @@ start_demo() {
 }
 
 in_client() { ip netns exec "vvlab$demo_pid-cli" "$@"; }
-through_tunnel() { in_client ip route get 10.213.9.1 | grep -q ' dev tun' && in_client ping -c 1 -W 1 10.213.9.1; }
+through_tunnel() { in_client ip route get 10.213.9.1 | grep -q ' dev vvpn' && in_client ping -c 1 -W 1 10.213.9.1; }
 
 # Counts, in the server namespace, what arrives for address $1.
 count_arrivals() {
@@ -108,6 +109,11 @@ connect_run() {
     demo_log
     return 1
   fi
+  local client uid
+  client=$(cat "/tmp/vvlab$demo_pid/run/client.pid")
+  uid=$(sed -n 's/^export VARNEL_LAB_UID=//p' "/tmp/vvlab$demo_pid/lab.env")
+  check "$name: the client runs as the lab user ($uid) with no capability" \
+    test "$(sed -n 's/^Uid:\t\([0-9]*\).*/\1/p; s/^CapEff:\t//p' "/proc/$client/status" | tr '\n' ' ')" = "$uid 0000000000000000 "
   check "$name: the tunnel's address comes from the server's pool $pool" \
     sh -c "ip -n vvlab$demo_pid-cli -o -4 addr show | grep -q ' inet ${pool%.0/24}\.'"
   count_arrivals "$address"
