@@ -122,7 +122,7 @@ bool Lab::control(const QStringList &arguments)
     const QString id = QString::number(QCoreApplication::applicationPid() * 1000 + ++counter);
     const QString dir = value("DIR") + QStringLiteral("/agent/");
     QFile requests(dir + QStringLiteral("requests"));
-    if (!requests.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!requests.open(QIODevice::WriteOnly)) {
         lastErrorText() = QStringLiteral("no lab agent: %1").arg(requests.errorString());
         return false;
     }

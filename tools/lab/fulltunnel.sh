@@ -162,8 +162,8 @@ lab_leaks() {
 }
 
 # What a tunnel may change in the client namespace and must give back: routes,
-# addresses, links, the firewall (the kill switch's block left out: whether it
-# holds is asked separately), the resolver file, and the service's records.
+# addresses, the firewall, the resolver file and the service's records; last
+# the kill switch's block, its counters left out, when it holds.
 lab_client_state() {
   local ns=$LAB_NS_CLIENT f
   lab_addresses_settled
@@ -181,6 +181,9 @@ lab_client_state() {
     [ -e "$f" ] || continue
     case ${f##*/} in service.txt | killswitch.holders | *.nft) ;; *) md5sum "$f" ;; esac
   done
+  echo "== block"
+  { ip netns exec "$ns" nft list table inet varnelvpn_killswitch 2>/dev/null || true; } |
+    sed 's/counter packets [0-9]* bytes [0-9]*/counter/'
 }
 
 lab_link() {

@@ -217,7 +217,10 @@ Counts Prober::during(const std::function<void()> &doing, int intervalMs)
 
 QString clientState()
 {
-    return Lab::control({QStringLiteral("client-state")}) ? Lab::output() : Lab::lastError();
+    if (Lab::control({QStringLiteral("client-state")}))
+        return Lab::output();
+    qWarning("%s", qPrintable(Lab::lastError()));
+    return QString();
 }
 
 QString routes()

@@ -25,6 +25,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <csignal>
@@ -120,9 +122,11 @@ class TestNetwork : public QObject
     QList<Hostile> m_hostile;
     std::unique_ptr<ExtraOcserv> m_extra;
     QProcess m_executable;
-    // The client namespace and its routes before any tunnel.
+    // The client namespace and its routes before any tunnel, and the block
+    // before any tunnel passed it.
     QString m_before;
     QString m_routes;
+    QString m_block;
     QStringList m_table;
 
     QString markDir() const { return m_client.file(QStringLiteral("marks")); }
@@ -134,11 +138,23 @@ class TestNetwork : public QObject
         return Lab::killServer(serverId == kOpenVpn ? QStringLiteral("openvpn") : QStringLiteral("ocserv"),
                                QStringLiteral("KILL"));
     }
-    // The client namespace is as before the first tunnel (the block aside).
-    void verifyAsBefore()
+    // The client namespace as before the first tunnel, with the block or
+    // without, and no way through the block left of a tunnel.
+    void verifyAsBefore(bool blocked)
     {
-        const QString now = clientState();
-        QVERIFY2(now == m_before, qPrintable(difference(m_before, now)));
+        const QStringList now = clientState().split(QStringLiteral("\n== block"));
+        const QString before = m_before.section(QStringLiteral("\n== block"), 0, 0);
+        QVERIFY2(now.size() == 2 && now.first() == before, qPrintable(difference(before, now.first())));
+        const QString block = now.last().trimmed();
+        QVERIFY2(block == (blocked ? m_block : QString()), qPrintable(difference(m_block, block)));
+    }
+    // The toggle applies or lifts the block at once.
+    void switchKillSwitch(bool on)
+    {
+        QVERIFY(m_client.setKillSwitch(on));
+        QCOMPARE(Lab::blocking(), on);
+        if (on && m_block.isEmpty())
+            m_block = clientState().section(QStringLiteral("\n== block"), 1).trimmed();
     }
 
 private slots:
@@ -182,7 +198,7 @@ void TestNetwork::initTestCase()
     m_before = clientState();
     m_routes = routes();
     QVERIFY(!Lab::blocking());
-    QVERIFY2(m_before.contains(QLatin1String("table ip vvlab_containers"))
+    QVERIFY2(m_before.startsWith(QLatin1String("== routes")) && m_before.contains(QLatin1String("table ip vvlab_containers"))
                  && m_before.contains(QLatin1String("table inet vvlab_firewall")),
              qPrintable(m_before));
     // Without a tunnel every kind of probe gets out, and is counted as what it is.
@@ -207,10 +223,9 @@ void TestNetwork::cleanup()
     if (!m_client.loggedIn())
         QVERIFY2(m_client.logIn(&error), qPrintable(error));
     QVERIFY(m_client.disconnectAndSettle());
-    QVERIFY(m_client.setKillSwitch(false));
-    QVERIFY(!Lab::blocking());   // lifted at once
+    switchKillSwitch(false);
     QCOMPARE(openVpnProcessesHere(), QList<qint64>());
-    verifyAsBefore();
+    verifyAsBefore(false);
 }
 
 void TestNetwork::cleanupTestCase()
@@ -264,8 +279,7 @@ void TestNetwork::states()
     QFETCH(int, serverId);
     QFETCH(bool, killSwitch);
     QFETCH(int, state);
-    QVERIFY(m_client.setKillSwitch(killSwitch));
-    QCOMPARE(Lab::blocking(), killSwitch);   // at once, either way
+    switchKillSwitch(killSwitch);
     const bool openVpn = serverId == kOpenVpn;
     const LogWatch log;
     Prober prober;
@@ -298,7 +312,21 @@ void TestNetwork::states()
 
     const Counts counts = prober.during([&] {
         switch (State(state)) {
-        case Disconnected:
+        case Disconnected: {
+            // The VPN server is let through for an attempt only; loopback always.
+            QTcpServer local;
+            QVERIFY(local.listen(QHostAddress::LocalHost));
+            QTcpSocket server;
+            server.connectToHost(labValue("SERVER_ADDR"), quint16(labValue("OCSERV_PORT").toUInt()));
+            QCOMPARE(server.waitForConnected(1000), !killSwitch);
+            QTcpSocket loopback;
+            loopback.connectToHost(QHostAddress::LocalHost, local.serverPort());
+            QVERIFY(loopback.waitForConnected(1000));
+            QFile state(labValue("SERVICE_DATA") + QStringLiteral("/service.txt"));
+            QVERIFY(state.open(QIODevice::ReadOnly));
+            QCOMPARE(state.readAll(), killSwitch ? QByteArray("KillSwith:ON") : QByteArray("KillSwith:OFF"));
+            break;
+        }
         case Connected:
             QTest::qWait(300);
             break;
@@ -446,10 +474,9 @@ void TestNetwork::states()
     // Once the tunnel is gone, nothing of it is left: no device, no route, the
     // resolver file and the service's records as before; the block as the
     // kill switch says.
-    if (!tunnelAtEnd && state != Disconnected) {
+    if (!tunnelAtEnd) {
         QVERIFY(QTest::qWaitFor([] { return tunnelDevice().isEmpty(); }, 5000));
-        QCOMPARE(Lab::blocking(), blockAfter);
-        verifyAsBefore();
+        verifyAsBefore(blockAfter);
     }
 }
 
@@ -474,7 +501,7 @@ void TestNetwork::faults()
     QFETCH(int, serverId);
     QFETCH(QString, told);
     const bool hostile = serverId >= kHostileIds;
-    QVERIFY(m_client.setKillSwitch(true));
+    switchKillSwitch(true);
     if (serverId == kExtraOcservId) {
         // Pinned at the first connect; refused before any password is sent
         // once the server comes back with another key.
@@ -498,7 +525,7 @@ void TestNetwork::faults()
     QCOMPARE(status, int(C::Disconnected));
     QVERIFY2(m_client.messages().startsWith(told), qPrintable(m_client.messages()));
     QCOMPARE(m_client.protection(), QStringLiteral("Not Protected"));
-    QVERIFY(Lab::blocking());
+    verifyAsBefore(true);
     QVERIFY2(total(counts) == 0, qPrintable(format(counts)));
     if (hostile) {
         // OpenVPN never started, and nothing was written: not its files, not
@@ -524,14 +551,14 @@ void TestNetwork::soak()
     // (measured: +10 MiB over them, +24 KiB over the 100 after).
     constexpr int kWarmUp = 40;
     constexpr int kCycles = 50;
-    QVERIFY(m_client.setKillSwitch(true));
+    switchKillSwitch(true);
     const auto cycles = [&](int from, int to) {
         for (int cycle = from; cycle < to; ++cycle) {
             QCOMPARE(m_client.attempt(cycle % 2 ? kOcserv : kOpenVpn), int(C::Connected));
             QCOMPARE(m_client.messages(), QString());
             QVERIFY(m_client.disconnectAndSettle());
             if (cycle >= kWarmUp)
-                verifyAsBefore();
+                verifyAsBefore(true);
             if (QTest::currentTestFailed())
                 return;
             // The log keeps its last 19999 records by design; emptied, so
