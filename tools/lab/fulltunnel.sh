@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The lab as a laptop on a home network sees it, for the leak tests. Sourced
 # by lab.sh; on when VARNEL_LAB_FULL_TUNNEL=1 is set before lab_up:
 #  - both servers push the default route (ocserv "route = default", OpenVPN
@@ -18,6 +19,7 @@
 # Commands for the tests (also through the agent): leaks, client-state,
 # link down|up, remove-device NAME.
 
+# shellcheck disable=SC2034 # read by lab.sh
 LAB_FULL_TUNNEL=${VARNEL_LAB_FULL_TUNNEL:-}
 LAB_NET_HOST=10.213.30.1
 LAB_NET_BOUND_HOST=10.213.30.2
@@ -30,6 +32,7 @@ LAB_PROBE_TCP_PORT=7001
 LAB_PROBE_UDP_PORT=7002
 LAB_TUNNEL_NAME=inside.varnel.test
 LAB_OUTSIDE_NAME=outside.varnel.test
+# shellcheck disable=SC2034 # read by lab.sh
 LAB_NETWORK_COMMANDS="leaks client-state link remove-device"
 
 # Called by lab_up once the servers are configured, before they start.

@@ -91,7 +91,7 @@ LAB_SERVICE_BIN=${VARNEL_LAB_SERVICE:-}
 LAB_EXTRA_ACCOUNTS=(${LAB_EXTRA_ACCOUNTS[@]+"${LAB_EXTRA_ACCOUNTS[@]}"})
 LAB_SERVER_ALIASES=(${LAB_SERVER_ALIASES[@]+"${LAB_SERVER_ALIASES[@]}"})
 LAB_CREATED=
-# shellcheck source=fulltunnel.sh
+# shellcheck source-path=SCRIPTDIR source=fulltunnel.sh
 . "$(dirname "$LAB_SCRIPT")/fulltunnel.sh"
 
 lab_say() { echo "lab: $*" >&2; }
