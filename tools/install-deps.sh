@@ -15,8 +15,9 @@ PACKAGES=(
   iso-flags-png-320x240 iso-codes imagemagick
   # run time (ca-certificates: the system trust store for the verified TLS to the backend)
   ca-certificates openvpn vpnc-scripts iputils-ping nftables iproute2
-  # tests (dbus-daemon: a private system bus for the service's network test)
-  ocserv iperf3 xvfb xauth trayer x11-utils dbus-daemon
+  # tests (dbus-daemon: a private system bus for the service's network test; dnsmasq-base: the DNS
+  # servers of the lab's full-tunnel mode)
+  ocserv iperf3 xvfb xauth trayer x11-utils dbus-daemon dnsmasq-base
   # tools/run-each-test-function.sh reads ctest's test list (JSON)
   jq
   # reference clients for the lab benchmarks and lab checks

@@ -38,6 +38,7 @@ LAB_NETWORK_COMMANDS="leaks client-state link remove-device"
 # Called by lab_up once the servers are configured, before they start.
 lab_full_tunnel_setup() {
   local srv=$LAB_NS_SERVER cli=$LAB_NS_CLIENT
+  command -v dnsmasq >/dev/null 2>&1 || lab_skip "'dnsmasq' is not installed (tools/install-deps.sh)"
   sed -i "s|^route = .*|route = default\ndns = $LAB_TARGET|" "$LAB_DIR/ocserv/ocserv.conf"
   sed -i "s|^push \"route .*|push \"redirect-gateway def1\"\npush \"dhcp-option DNS $LAB_TARGET\"|" \
     "$LAB_DIR/openvpn/server.conf"
