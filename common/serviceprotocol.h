@@ -17,6 +17,10 @@ namespace Varnel::ServiceProtocol {
 inline constexpr const char *kDefaultSocket = "/run/varnelvpn/control";
 // Names another socket for the client and the tunnel script.
 inline constexpr const char *kSocketVariable = "VARNELVPN_SERVICE_SOCKET";
+// Names the file in which the client leaves the options an OpenVPN server
+// pushed, for the tunnel script (OpenVPN tells its scripts nothing of a
+// pushed redirect-gateway when it adds no routes itself).
+inline constexpr const char *kPushedVariable = "VARNELVPN_PUSHED_OPTIONS";
 
 inline constexpr int kVersion = 1;
 // Bounds of one message: the service reads no more before it refuses.

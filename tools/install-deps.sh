@@ -16,8 +16,9 @@ PACKAGES=(
   # run time (ca-certificates: the system trust store for the verified TLS to the backend;
   # qtwayland5: the window as a native Wayland client)
   ca-certificates openvpn vpnc-scripts iputils-ping nftables iproute2 qtwayland5
-  # tests (dbus-daemon: a private system bus for the service's network test)
-  ocserv iperf3 xvfb xauth trayer x11-utils dbus-daemon
+  # tests (dbus-daemon: a private system bus for the service's network test; dnsmasq-base: the DNS
+  # servers of the lab's full-tunnel mode)
+  ocserv iperf3 xvfb xauth trayer x11-utils dbus-daemon dnsmasq-base
   # the Wayland test's compositor (headless)
   weston
   # tools/run-each-test-function.sh reads ctest's test list (JSON)

@@ -13,6 +13,7 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -80,6 +81,11 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
         disconnect();
         return false;
     }
+    // The configuration's own redirect-gateway counts as pushed (notePushed).
+    for (const QString &line : config.split(QLatin1Char('\n'))) {
+        if (line.trimmed().startsWith(QLatin1String("redirect-gateway")))
+            m_ownOptions += line.trimmed() + QLatin1Char(',');
+    }
     const bool fromInput = openVpnConfigFromInput();
     if (!makePrivateDir() || (!fromInput && !writeConfigFile(encoded)) || !startListener())
         return false;
@@ -109,6 +115,8 @@ bool OpenVpnRunner::connect(const QString &config, const QString &username, cons
     if (const QByteArray socket = qgetenv(ServiceProtocol::kSocketVariable); !socket.isEmpty())
         arguments << QStringLiteral("--setenv") << QString::fromLatin1(ServiceProtocol::kSocketVariable)
                   << QFile::decodeName(socket);
+    arguments << QStringLiteral("--setenv") << QString::fromLatin1(ServiceProtocol::kPushedVariable)
+              << m_privateDir->filePath(QStringLiteral("pushed"));
     m_process->start(program, arguments, fromInput ? QIODevice::ReadWrite : QIODevice::ReadOnly);
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
         qCritical() << "OpenVPN Process Error:" << m_process->errorString();
@@ -292,10 +300,30 @@ void OpenVpnRunner::onProcessOutput()
         const QRegularExpressionMatch device = kDeviceOpened.match(line);
         if (device.hasMatch())
             m_deviceName = device.captured(1);
+        static const QLatin1String kPushReply("PUSH: Received control message: '");
+        if (const int at = line.indexOf(kPushReply); at >= 0) {
+            QString message = line.mid(at + kPushReply.size());
+            if (message.endsWith(QLatin1Char('\'')))
+                message.chop(1);
+            notePushed(message);
+        }
         if ((line.contains(QLatin1String("error"), Qt::CaseInsensitive) || line.startsWith(QLatin1String("Cannot")))
             && !line.startsWith(QLatin1String("Exiting due to fatal error")))
             m_lastProblem = line;
     }
+}
+
+// The tunnel script, which OpenVPN starts right after this report, waits for
+// the file (bounded); each complete push reply replaces it.
+void OpenVpnRunner::notePushed(const QString &message)
+{
+    m_pushed += message + QLatin1Char(',');
+    if (message.contains(QLatin1String("push-continuation 2")))
+        return;
+    QSaveFile file(m_privateDir->filePath(QStringLiteral("pushed")));
+    if (!file.open(QIODevice::WriteOnly) || file.write((m_ownOptions + m_pushed).toUtf8()) < 0 || !file.commit())
+        engineLog(QStringLiteral("The options the server pushed could not be kept: %1").arg(file.errorString()));
+    m_pushed.clear();
 }
 
 void OpenVpnRunner::onProcessFinished()

@@ -89,6 +89,7 @@ private:
     bool startListener();
     void acceptManagementConnection();
     void onProcessOutput();
+    void notePushed(const QString &message);
     void onProcessFinished();
     void handleLine(const QString &line);
     void sendCommand(const QString &command);
@@ -112,6 +113,10 @@ private:
     QString m_failureDetail;
     QString m_deviceName;
     QString m_device;
+    // A push reply that continues in the next message, and the
+    // configuration's own options of the same kind.
+    QString m_pushed;
+    QString m_ownOptions;
     bool m_wasConnected = false;
     // Runs while (re)connecting: OpenVPN on its own retries for ever.
     QTimer m_connectBound;

@@ -99,10 +99,12 @@ void TunnelLease::onReadable()
     m_client.close();
     engineLog(why.isEmpty() ? QStringLiteral("VPN service: the connection ended; the tunnel %1 is gone").arg(m_device)
                             : QStringLiteral("VPN service ended the tunnel %1: %2").arg(m_device, why));
+    // The service ends a tunnel by itself only when it broke (its device gone):
+    // for the user the connection was lost.
     if (why.isEmpty())
         emit lost(TunnelFailure::ServiceUnavailable, tr("the VarnelVPN service stopped"));
     else
-        emit lost(TunnelFailure::SetupFailed, why);
+        emit lost(TunnelFailure::ConnectionLost, why);
 }
 
 bool tunnelConfigured(QString *problem)

@@ -39,8 +39,7 @@ public:
     void close();
 
 signals:
-    // The service ended the tunnel by itself: it stopped, or could not keep
-    // the tunnel configured.
+    // The service ended the tunnel by itself: it stopped, or the tunnel broke.
     void lost(Varnel::TunnelFailure failure, const QString &detail);
 
 private:

@@ -19,6 +19,12 @@ QString &lastErrorText()
     return text;
 }
 
+QString &lastOutput()
+{
+    static QString text;
+    return text;
+}
+
 } // namespace
 
 bool Lab::inside()
@@ -66,6 +72,11 @@ QString Lab::lastError()
     return lastErrorText();
 }
 
+QString Lab::output()
+{
+    return lastOutput();
+}
+
 void Lab::endProcess(QProcess &process, int graceMs)
 {
     if (process.state() == QProcess::NotRunning)
@@ -93,6 +104,7 @@ bool Lab::run(const QString &program, const QStringList &arguments, QString *err
     if (!finished)
         process.kill();
     const QString output = QString::fromLocal8Bit(process.readAll()).trimmed();
+    lastOutput() = output;
     if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
     *error = QStringLiteral("%1 %2: %3").arg(program, arguments.join(QLatin1Char(' ')),
@@ -102,6 +114,7 @@ bool Lab::run(const QString &program, const QStringList &arguments, QString *err
 
 bool Lab::control(const QStringList &arguments)
 {
+    lastOutput().clear();
     if (::geteuid() == 0)
         return run(value("SCRIPT"), arguments, &lastErrorText());
     // As the lab user: the agent runs it (tools/lab/lab.sh, lab_agent).
@@ -109,7 +122,7 @@ bool Lab::control(const QStringList &arguments)
     const QString id = QString::number(QCoreApplication::applicationPid() * 1000 + ++counter);
     const QString dir = value("DIR") + QStringLiteral("/agent/");
     QFile requests(dir + QStringLiteral("requests"));
-    if (!requests.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!requests.open(QIODevice::WriteOnly)) {
         lastErrorText() = QStringLiteral("no lab agent: %1").arg(requests.errorString());
         return false;
     }
@@ -129,8 +142,8 @@ bool Lab::control(const QStringList &arguments)
         return false;
     }
     const QString status = QString::fromLocal8Bit(reply.readLine()).trimmed();
-    lastErrorText() = QStringLiteral("lab.sh %1: %2").arg(arguments.join(QLatin1Char(' ')),
-                                                           QString::fromLocal8Bit(reply.readAll()).trimmed());
+    lastOutput() = QString::fromLocal8Bit(reply.readAll());
+    lastErrorText() = QStringLiteral("lab.sh %1: %2").arg(arguments.join(QLatin1Char(' ')), lastOutput().trimmed());
     return status == QLatin1String("0");
 }
 

@@ -40,6 +40,8 @@ public:
 
     // Output of the last failed control command, for test messages.
     static QString lastError();
+    // Output of the last control command (what `lab.sh leaks` printed, ...).
+    static QString output();
 
     // Runs a command to its end (bounded to 30 s), with input on its stdin;
     // false, with its merged output in *error, unless it exits 0.

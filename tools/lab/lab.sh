@@ -34,6 +34,8 @@
 #                                its log is $LAB_DIR/extra-PORT/ocserv.log
 #   lab.sh agent                 serve the commands above to a test that runs
 #                                as the lab user (see lab_agent)
+#   lab.sh leaks | client-state | link down|up | remove-device NAME
+#                                the full-tunnel mode's commands (fulltunnel.sh)
 #   lab.sh cleanup-stale         remove what dead labs of this project left
 #   lab.sh host-state            print what no lab may change on the host
 #   lab.sh leftovers ID          print what is left of lab ID (nothing when gone)
@@ -89,6 +91,8 @@ LAB_SERVICE_BIN=${VARNEL_LAB_SERVICE:-}
 LAB_EXTRA_ACCOUNTS=(${LAB_EXTRA_ACCOUNTS[@]+"${LAB_EXTRA_ACCOUNTS[@]}"})
 LAB_SERVER_ALIASES=(${LAB_SERVER_ALIASES[@]+"${LAB_SERVER_ALIASES[@]}"})
 LAB_CREATED=
+# shellcheck source-path=SCRIPTDIR source=fulltunnel.sh
+. "$(dirname "$LAB_SCRIPT")/fulltunnel.sh"
 
 lab_say() { echo "lab: $*" >&2; }
 lab_die() { lab_say "$*"; exit 1; }
@@ -646,7 +650,7 @@ lab_extra_ocserv_stop() {
 # into $LAB_DIR/agent/requests; the agent (root, started by run-in-lab.sh)
 # runs `lab.sh COMMAND ARGS` for the commands below only, and leaves the exit
 # status and the output in $LAB_DIR/agent/ID.
-LAB_AGENT_COMMANDS="kill start pid service blocking extra-ocserv"
+LAB_AGENT_COMMANDS="kill start pid service blocking extra-ocserv $LAB_NETWORK_COMMANDS"
 
 lab_agent() {
   local dir=$LAB_DIR/agent id cmd rest rc out
@@ -735,6 +739,7 @@ lab_write_env() {
     lab_env_line VARNEL_LAB_OPENVPN_CA "$LAB_DIR/pki/ca.crt"
     lab_env_line VARNEL_LAB_OPENVPN_TEMPLATE "$LAB_DIR/client-template.ovpn"
     lab_env_line VARNEL_LAB_OPENVPN_TEMPLATE_B64 "$(openssl base64 -A <"$LAB_DIR/client-template.ovpn")"
+    [ -z "$LAB_FULL_TUNNEL" ] || lab_full_tunnel_env
     local server
     for server in $LAB_SERVERS; do
       lab_env_line "VARNEL_LAB_${server^^}_PID" "$(lab_pid "$server")"
@@ -811,6 +816,7 @@ lab_up() {
   lab_make_pki
   lab_configure_ocserv
   lab_configure_openvpn
+  [ -z "$LAB_FULL_TUNNEL" ] || lab_full_tunnel_setup
   for server in $LAB_SERVERS; do
     lab_start "$server"
   done
@@ -882,6 +888,7 @@ lab_main() {
       esac
       ;;
     agent) lab_load; lab_agent ;;
+    leaks | client-state | link | remove-device) lab_network_main "$cmd" "$@" ;;
     cleanup-stale) lab_cleanup_stale ;;
     host-state) lab_host_state ;;
     leftovers) [ $# -eq 1 ] || lab_die "usage: lab.sh leftovers ID"; lab_leftovers "$1" ;;

@@ -7,11 +7,13 @@
 
 #include "common/serviceprotocol.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -125,8 +127,32 @@ Message fromVpncScript()
     return configure;
 }
 
-// OpenVPN's --up variables: the device, its addresses, the pushed routes,
-// redirect-gateway and the DNS servers of "dhcp-option DNS".
+// The options the server pushed, as the client read them from OpenVPN's
+// report: with --route-noexec OpenVPN hands its scripts no word of a pushed
+// redirect-gateway. The client writes the file as soon as it reads the
+// report, which OpenVPN makes just before it starts this script.
+std::vector<std::string> pushedOptions()
+{
+    const std::string path = env(Varnel::ServiceProtocol::kPushedVariable);
+    if (path.empty())
+        return {};
+    std::ifstream file;
+    for (int tries = 0; tries < 100 && !file.is_open(); ++tries) {
+        file.open(path);
+        if (!file.is_open())
+            usleep(20000);
+    }
+    if (!file.is_open())
+        std::fprintf(stderr, "varnelvpn-tunnel-script: the pushed options are not at %s\n", path.c_str());
+    std::vector<std::string> options;
+    std::string option;
+    while (std::getline(file, option, ','))
+        options.push_back(option);
+    return options;
+}
+
+// OpenVPN's --up variables: the device, its addresses, the pushed routes
+// and the DNS servers of "dhcp-option DNS"; redirect-gateway from the client.
 Message fromOpenVpn()
 {
     Message configure("configure");
@@ -157,10 +183,17 @@ Message fromOpenVpn()
         addRoute(configure, "route", network.substr(0, slash),
                  slash == std::string::npos ? 128 : std::atoi(network.c_str() + slash + 1));
     }
-    if (env("redirect_gateway") == "1" || env("redirect_gateway") == "2")
-        configure.add("route", "0.0.0.0/0");
-    if (env("redirect_gateway_ipv6") == "1")
-        configure.add("route", "::/0");
+    for (const std::string &option : pushedOptions()) {
+        const std::vector<std::string> flags = words(option);
+        if (flags.empty() || flags[0] != "redirect-gateway")
+            continue;
+        const auto has = [&flags](const char *flag) { return std::find(flags.begin(), flags.end(), flag) != flags.end(); };
+        if (!has("!ipv4"))
+            configure.add("route", "0.0.0.0/0");
+        if (has("ipv6"))
+            configure.add("route", "::/0");
+        break;
+    }
     for (int i = 1;; ++i) {
         const std::vector<std::string> option = words(env("foreign_option_" + std::to_string(i)));
         if (option.empty())

@@ -10,6 +10,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -357,10 +358,15 @@ private slots:
         QTest::newRow("openvpn: subnet, routes, redirect-gateway, DNS")
             << QStringList{"script_type=up", "dev=vvpn2", "ifconfig_local=10.213.5.2",
                            "ifconfig_netmask=255.255.255.0", "tun_mtu=1500", "route_network_1=10.213.9.1",
-                           "route_netmask_1=255.255.255.255", "route_ipv6_network_1=fd01::5/64", "redirect_gateway=1",
-                           "foreign_option_1=dhcp-option DNS 10.213.9.53", "foreign_option_2=dhcp-option DOMAIN lab"}
+                           "route_netmask_1=255.255.255.255", "route_ipv6_network_1=fd01::5/64",
+                           "foreign_option_1=dhcp-option DNS 10.213.9.53", "foreign_option_2=dhcp-option DOMAIN lab",
+                           "pushed=PUSH_REPLY,route-gateway 10.213.5.1,redirect-gateway def1 ipv6,ping 2,"}
             << QStringList{"device vvpn2", "address4 10.213.5.2/24", "mtu 1500", "route 10.213.9.1/32",
-                           "route fd01::/64", "route 0.0.0.0/0", "dns 10.213.9.53"};
+                           "route fd01::/64", "route 0.0.0.0/0", "route ::/0", "dns 10.213.9.53"};
+        QTest::newRow("openvpn: redirect-gateway for IPv6 alone")
+            << QStringList{"script_type=up", "dev=vvpn0", "ifconfig_local=10.8.0.6", "ifconfig_remote=10.8.0.5",
+                           "pushed=PUSH_REPLY,redirect-gateway ipv6 !ipv4"}
+            << QStringList{"device vvpn0", "address4 10.8.0.6/32", "route 10.8.0.5/32", "route ::/0"};
         QTest::newRow("openvpn: point-to-point peer")
             << QStringList{"script_type=up", "dev=vvpn0", "ifconfig_local=10.8.0.6", "ifconfig_remote=10.8.0.5"}
             << QStringList{"device vvpn0", "address4 10.8.0.6/32", "route 10.8.0.5/32"};
@@ -390,6 +396,12 @@ private slots:
         QProcess script;
         QStringList env = environment;
         env << QStringLiteral("VARNELVPN_SERVICE_SOCKET=") + service.fullServerName();
+        // What the client read of OpenVPN's push reply, in its file.
+        for (const QString &pushed : environment.filter(QRegularExpression(QStringLiteral("^pushed=")))) {
+            QFile file(dir.filePath(QStringLiteral("pushed")));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pushed.mid(7).toUtf8()) > 0);
+            env << QStringLiteral("VARNELVPN_PUSHED_OPTIONS=") + file.fileName();
+        }
         script.setEnvironment(env);
         script.start(qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT"), QStringList());
         QVERIFY(script.waitForStarted());

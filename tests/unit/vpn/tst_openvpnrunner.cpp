@@ -99,6 +99,8 @@ void TestOpenVpnRunner::dialogue()
         {QStringLiteral("connect"), QStringLiteral("expect hold release"),
          QStringLiteral(">PASSWORD:Need 'Auth' username/password").prepend(QStringLiteral("send ")),
          QStringLiteral("expect password Auth \"p\\\"w \\\\d\""), QStringLiteral("send >STATE:1,CONNECTING,,,,,,"),
+         QStringLiteral("say PUSH: Received control message: 'PUSH_REPLY,redirect-gateway def1,push-continuation 2'"),
+         QStringLiteral("say PUSH: Received control message: 'PUSH_REPLY,dhcp-option DNS 10.8.0.1'"),
          QStringLiteral("send >STATE:2,WAIT,,,,,,"),
          QStringLiteral("send >STATE:3,CONNECTED,SUCCESS,10.8.0.2,10.0.0.1,1194,,"),
          QStringLiteral("send >BYTECOUNT:1024,2048"), QStringLiteral("wait-close")},
@@ -130,7 +132,13 @@ void TestOpenVpnRunner::dialogue()
                           "--suppress-timestamps", "--dev", "vvpn3", "--dev-type", "tun", "--disable-dco",
                           "--ifconfig-noexec", "--route-noexec", "--script-security", "2", "--up",
                           qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT"), "--up-restart", "--setenv",
-                          "VARNELVPN_SERVICE_SOCKET", qEnvironmentVariable("VARNELVPN_SERVICE_SOCKET")}));
+                          "VARNELVPN_SERVICE_SOCKET", qEnvironmentVariable("VARNELVPN_SERVICE_SOCKET"), "--setenv",
+                          "VARNELVPN_PUSHED_OPTIONS", QFileInfo(socketPath).path() + "/pushed"}));
+    // What the server pushed, both parts of it, for the tunnel script.
+    QFile pushed(QFileInfo(socketPath).path() + "/pushed");
+    QTRY_VERIFY(pushed.exists());
+    QVERIFY(pushed.open(QIODevice::ReadOnly));
+    QCOMPARE(pushed.readAll(), "PUSH_REPLY,redirect-gateway def1,push-continuation 2,PUSH_REPLY,dhcp-option DNS 10.8.0.1,");
     QCOMPARE(records(QStringLiteral("config")), QStringList({"client", "remote 10.0.0.1 1194", ""}));
     QCOMPARE(records(QStringLiteral("got")),
              QStringList({"state on", "state", "bytecount 1", "hold release", "username Auth \"us\\\"er\"",
