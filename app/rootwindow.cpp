@@ -1,21 +1,26 @@
 #include "app/rootwindow.h"
 #include "ui_rootwindow.h"
 
+#include "app/serverpage.h"
 #include "app/trayicon.h"
 #include "backend/ipbundle.h"
 #include "backend/logincache.h"
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/pageindex.h"
+#include "common/gui/pagestack.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
+#include "pages/autologin/autologinpage.h"
+#include "pages/login/loginpage.h"
+#include "pages/serverselection/serverselectionpage.h"
 #include "vpn/killswitch.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QPixmap>
-#include <QImage>
 #include <QTimer>
 
 namespace Varnel {
@@ -39,6 +44,11 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
         LoginCache::write(QJsonDocument());
 
     ui->setupUi(this);
+    m_autoLoginPage = addPage<AutoLoginPage>(ui->stackedWidget, "autoLoginPage");
+    m_serverSelectionPage = addPage<ServerSelectionPage>(ui->stackedWidget, "serverSelectionPage");
+    m_loginPage = addPage<LoginPage>(ui->stackedWidget, "loginPage");
+    m_serverPage = addPage<ServerPage>(ui->stackedWidget, "serverPage");
+    showRootPage(RootPage::Login);
     // Modal, but modal to its own (absent) parent only: an application-modal
     // window would block the tray icon, which is a window of this
     // application on X11, and so its menu.
@@ -53,16 +63,16 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     connect(m_tray, &TrayIcon::quitTriggered, this, &RootWindow::requestQuit);
     connect(m_tray, &TrayIcon::showRequested, this, &RootWindow::show);
 
-    connect(ui->autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
-    connect(ui->autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
-    connect(ui->loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
-    connect(ui->serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
-    connect(ui->serverPage, &ServerPage::logout, this, &RootWindow::onLogout);
+    connect(m_autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+    connect(m_autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
+    connect(m_loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+    connect(m_serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
+    connect(m_serverPage, &ServerPage::logout, this, &RootWindow::onLogout);
     // The form's own server list is never shown; its signals are wired all the same.
-    connect(ui->serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this,
+    connect(m_serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this,
             [this] { showRootPage(RootPage::AutoLogin); });
-    connect(this, &RootWindow::favouriteClick, ui->serverSelectionPage, &ServerSelectionPage::filterChanged);
-    connect(this, &RootWindow::connectClick, ui->serverPage, &ServerPage::connectButtonClick);
+    connect(this, &RootWindow::favouriteClick, m_serverSelectionPage, &ServerSelectionPage::filterChanged);
+    connect(this, &RootWindow::connectClick, m_serverPage, &ServerPage::connectButtonClick);
 
     const auto engine = OpenConnectConnection::instance();
     connect(engine.get(), &OpenConnectConnection::statusChanged, this, &RootWindow::onStatusChanged,
@@ -98,7 +108,7 @@ void RootWindow::onStatusChanged(int state)
 
 void RootWindow::onLoginSuccessfull()
 {
-    ui->serverPage->restorePages();
+    m_serverPage->restorePages();
     showRootPage(RootPage::Server);
     m_tray->setConnectEnabled(true);
 }
@@ -191,19 +201,16 @@ void RootWindow::showRootPage(RootPage page)
 
 QPixmap RootWindow::scaledBackground(const QString &path)
 {
-    // Both pictures are kept scaled for the window's size: decoding one takes
-    // milliseconds, and the shared pixmap cache, which holds only a few
-    // pictures of this size, would drop them again.
+    // Both pictures are kept drawn for the window's size and the screen's
+    // pixel ratio: drawing one takes milliseconds, and the shared pixmap
+    // cache, which holds only a few pictures of this size, would drop them.
     if (m_scaledFor != size()) {
         m_scaledBackgrounds.clear();
         m_scaledFor = size();
     }
     QPixmap &scaled = m_scaledBackgrounds[path];
-    if (scaled.isNull()) {
-        const QImage picture(path);
-        if (!picture.isNull())
-            scaled = QPixmap::fromImage(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
-    }
+    if (scaled.isNull())
+        scaled = uncachedPicture(path, size());
     return scaled;
 }
 

@@ -16,6 +16,10 @@ namespace Ui {
 class RootWindow;
 }
 
+class AutoLoginPage;
+class LoginPage;
+class ServerPage;
+class ServerSelectionPage;
 class TrayIcon;
 
 // The program's only top-level window: a stack of the automatic-login page,
@@ -64,6 +68,11 @@ private:
     QPixmap scaledBackground(const QString &path);
 
     std::unique_ptr<Ui::RootWindow> ui;
+    // The stack, in index order (RootPage).
+    AutoLoginPage *m_autoLoginPage = nullptr;
+    ServerSelectionPage *m_serverSelectionPage = nullptr;
+    LoginPage *m_loginPage = nullptr;
+    ServerPage *m_serverPage = nullptr;
     QString m_background;
     QHash<QString, QPixmap> m_scaledBackgrounds;
     QSize m_scaledFor;

@@ -2,6 +2,7 @@
 #include "ui_serverpage.h"
 
 #include "common/config.h"
+#include "common/gui/pagestack.h"
 #include "pages/about/aboutuspage.h"
 #include "pages/account/myaccountpage.h"
 #include "pages/connect/connectpage.h"
@@ -36,6 +37,7 @@ ServerPage::ServerPage(QWidget *parent)
     , ui(std::make_unique<Ui::ServerPage>())
 {
     ui->setupUi(this);
+    makePages();
     wire();
     restorePages();
 }
@@ -54,6 +56,25 @@ void ServerPage::restorePages()
     showIndex(ui->stackedWidget_2, state.second);
 }
 
+void ServerPage::makePages()
+{
+    QStackedWidget *left = ui->stackedWidget;
+    m_serverList = addPage<ServerSelectionPage>(left, "serverSelectionPage");
+    m_menu = addPage<MenuPage>(left, "menuPage");
+    m_myAccount = addPage<MyAccountPage>(left, "myAccountPage");
+    m_support = addPage<SupportPage>(left, "supportPage");
+    m_tools = addPage<ToolsPage>(left, "toolsPage");
+    m_referralRedeem = addPage<ReferralRedeem>(left, "referralRedeem");
+    m_more = addPage<VarnelMorePage>(left, "varnelMorePage");
+    m_aboutUs = addPage<AboutUsPage>(left, "aboutUsPage");
+    m_referFriend = addPage<ReferFriendPage>(left, "referFriendPage");
+    m_setting = addPage<SettingPage>(left, "settingPage");
+    m_devices = addPage<DevicesPage>(left, "devicesPage");
+    m_redeemVoucher = addPage<RedeemVoucherPage>(left, "redeemVoucherPage");
+    m_connect = addPage<ConnectPage>(ui->stackedWidget_2, "connectPage");
+    m_purchase = addPage<PaymentPage>(ui->stackedWidget_2, "purchasePage");
+}
+
 void ServerPage::wire()
 {
     const auto pages = [this](LeftPage left, RightPage right) { return [=] { showPages(left, right); }; };
@@ -61,8 +82,8 @@ void ServerPage::wire()
     const auto purchase = [this] { showRight(RightPage::Purchase); };
     using L = LeftPage;
     using R = RightPage;
-    MenuPage *menu = ui->menuPage;
-    ConnectPage *connectPage = ui->connectPage;
+    MenuPage *menu = m_menu;
+    ConnectPage *connectPage = m_connect;
 
     connect(menu, &MenuPage::backClick, this, pages(L::ServerList, R::Connect));
     connect(menu, &MenuPage::logoutButtonClick, this, &ServerPage::logout);
@@ -82,7 +103,7 @@ void ServerPage::wire()
         showRight(R::Connect);
         connectPage->reconnect(true);
     };
-    ServerSelectionPage *list = ui->serverSelectionPage;
+    ServerSelectionPage *list = m_serverList;
     connect(list, &ServerSelectionPage::menueButtonClick, this, left(L::Menu));
     connect(list, &ServerSelectionPage::connectUiAndConnect, this, connectPicked);
     connect(list, &ServerSelectionPage::paymentPageRequest, this, purchase);
@@ -96,20 +117,20 @@ void ServerPage::wire()
     connect(connectPage, &ConnectPage::paymentPageRequest, this, purchase);
     connect(this, &ServerPage::connectButtonClick, connectPage, &ConnectPage::btnConnect_clicked);
 
-    connect(ui->myAccountPage, &MyAccountPage::clickBack, this, pages(L::Menu, R::Connect));
-    connect(ui->myAccountPage, &MyAccountPage::byNowButtonClick, this, purchase);
+    connect(m_myAccount, &MyAccountPage::clickBack, this, pages(L::Menu, R::Connect));
+    connect(m_myAccount, &MyAccountPage::byNowButtonClick, this, purchase);
     // Network tools are reached from the settings too, and lead back there.
-    connect(ui->toolsPage, &ToolsPage::clickBack, this, pages(L::Setting, R::Connect));
-    for (Page *page : std::initializer_list<Page *>{ui->supportPage, ui->varnelMorePage, ui->aboutUsPage,
-                                                     ui->referFriendPage, ui->settingPage, ui->devicesPage,
-                                                     ui->redeemVoucherPage})
+    connect(m_tools, &ToolsPage::clickBack, this, pages(L::Setting, R::Connect));
+    for (Page *page : std::initializer_list<Page *>{m_support, m_more, m_aboutUs,
+                                                     m_referFriend, m_setting, m_devices,
+                                                     m_redeemVoucher})
         connect(page, &Page::clickBack, this, left(L::Menu));
-    connect(ui->purchasePage, &PaymentPage::clickBack, this, [this] { showRight(R::Connect); });
-    connect(ui->referFriendPage, &ReferFriendPage::redeemReferalClick, this, pages(L::ReferralRedeem, R::Connect));
-    connect(ui->referralRedeem, &ReferralRedeem::clickBack, this, pages(L::ReferFriend, R::Connect));
-    connect(ui->referralRedeem, &ReferralRedeem::refresh, this, &ServerPage::refreshLogin);
+    connect(m_purchase, &PaymentPage::clickBack, this, [this] { showRight(R::Connect); });
+    connect(m_referFriend, &ReferFriendPage::redeemReferalClick, this, pages(L::ReferralRedeem, R::Connect));
+    connect(m_referralRedeem, &ReferralRedeem::clickBack, this, pages(L::ReferFriend, R::Connect));
+    connect(m_referralRedeem, &ReferralRedeem::refresh, this, &ServerPage::refreshLogin);
 
-    SettingPage *settings = ui->settingPage;
+    SettingPage *settings = m_setting;
     connect(settings, &SettingPage::autoConnectClicked, this, &ServerPage::connectButtonClick);
     connect(settings, &SettingPage::clickedGeneralButton, connectPage, &ConnectPage::setServerButton);
     connect(settings, &SettingPage::clickNetworkProtecton, this, pages(L::Tools, R::Connect));

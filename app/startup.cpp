@@ -3,6 +3,7 @@
 #include "app/fonts.h"
 #include "app/rootwindow.h"
 #include "app/singleinstance.h"
+#include "app/startuptimes.h"
 #include "app/windowgeometry.h"
 #include "common/appinfo.h"
 #include "common/config.h"
@@ -27,20 +28,22 @@ namespace {
 const char kWakeUp[] = "Wake up!";
 constexpr int kWakeUpTimeoutMs = 5000;
 
-// Style sizes: 16 px becomes 14, 24 px becomes 22, every weight 500.
-void applyStyleSheet(QApplication &app, QFile &style)
+} // namespace
+
+// Style sizes: 16 px becomes 14, 24 px becomes 22, every weight 500. Without
+// the resource the program runs unstyled, silently.
+void applyStyleSheet(QApplication &app)
 {
+    QFile style(QStringLiteral(":/style/style.qss"));
     if (!style.open(QIODevice::ReadOnly))
         return;
     const QByteArray rewritten = rewriteFonts(style.readAll(), 14, 22, 500);
     app.setStyleSheet(QString::fromLatin1(rewritten.constData()));   // up to the first zero byte
-    style.close();
 }
-
-} // namespace
 
 int runApplication(int argc, char *argv[])
 {
+    StartupTimes times;
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
 
@@ -60,10 +63,20 @@ int runApplication(int argc, char *argv[])
     // The argument (e.g. a clicked link) only selects the mode; never read.
     if (argc > 1)
         launchMode = QStringLiteral("Yes");
+    times.step("application");
+
+    // Fonts and style sheet before the window: applied to a finished window,
+    // the style sheet would style every widget of every page over again.
+    QStringList fonts = montserratFonts();
+    registerFonts(fonts);
+    times.step("fonts");
+    applyStyleSheet(app);
+    times.step("style sheet");
 
     // Before the instance test: a second start with a link still empties
     // its own cached login reply.
     auto root = std::make_unique<RootWindow>(launchMode);
+    times.step("window");
 
     if (instance.isRunning()) {
         instance.sendMessage(QLatin1String(kWakeUp), kWakeUpTimeoutMs);
@@ -75,16 +88,12 @@ int runApplication(int argc, char *argv[])
 
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
 
-    QStringList fonts = montserratFonts();
-    registerFonts(fonts);
-
-    QFile style(QStringLiteral(":/style/style.qss"));
-    applyStyleSheet(app, style);
-
     const auto engine = OpenConnectConnection::instance();
     OpenConnectConnection::initTls();
+    times.step("engine");
 
     Config::instance()->load();
+    times.step("settings");
 
     fixMainWindowGeometry(root.get());
     instance.setActivationWindow(root.get(), true);
@@ -101,18 +110,21 @@ int runApplication(int argc, char *argv[])
     // connect page does.
     auto hiddenConnectPage = std::make_unique<ConnectPage>();
     app.installEventFilter(hiddenConnectPage.get());
+    times.step("hidden connect page");
 
     TerminationRequest termination;
     QObject::connect(&termination, &TerminationRequest::requested, root.get(), &RootWindow::endProgram);
 
+    times.logFirstPaint(root.get());
     root->show();
+    times.step("show");
 
     const int exitCode = app.exec();
 
     Config::instance()->save();
 
-    // Locals go in reverse order: the hidden connect page, style file,
-    // fonts, root window, the single-instance object, then the application.
+    // Locals go in reverse order: the hidden connect page, fonts, root
+    // window, the single-instance object, then the application.
     hiddenConnectPage.reset();
     return exitCode;
 }

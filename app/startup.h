@@ -1,6 +1,12 @@
 #pragma once
 
+class QApplication;
+
 namespace Varnel {
+
+// The program's style sheet (":/style/style.qss" with its fonts rewritten),
+// applied to the whole application as start-up applies it.
+void applyStyleSheet(QApplication &app);
 
 // The whole life of the process: identity, single instance, URL scheme,
 // root window, fonts, style, engine, settings, event loop. Returns the

@@ -1,5 +1,8 @@
 #include "widgets/busystate.h"
 
+#include "common/gui/iconcache.h"
+
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QPixmap>
@@ -23,9 +26,7 @@ BusyState::BusyState(QAbstractButton *button, QObject *parent)
     , m_button(button)
     , m_movie(spinnerResource())
 {
-    m_movie.setScaledSize(QSize(kSpinnerSize, kSpinnerSize));
-    m_movie.setCacheMode(QMovie::CacheAll);
-    connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
+    setSpinnerSize(QSize(kSpinnerSize, kSpinnerSize));
 }
 
 BusyState::BusyState(QLabel *spinner, QObject *parent)
@@ -33,10 +34,18 @@ BusyState::BusyState(QLabel *spinner, QObject *parent)
     , m_spinner(spinner)
     , m_movie(spinnerResource())
 {
-    m_movie.setScaledSize(spinner->minimumSize());
-    m_movie.setCacheMode(QMovie::CacheAll);
-    spinner->setMovie(&m_movie);
+    setSpinnerSize(spinner->minimumSize());
     spinner->hide();
+}
+
+// Frames as many pixels as the screen shows them with: a label or icon
+// would otherwise scale a frame of the widget's size up.
+void BusyState::setSpinnerSize(const QSize &size)
+{
+    m_ratio = pictureRatio();
+    m_movie.setScaledSize(QSize(qRound(size.width() * m_ratio), qRound(size.height() * m_ratio)));
+    m_movie.setCacheMode(QMovie::CacheAll);
+    connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
 }
 
 bool BusyState::run(const std::function<void()> &request)
@@ -108,9 +117,14 @@ void BusyState::stop()
 
 void BusyState::showFrame()
 {
-    if (!m_busy || !m_button)
+    if (!m_busy)
         return;
-    const QPixmap frame = m_movie.currentPixmap();
+    QPixmap frame = m_movie.currentPixmap();
+    frame.setDevicePixelRatio(m_ratio);
+    if (m_spinner)
+        m_spinner->setPixmap(frame);
+    if (!m_button)
+        return;
     // The button is disabled while busy: give the frame for that mode too,
     // or the style would grey the spinner out.
     QIcon icon;

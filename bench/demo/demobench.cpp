@@ -19,11 +19,11 @@
 
 #include "app/fonts.h"
 #include "app/rootwindow.h"
+#include "app/startup.h"
 #include "backend/ipbundle.h"
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
-#include "common/stylefonts.h"
 #include "pages/connect/connectpage.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
@@ -31,7 +31,6 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -224,13 +223,6 @@ bool firstLogin(const QString &user, const QString &password)
     return window.reaches(3);
 }
 
-void applyStyle(QApplication &app)
-{
-    QFile style(QStringLiteral(":/style/style.qss"));
-    if (style.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromLatin1(rewriteFonts(style.readAll(), 14, 22, 500).constData()));
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -243,7 +235,7 @@ int main(int argc, char *argv[])
     app.setQuitOnLastWindowClosed(false);
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
     registerFonts(montserratFonts());
-    applyStyle(app);
+    applyStyleSheet(app);
     OpenConnectConnection::initTls();
     Config::instance()->load();
 

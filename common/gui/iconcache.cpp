@@ -1,36 +1,157 @@
 #include "common/gui/iconcache.h"
 
+#include "common/art/catalogue.h"
+
+#include <QApplication>
+#include <QFile>
 #include <QHash>
+#include <QIconEngine>
+#include <QPainter>
 #include <QPixmapCache>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTransform>
+
+#include <cmath>
 
 namespace Varnel {
 
 namespace {
 
-template<typename Scale>
-QPixmap cached(const QString &key, const QString &path, Scale scale)
+const QLatin1String kOwnPictures(":/img/");
+
+const Art::Catalogue::Entry *ownPicture(const QString &path)
 {
+    if (!path.startsWith(kOwnPictures))
+        return nullptr;
+    return Art::Catalogue::compiledIn().find(path.mid(kOwnPictures.size()));
+}
+
+QSize devicePixels(const QSize &size, qreal ratio)
+{
+    return QSize(qMax(1, qRound(size.width() * ratio)), qMax(1, qRound(size.height() * ratio)));
+}
+
+// size (widget pixels) drawn at the ratio: an own picture from its drawings,
+// any other from its bitmap; turned by a multiple of 90 degrees afterwards,
+// which moves pixels without blurring them.
+QPixmap makePicture(const QString &path, const QSize &size, int rotation, qreal ratio)
+{
+    const QSize pixels = devicePixels(size, ratio);
+    QImage image;
+    if (const Art::Catalogue::Entry *entry = ownPicture(path))
+        image = Art::Catalogue::compiledIn().render(*entry, pixels);
+    else
+        image = sourcePicture(path).scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (image.isNull())
+        return QPixmap();
+    if (rotation != 0)
+        image = image.transformed(QTransform().rotate(rotation), Qt::FastTransformation);
+    // Handed over, not copied: a window background is megabytes.
+    QPixmap pixmap = QPixmap::fromImage(std::move(image));
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+// The natural size of a picture: the listed one for ours, the bitmap's otherwise.
+QSize naturalSize(const QString &path)
+{
+    if (const Art::Catalogue::Entry *entry = ownPicture(path))
+        return entry->size;
+    static QHash<QString, QSize> sizes;
+    auto it = sizes.find(path);
+    if (it == sizes.end()) {
+        const QImage image = sourcePicture(path);
+        const qreal ratio = image.devicePixelRatio();
+        it = sizes.insert(path, QSize(qRound(image.width() / ratio), qRound(image.height() / ratio)));
+    }
+    return *it;
+}
+
+template<typename SizeOf>
+QPixmap cached(const QString &path, const QString &what, int rotation, SizeOf size)
+{
+    const qreal ratio = pictureRatio();
+    const QString key = QStringLiteral("varnel:%1@%2r%3x%4").arg(path, what).arg(rotation).arg(ratio);
     QPixmap pixmap;
     if (QPixmapCache::find(key, &pixmap))
         return pixmap;
-    pixmap = QPixmap(path);
-    if (!pixmap.isNull())
-        pixmap = scale(pixmap);
+    const QSize natural = naturalSize(path);
+    if (!natural.isEmpty())
+        pixmap = makePicture(path, size(natural), rotation, ratio);
     QPixmapCache::insert(key, pixmap);
     return pixmap;
 }
 
+// An icon of one of our pictures, drawn at whatever size and pixel ratio it
+// is asked for.
+class DrawnIconEngine : public QIconEngine
+{
+public:
+    explicit DrawnIconEngine(const QString &path) : m_path(path) {}
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const Art::Catalogue::Entry *entry = ownPicture(m_path);
+        return entry ? entry->size.scaled(size, Qt::KeepAspectRatio) : QSize();
+    }
+
+    // size is in pixels: QIcon multiplies by the pixel ratio before asking.
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        const QSize pixels = actualSize(size, mode, state);
+        if (pixels.isEmpty())
+            return QPixmap();
+        const QString key = QStringLiteral("varnel-icon:%1@%2x%3m%4").arg(m_path).arg(pixels.width()).arg(pixels.height()).arg(int(mode));
+        QPixmap pixmap;
+        if (QPixmapCache::find(key, &pixmap))
+            return pixmap;
+        pixmap = makePicture(m_path, pixels, 0, 1.0);
+        if (mode != QIcon::Normal && mode != QIcon::Active && qobject_cast<QApplication *>(qApp)) {
+            QStyleOption option;
+            option.palette = QGuiApplication::palette();
+            pixmap = QApplication::style()->generatedIconPixmap(mode, pixmap, &option);
+        }
+        QPixmapCache::insert(key, pixmap);
+        return pixmap;
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        QPixmap drawn = pixmap(devicePixels(rect.size(), ratio), mode, state);
+        drawn.setDevicePixelRatio(ratio);
+        const QSize shown = drawn.size() / ratio;
+        painter->drawPixmap(QRect(rect.topLeft() + QPoint((rect.width() - shown.width()) / 2,
+                                                          (rect.height() - shown.height()) / 2),
+                                  shown),
+                            drawn);
+    }
+
+    QIconEngine *clone() const override { return new DrawnIconEngine(m_path); }
+    QString key() const override { return QStringLiteral("varnel-drawn"); }
+
+private:
+    QString m_path;
+};
+
 } // namespace
+
+qreal pictureRatio()
+{
+    return qApp ? qApp->devicePixelRatio() : 1.0;
+}
 
 QPixmap cachedPicture(const QString &path, const QSize &box, int rotation)
 {
-    const QString key = QStringLiteral("varnel:%1@%2x%3r%4").arg(path).arg(box.width()).arg(box.height()).arg(rotation);
-    return cached(key, path, [&](const QPixmap &picture) {
-        QPixmap scaled = picture.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        if (rotation != 0)
-            scaled = scaled.transformed(QTransform().rotate(rotation), Qt::FastTransformation);
-        return scaled;
+    return cached(path, QStringLiteral("%1x%2").arg(box.width()).arg(box.height()), rotation,
+                  [&](const QSize &natural) { return natural.scaled(box, Qt::KeepAspectRatio); });
+}
+
+QPixmap cachedPictureOfHeight(const QString &path, int height)
+{
+    return cached(path, QStringLiteral("h%1").arg(height), 0, [&](const QSize &natural) {
+        return QSize(qMax(1, qRound(qreal(natural.width()) * height / natural.height())), height);
     });
 }
 
@@ -41,18 +162,41 @@ QIcon cachedIcon(const QString &path, bool isMask)
     auto found = icons.constFind(key);
     if (found != icons.constEnd())
         return *found;
-    QIcon icon(path);
+    QIcon icon = ownPicture(path) ? QIcon(new DrawnIconEngine(path)) : QIcon(path);
     icon.setIsMask(isMask);
     icons.insert(key, icon);
     return icon;
 }
 
-QPixmap cachedPictureOfHeight(const QString &path, int height)
+QPixmap uncachedPicture(const QString &path, const QSize &size)
 {
-    const QString key = QStringLiteral("varnel:%1@h%2").arg(path).arg(height);
-    return cached(key, path, [&](const QPixmap &picture) {
-        return picture.scaledToHeight(height, Qt::SmoothTransformation);
-    });
+    return makePicture(path, size, 0, pictureRatio());
+}
+
+QImage sourcePicture(const QString &path)
+{
+    if (pictureRatio() > 1.0) {
+        // A name without extension leaves the suffix to the image loader.
+        const int dot = path.lastIndexOf(QLatin1Char('.'));
+        const bool hasSuffix = dot > path.lastIndexOf(QLatin1Char('/'));
+        const QString larger = hasSuffix ? path.left(dot) + QStringLiteral("@2x") + path.mid(dot)
+                                         : path + QStringLiteral("@2x");
+        QImage image(larger);
+        if (!image.isNull())
+            return image;
+    }
+    return QImage(path);
+}
+
+QPixmap fittedPicture(const QImage &image, const QSize &box)
+{
+    if (image.isNull() || box.isEmpty())
+        return QPixmap();
+    const qreal ratio = pictureRatio();
+    QPixmap pixmap = QPixmap::fromImage(
+        image.scaled(devicePixels(box, ratio), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
 }
 
 } // namespace Varnel

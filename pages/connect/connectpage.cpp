@@ -15,7 +15,6 @@
 #include <QConicalGradient>
 #include <QDebug>
 #include <QPainter>
-#include <QPixmapCache>
 
 namespace Varnel {
 
@@ -26,16 +25,10 @@ constexpr int kAnimationIntervalMs = 10;
 constexpr int kStateIconHeight = 30;
 const char kLockedAddress[] = "8.8.8.8";
 
-// Decoded and scaled once: the protection display follows every status.
+// Drawn once: the protection display follows every status.
 QPixmap stateIcon(const QString &path)
 {
-    const QString key = QStringLiteral("connectpage:") + path;
-    QPixmap icon;
-    if (!QPixmapCache::find(key, &icon)) {
-        icon = QPixmap(path).scaledToHeight(kStateIconHeight, Qt::SmoothTransformation);
-        QPixmapCache::insert(key, icon);
-    }
-    return icon;
+    return cachedPictureOfHeight(path, kStateIconHeight);
 }
 
 // What the user reads when a tunnel could not be made or went down.

@@ -4,6 +4,7 @@
 #include "backend/backendconfig.h"
 #include "backend/user.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/netinfo.h"
 #include "common/weblinks.h"
 #include "vpn/trafficformat.h"
@@ -61,7 +62,7 @@ ToolsPage::~ToolsPage() = default;
 void ToolsPage::reload()
 {
     const auto scaled = [](const char *path, int size) {
-        return QPixmap(QLatin1String(path)).scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        return cachedPicture(QLatin1String(path), QSize(size, size));
     };
     ui->lblVarnelLogo->setPixmap(scaled(":/img/varnel-vpn-logo.png", 56));
     ui->lblSecurityLogo->setPixmap(scaled(":/img/cross.png", 36));

@@ -5,6 +5,7 @@
 #include "app/windowgeometry.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,9 +28,10 @@ QImage backgroundImage(const RootWindow &window)
     return window.palette().brush(QPalette::Active, QPalette::Window).texture().toImage();
 }
 
+// The picture drawn at the window's size.
 QImage scaled(const char *picture, const QSize &size)
 {
-    return QPixmap(QLatin1String(picture)).scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage();
+    return uncachedPicture(QLatin1String(picture), size).toImage();
 }
 
 QStringList pageNames(const QStackedWidget *stack)

@@ -3,6 +3,7 @@
 #include "app/rootwindow.h"
 #include "app/trayicon.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 
 #include <QApplication>
 #include <QDir>
@@ -61,7 +62,7 @@ private slots:
         QTEST(actions.at(0)->isEnabled(), "enabled");
         QVERIFY(tray->icon().isMask());
         const QSize size(32, 32);
-        QCOMPARE(tray->icon().pixmap(size).toImage(), QIcon(icon).pixmap(size).toImage());
+        QCOMPARE(tray->icon().pixmap(size).toImage(), cachedIcon(icon).pixmap(size).toImage());
     }
 
     // The "Connect" action reaches the window; the notice of a connection

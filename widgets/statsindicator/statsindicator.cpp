@@ -2,6 +2,7 @@
 #include "ui_statsindicator.h"
 
 #include "backend/user.h"
+#include "common/gui/iconcache.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/trafficformat.h"
 
@@ -16,12 +17,7 @@ namespace {
 // many panels or connections there are.
 bool pingPending = true;
 
-void scaleIcon(QLabel *label)
-{
-    const QPixmap icon = label->pixmap(Qt::ReturnByValue);
-    if (!icon.isNull())
-        label->setPixmap(icon.scaledToHeight(20, Qt::SmoothTransformation));
-}
+constexpr int kIconHeight = 20;
 
 } // namespace
 
@@ -30,8 +26,10 @@ StatsIndicator::StatsIndicator(QWidget *parent)
     , ui(std::make_unique<Ui::StatsIndicator>())
 {
     ui->setupUi(this);
-    for (QLabel *icon : {ui->lblDownloadIcon, ui->lblUploadIcon, ui->lblPingIcon})
-        scaleIcon(icon);
+    // The form's pictures, drawn at the height they are shown.
+    ui->lblDownloadIcon->setPixmap(cachedPictureOfHeight(QStringLiteral(":/img/greenDownload.png"), kIconHeight));
+    ui->lblUploadIcon->setPixmap(cachedPictureOfHeight(QStringLiteral(":/img/greenUpload.png"), kIconHeight));
+    ui->lblPingIcon->setPixmap(cachedPictureOfHeight(QStringLiteral(":/img/greenPing.png"), kIconHeight));
     // Queued: the OpenConnect session reports from its pool thread.
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statsChanged, this,
             &StatsIndicator::onStatsChanged, Qt::QueuedConnection);

@@ -1,4 +1,5 @@
 #include "child.h"
+#include "common/gui/iconcache.h"
 #include "killswitchsandbox.h"
 #include "messagecatcher.h"
 
@@ -27,8 +28,7 @@ public:
 private:
     static QImage switchPicture(bool on)
     {
-        return QPixmap(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"))
-            .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+        return cachedPicture(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"), QSize(32, 32))
             .toImage();
     }
 
@@ -148,3 +148,4 @@ int main(int argc, char **argv)
 }
 
 #include "tst_settingkillswitch.moc"
+#include "common/gui/iconcache.h"

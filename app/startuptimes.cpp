@@ -1,0 +1,80 @@
+#include "app/startuptimes.h"
+
+#include <QEvent>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+
+namespace Varnel {
+
+Q_LOGGING_CATEGORY(lcStartup, "varnel.startup", QtWarningMsg)
+
+namespace {
+
+QString milliseconds(qint64 ns)
+{
+    return QString::number(double(ns) / 1e6, 'f', 2);
+}
+
+// The window paints all its children inside the handling of its own paint
+// request; a zero-delay timer started there runs once that frame is done.
+class FirstPaintWatch : public QObject
+{
+public:
+    FirstPaintWatch(QWidget *window, const QElapsedTimer &clock)
+        : QObject(window)
+        , m_clock(clock)
+    {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !m_seen) {
+            m_seen = true;
+            const QElapsedTimer clock = m_clock;
+            QTimer::singleShot(0, this, [this, clock] {
+                qCInfo(lcStartup).noquote() << "painted" << milliseconds(clock.nsecsElapsed());
+                deleteLater();
+            });
+        }
+        return false;
+    }
+
+private:
+    QElapsedTimer m_clock;
+    bool m_seen = false;
+};
+
+} // namespace
+
+// Before the application object exists the logging rules are not read yet,
+// so the clock always runs and each step asks whether to log.
+StartupTimes::StartupTimes()
+    : m_entered(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    std::chrono::steady_clock::now().time_since_epoch())
+                    .count())
+{
+    m_clock.start();
+}
+
+void StartupTimes::step(const char *name)
+{
+    const qint64 now = m_clock.nsecsElapsed();
+    if (lcStartup().isInfoEnabled()) {
+        if (m_last == 0)
+            qCInfo(lcStartup).noquote() << "entered" << m_entered;
+        qCInfo(lcStartup).noquote() << "step" << name << milliseconds(now - m_last);
+    }
+    m_last = now;
+}
+
+void StartupTimes::logFirstPaint(QWidget *window)
+{
+    if (lcStartup().isInfoEnabled())
+        new FirstPaintWatch(window, m_clock);
+}
+
+} // namespace Varnel
