@@ -11,6 +11,7 @@
 #include "common/gui/iconcache.h"
 #include "common/gui/pageindex.h"
 #include "common/gui/pagestack.h"
+#include "common/gui/pagestyling.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
 #include "pages/autologin/autologinpage.h"
@@ -44,11 +45,13 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
         LoginCache::write(QJsonDocument());
 
     ui->setupUi(this);
-    m_autoLoginPage = addPage<AutoLoginPage>(ui->stackedWidget, "autoLoginPage");
-    m_serverSelectionPage = addPage<ServerSelectionPage>(ui->stackedWidget, "serverSelectionPage");
-    m_loginPage = addPage<LoginPage>(ui->stackedWidget, "loginPage");
-    m_serverPage = addPage<ServerPage>(ui->stackedWidget, "serverPage");
-    showRootPage(RootPage::Login);
+    styleWhenShown(ui->stackedWidget);
+    m_autoLoginPage = makePage<AutoLoginPage>(ui->stackedWidget, "autoLoginPage");
+    m_serverSelectionPage = makePage<ServerSelectionPage>(ui->stackedWidget, "serverSelectionPage");
+    m_loginPage = makePage<LoginPage>(ui->stackedWidget, "loginPage");
+    m_serverPage = makePage<ServerPage>(ui->stackedWidget, "serverPage");
+    addPages(ui->stackedWidget, {m_autoLoginPage, m_serverSelectionPage, m_loginPage, m_serverPage},
+             int(RootPage::Login));
     // Modal, but modal to its own (absent) parent only: an application-modal
     // window would block the tray icon, which is a window of this
     // application on X11, and so its menu.

@@ -3,6 +3,7 @@
 
 #include "common/config.h"
 #include "common/gui/pagestack.h"
+#include "common/gui/pagestyling.h"
 #include "pages/about/aboutuspage.h"
 #include "pages/account/myaccountpage.h"
 #include "pages/connect/connectpage.h"
@@ -59,20 +60,32 @@ void ServerPage::restorePages()
 void ServerPage::makePages()
 {
     QStackedWidget *left = ui->stackedWidget;
-    m_serverList = addPage<ServerSelectionPage>(left, "serverSelectionPage");
-    m_menu = addPage<MenuPage>(left, "menuPage");
-    m_myAccount = addPage<MyAccountPage>(left, "myAccountPage");
-    m_support = addPage<SupportPage>(left, "supportPage");
-    m_tools = addPage<ToolsPage>(left, "toolsPage");
-    m_referralRedeem = addPage<ReferralRedeem>(left, "referralRedeem");
-    m_more = addPage<VarnelMorePage>(left, "varnelMorePage");
-    m_aboutUs = addPage<AboutUsPage>(left, "aboutUsPage");
-    m_referFriend = addPage<ReferFriendPage>(left, "referFriendPage");
-    m_setting = addPage<SettingPage>(left, "settingPage");
-    m_devices = addPage<DevicesPage>(left, "devicesPage");
-    m_redeemVoucher = addPage<RedeemVoucherPage>(left, "redeemVoucherPage");
-    m_connect = addPage<ConnectPage>(ui->stackedWidget_2, "connectPage");
-    m_purchase = addPage<PaymentPage>(ui->stackedWidget_2, "purchasePage");
+    QStackedWidget *right = ui->stackedWidget_2;
+    styleWhenShown(left);
+    styleWhenShown(right);
+    m_serverList = makePage<ServerSelectionPage>(left, "serverSelectionPage");
+    m_menu = makePage<MenuPage>(left, "menuPage");
+    m_myAccount = makePage<MyAccountPage>(left, "myAccountPage");
+    m_support = makePage<SupportPage>(left, "supportPage");
+    m_tools = makePage<ToolsPage>(left, "toolsPage");
+    m_referralRedeem = makePage<ReferralRedeem>(left, "referralRedeem");
+    m_more = makePage<VarnelMorePage>(left, "varnelMorePage");
+    m_aboutUs = makePage<AboutUsPage>(left, "aboutUsPage");
+    m_referFriend = makePage<ReferFriendPage>(left, "referFriendPage");
+    m_setting = makePage<SettingPage>(left, "settingPage");
+    m_devices = makePage<DevicesPage>(left, "devicesPage");
+    m_redeemVoucher = makePage<RedeemVoucherPage>(left, "redeemVoucherPage");
+    m_connect = makePage<ConnectPage>(right, "connectPage");
+    m_purchase = makePage<PaymentPage>(right, "purchasePage");
+
+    // The pages the restore below shows first, so no other is laid out.
+    const auto config = Config::instance();
+    const QPair<int, int> restored = config->autoConnect() ? qMakePair(0, 0) : config->loadState();
+    addPages(left,
+             {m_serverList, m_menu, m_myAccount, m_support, m_tools, m_referralRedeem, m_more, m_aboutUs,
+              m_referFriend, m_setting, m_devices, m_redeemVoucher},
+             restored.first);
+    addPages(right, {m_connect, m_purchase}, restored.second);
 }
 
 void ServerPage::wire()

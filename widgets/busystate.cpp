@@ -2,7 +2,6 @@
 
 #include "common/gui/iconcache.h"
 
-
 #include <QAbstractButton>
 #include <QLabel>
 #include <QPixmap>
@@ -21,31 +20,37 @@ QString spinnerResource()
     return QStringLiteral(":/img/Spinner-1s-50px.gif");
 }
 
+namespace {
+
+// Above the pixel ratio 1 the spinner of twice the size, whose frames come
+// with the ratio 2 from its "@2x" name, so a label or icon shows them at
+// their size in widget pixels, sharp.
+bool largerSpinner()
+{
+    return pictureRatio() > 1.0;
+}
+
+} // namespace
+
 BusyState::BusyState(QAbstractButton *button, QObject *parent)
     : QObject(parent)
     , m_button(button)
-    , m_movie(spinnerResource())
+    , m_movie(largerSpinner() ? QStringLiteral(":/img/Spinner-1s-50px@2x.gif") : spinnerResource())
 {
-    setSpinnerSize(QSize(kSpinnerSize, kSpinnerSize));
+    m_movie.setScaledSize(QSize(kSpinnerSize, kSpinnerSize) * (largerSpinner() ? 2 : 1));
+    m_movie.setCacheMode(QMovie::CacheAll);
+    connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
 }
 
 BusyState::BusyState(QLabel *spinner, QObject *parent)
     : QObject(parent)
     , m_spinner(spinner)
-    , m_movie(spinnerResource())
+    , m_movie(largerSpinner() ? QStringLiteral(":/img/Spinner-1s-50px@2x.gif") : spinnerResource())
 {
-    setSpinnerSize(spinner->minimumSize());
-    spinner->hide();
-}
-
-// Frames as many pixels as the screen shows them with: a label or icon
-// would otherwise scale a frame of the widget's size up.
-void BusyState::setSpinnerSize(const QSize &size)
-{
-    m_ratio = pictureRatio();
-    m_movie.setScaledSize(QSize(qRound(size.width() * m_ratio), qRound(size.height() * m_ratio)));
+    m_movie.setScaledSize(spinner->minimumSize() * (largerSpinner() ? 2 : 1));
     m_movie.setCacheMode(QMovie::CacheAll);
-    connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
+    spinner->setMovie(&m_movie);
+    spinner->hide();
 }
 
 bool BusyState::run(const std::function<void()> &request)
@@ -117,14 +122,9 @@ void BusyState::stop()
 
 void BusyState::showFrame()
 {
-    if (!m_busy)
+    if (!m_busy || !m_button)
         return;
-    QPixmap frame = m_movie.currentPixmap();
-    frame.setDevicePixelRatio(m_ratio);
-    if (m_spinner)
-        m_spinner->setPixmap(frame);
-    if (!m_button)
-        return;
+    const QPixmap frame = m_movie.currentPixmap();
     // The button is disabled while busy: give the frame for that mode too,
     // or the style would grey the spinner out.
     QIcon icon;

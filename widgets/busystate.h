@@ -45,7 +45,6 @@ public:
     bool isBusy() const { return m_busy; }
 
 private:
-    void setSpinnerSize(const QSize &size);
     void showFrame();
 
     QPointer<QAbstractButton> m_button;
@@ -58,7 +57,6 @@ private:
     QString m_text;
     QIcon m_icon;
     QSize m_iconSize;
-    qreal m_ratio = 1.0;
     bool m_busy = false;
 };
 

@@ -25,7 +25,7 @@ void CodeEntryPage::setUpCodeEntry(QLabel *picture, const QString &pictureResour
                                    QAbstractButton *submit, QAbstractButton *back)
 {
     setBackButton(back);
-    picture->setPixmap(cachedPicture(pictureResource, QSize(kPictureSize, kPictureSize)));
+    showPicture(picture, pictureResource, QSize(kPictureSize, kPictureSize));
     m_busy = new BusyState(submit, this);
     m_busy->setWidgets({code, back});
     connect(code, &QLineEdit::returnPressed, this, [this] { submitCode(); });

@@ -3,9 +3,11 @@
 #include "common/art/catalogue.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QHash>
 #include <QIconEngine>
+#include <QLabel>
 #include <QPainter>
 #include <QPixmapCache>
 #include <QStyle>
@@ -135,6 +137,43 @@ private:
     QString m_path;
 };
 
+// The picture a hidden label shows once it is shown; the last one asked for.
+class PendingPicture : public QObject
+{
+public:
+    static void set(QLabel *label, const QString &path, const QSize &box)
+    {
+        auto *pending = label->findChild<PendingPicture *>(QString(), Qt::FindDirectChildrenOnly);
+        if (!pending)
+            pending = new PendingPicture(label);
+        pending->m_path = path;
+        pending->m_box = box;
+    }
+
+    static void drop(QLabel *label)
+    {
+        delete label->findChild<PendingPicture *>(QString(), Qt::FindDirectChildrenOnly);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto *label = static_cast<QLabel *>(watched);
+            label->removeEventFilter(this);
+            setParent(nullptr);
+            deleteLater();
+            label->setPixmap(cachedPicture(m_path, m_box));
+        }
+        return false;
+    }
+
+private:
+    explicit PendingPicture(QLabel *label) : QObject(label) { label->installEventFilter(this); }
+
+    QString m_path;
+    QSize m_box;
+};
+
 } // namespace
 
 qreal pictureRatio()
@@ -146,6 +185,16 @@ QPixmap cachedPicture(const QString &path, const QSize &box, int rotation)
 {
     return cached(path, QStringLiteral("%1x%2").arg(box.width()).arg(box.height()), rotation,
                   [&](const QSize &natural) { return natural.scaled(box, Qt::KeepAspectRatio); });
+}
+
+void showPicture(QLabel *label, const QString &path, const QSize &box)
+{
+    if (label->isVisible()) {
+        PendingPicture::drop(label);
+        label->setPixmap(cachedPicture(path, box));
+    } else {
+        PendingPicture::set(label, path, box);
+    }
 }
 
 QPixmap cachedPictureOfHeight(const QString &path, int height)

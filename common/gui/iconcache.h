@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QString>
 
+class QLabel;
+
 namespace Varnel {
 
 // Pictures made for the screen's pixel ratio. Our own pictures (":/img/...",
@@ -24,6 +26,11 @@ QPixmap cachedPicture(const QString &path, const QSize &box, int rotation = 0);
 
 // The same, scaled to a height.
 QPixmap cachedPictureOfHeight(const QString &path, int height);
+
+// Shows cachedPicture(path, box) in the label: at once when the label is on
+// screen, else when it is first shown. Start-up builds every page, and the
+// pages nobody has opened yet need no pictures drawn.
+void showPicture(QLabel *label, const QString &path, const QSize &box);
 
 // One icon per picture for the whole process (as a mask when asked); ours
 // are drawn at every size and ratio they are asked for. An icon made anew at

@@ -19,7 +19,7 @@ AboutUsPage::AboutUsPage(QWidget *parent)
 {
     ui->setupUi(this);
     setBackButton(ui->btnBack);
-    ui->lblLogo->setPixmap(cachedPicture(QStringLiteral(":/img/logo.png"), QSize(56, 56)));
+    showPicture(ui->lblLogo, QStringLiteral(":/img/logo.png"), QSize(56, 56));
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 
     m_busy = new BusyState(ui->btnSubscribe, this);

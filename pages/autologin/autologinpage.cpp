@@ -19,7 +19,7 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
 {
     ui->setupUi(this);
     // Drawn for the screen's pixel ratio at the size the form shows it.
-    ui->lblLogo->setPixmap(cachedPicture(QStringLiteral(":/img/varnel-vpn-logo.png"), ui->lblLogo->maximumSize()));
+    showPicture(ui->lblLogo, QStringLiteral(":/img/varnel-vpn-logo.png"), ui->lblLogo->maximumSize());
     ui->lblTitle->setText(applicationName());
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 

@@ -39,7 +39,7 @@ LoginPage::LoginPage(QWidget *parent)
 {
     ui->setupUi(this);
     // Drawn for the screen's pixel ratio at the size the form shows it.
-    ui->lblLogo->setPixmap(cachedPicture(QStringLiteral(":/img/varnel-vpn-logo.png"), ui->lblLogo->maximumSize()));
+    showPicture(ui->lblLogo, QStringLiteral(":/img/varnel-vpn-logo.png"), ui->lblLogo->maximumSize());
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 
     m_busy = new BusyState(ui->btnLogin, this);

@@ -25,7 +25,7 @@ VarnelMorePage::VarnelMorePage(QWidget *parent)
         {ui->lblMobileIcon, ui->btnMobile, ":/img/menu devices.png", "mobile"},
     };
     for (const auto &product : products) {
-        product.icon->setPixmap(cachedPicture(QString::fromLatin1(product.picture), QSize(32, 32)));
+        showPicture(product.icon, QString::fromLatin1(product.picture), QSize(32, 32));
         const QUrl page = WebLinks::product(QString::fromLatin1(product.product));
         connect(product.button, &QPushButton::clicked, this, [page] { QDesktopServices::openUrl(page); });
     }

@@ -21,7 +21,7 @@ ReferFriendPage::ReferFriendPage(QWidget *parent)
     ui->setupUi(this);
     setBackButton(ui->btnBack);
     recordWhenShown(LeftPage::ReferFriend);
-    ui->lblPicture->setPixmap(cachedPicture(QStringLiteral(":/img/refer friend.png"), QSize(80, 80)));
+    showPicture(ui->lblPicture, QStringLiteral(":/img/refer friend.png"), QSize(80, 80));
     m_busy = new BusyState(ui->lblSpinner, this);
     m_busy->setWidgets({ui->btnSubscribe_3, ui->btnShare, ui->btnRedeemReferal});
 }

@@ -13,7 +13,7 @@ BuyPremiumButton::BuyPremiumButton(QWidget *parent)
 {
     ui->setupUi(this);
     // The crown in white, as on the premium account picture.
-    ui->lblIcon->setPixmap(cachedPicture(QStringLiteral(":/img/crown white.png"), QSize(20, 20)));
+    showPicture(ui->lblIcon, QStringLiteral(":/img/crown white.png"), QSize(20, 20));
 }
 
 BuyPremiumButton::~BuyPremiumButton() = default;

@@ -41,7 +41,7 @@ DeviceGroup::~DeviceGroup() = default;
 void DeviceGroup::setSystem(const QString &title, const QString &picture)
 {
     ui->lblSystem->setText(title);
-    ui->lblIcon->setPixmap(cachedPicture(picture, QSize(28, 28)));
+    showPicture(ui->lblIcon, picture, QSize(28, 28));
 }
 
 void DeviceGroup::add(DeviceWidget *device)

@@ -17,9 +17,9 @@ MenuEntry::MenuEntry(const QString &picturePath, const QString &text, bool needs
     , m_needsTunnel(needsTunnel)
 {
     ui->setupUi(this);
-    ui->lblIcon->setPixmap(cachedPicture(picturePath, QSize(32, 32)));
+    showPicture(ui->lblIcon, picturePath, QSize(32, 32));
     ui->lblText->setText(text);
-    ui->lblArrow->setPixmap(cachedPicture(QStringLiteral(":/img/arrow.png"), QSize(14, 14)));
+    showPicture(ui->lblArrow, QStringLiteral(":/img/arrow.png"), QSize(14, 14));
 }
 
 MenuEntry::~MenuEntry() = default;

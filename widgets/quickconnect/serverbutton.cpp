@@ -30,7 +30,8 @@ ServerButton::ServerButton(QWidget *parent)
     , ui(std::make_unique<Ui::ServerButton>())
 {
     ui->setupUi(this);
-    ui->lblFlag->setPixmap(cachedPicture(QStringLiteral(":/img/varnel-white-logo.png"), QSize(kBadgeHeight, kBadgeHeight)));
+    ui->lblFlag->setPixmap(
+        cachedPicture(QStringLiteral(":/img/varnel-white-logo.png"), QSize(kBadgeHeight, kBadgeHeight)));
     ui->lblChangeLocation->setText(tr("Selected Location"));
     ui->lblCountry->setText(tr("No server selected"));
     ui->lblCity->clear();

@@ -17,7 +17,7 @@ namespace {
 // many panels or connections there are.
 bool pingPending = true;
 
-constexpr int kIconHeight = 20;
+constexpr QSize kIcon(20, 20);
 
 } // namespace
 
@@ -27,9 +27,9 @@ StatsIndicator::StatsIndicator(QWidget *parent)
 {
     ui->setupUi(this);
     // The form's pictures, drawn at the height they are shown.
-    ui->lblDownloadIcon->setPixmap(cachedPictureOfHeight(QStringLiteral(":/img/greenDownload.png"), kIconHeight));
-    ui->lblUploadIcon->setPixmap(cachedPictureOfHeight(QStringLiteral(":/img/greenUpload.png"), kIconHeight));
-    ui->lblPingIcon->setPixmap(cachedPictureOfHeight(QStringLiteral(":/img/greenPing.png"), kIconHeight));
+    showPicture(ui->lblDownloadIcon, QStringLiteral(":/img/greenDownload.png"), kIcon);
+    showPicture(ui->lblUploadIcon, QStringLiteral(":/img/greenUpload.png"), kIcon);
+    showPicture(ui->lblPingIcon, QStringLiteral(":/img/greenPing.png"), kIcon);
     // Queued: the OpenConnect session reports from its pool thread.
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statsChanged, this,
             &StatsIndicator::onStatsChanged, Qt::QueuedConnection);
