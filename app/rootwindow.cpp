@@ -17,6 +17,7 @@
 #include "pages/autologin/autologinpage.h"
 #include "pages/login/loginpage.h"
 #include "pages/serverselection/serverselectionpage.h"
+#include "platform/heaprelease.h"
 #include "vpn/killswitch.h"
 
 #include <QAction>
@@ -30,7 +31,9 @@ namespace {
 
 // How long the end of the program waits for the tunnel to go down.
 constexpr int kShutdownBoundMs = 5000;
-constexpr int kPrepareBackgroundsMs = 250;
+// A login allocates and frees tens of megabytes (the reply, the rows of the
+// server list); once the logged-in area has settled, the free pages go back.
+constexpr int kSettledAfterLoginMs = 1000;
 const char kConnectedBackground[] = ":/img/background.png";
 const char kDisconnectedBackground[] = ":/img/white_background.png";
 
@@ -57,7 +60,8 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     // application on X11, and so its menu.
     setWindowModality(Qt::WindowModal);
     setWindowTitle(applicationName());
-    changeBackground(OpenConnectConnection::Disconnected);
+    // The background is drawn when the window is shown, at its size then.
+    m_background = QLatin1String(kDisconnectedBackground);
     // Every (re)show, also from the tray, starts over at the right page.
     refreshOnShow(this, [this] { chooseStartPage(); });
 
@@ -114,6 +118,7 @@ void RootWindow::onLoginSuccessfull()
     m_serverPage->restorePages();
     showRootPage(RootPage::Server);
     m_tray->setConnectEnabled(true);
+    QTimer::singleShot(kSettledAfterLoginMs, this, [] { releaseFreeHeap(); });
 }
 
 void RootWindow::onLoginFailed()
@@ -175,6 +180,14 @@ void RootWindow::endProgram()
 
 void RootWindow::changeBackground(OpenConnectConnection::Status status)
 {
+    // The connected picture is drawn while the tunnel is being made, when the
+    // window waits anyway, so Connected only swaps the brush; without a
+    // tunnel it is not kept (megabytes at the screen's pixels).
+    if (status == OpenConnectConnection::Connecting)
+        scaledBackground(QLatin1String(kConnectedBackground));
+    else if (status == OpenConnectConnection::Disconnected)
+        m_scaledBackgrounds.remove(QLatin1String(kConnectedBackground));
+
     const QString background = QLatin1String(status == OpenConnectConnection::Connected ? kConnectedBackground
                                                                                          : kDisconnectedBackground);
     // Connecting keeps the picture: a new palette would reach every child
@@ -190,6 +203,12 @@ void RootWindow::resizeEvent(QResizeEvent *event)
     QDialog::resizeEvent(event);
     // A pixmap brush tiles: rescale, or a grown window repeats the picture.
     paintBackground();
+}
+
+void RootWindow::showEvent(QShowEvent *event)
+{
+    paintBackground();
+    QDialog::showEvent(event);
 }
 
 void RootWindow::chooseStartPage()
@@ -219,19 +238,16 @@ QPixmap RootWindow::scaledBackground(const QString &path)
 
 void RootWindow::paintBackground()
 {
+    // Not drawn for a window nobody sees (start-up places and sizes it first).
+    if (!isVisible())
+        return;
     const QPixmap scaled = scaledBackground(m_background);
-    if (scaled.isNull())
+    if (scaled.isNull() || palette().brush(QPalette::Window).texture().cacheKey() == scaled.cacheKey())
         return;
     QPalette palette = this->palette();
     palette.setBrush(QPalette::Window, scaled);
     setPalette(palette);
     update();
-    // The other picture is made while the window is idle: the first connect
-    // then shows its background without decoding it on the way.
-    QTimer::singleShot(kPrepareBackgroundsMs, this, [this] {
-        scaledBackground(QLatin1String(kConnectedBackground));
-        scaledBackground(QLatin1String(kDisconnectedBackground));
-    });
 }
 
 } // namespace Varnel

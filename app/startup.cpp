@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/firstpaint.h"
 #include "app/fonts.h"
 #include "app/rootwindow.h"
 #include "app/singleinstance.h"
@@ -7,10 +8,12 @@
 #include "app/windowgeometry.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/pagestyling.h"
 #include "common/gui/showmessage.h"
 #include "common/logger.h"
 #include "common/stylefonts.h"
 #include "pages/connect/connectpage.h"
+#include "platform/heaprelease.h"
 #include "platform/terminationrequest.h"
 #include "platform/urlscheme.h"
 #include "vpn/openconnectconnection.h"
@@ -44,6 +47,7 @@ void applyStyleSheet(QApplication &app)
 int runApplication(int argc, char *argv[])
 {
     StartupTimes times;
+    keepLargeBuffersApart();
     QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
 
@@ -109,6 +113,7 @@ int runApplication(int argc, char *argv[])
     // A connect page that is never shown: it follows the tunnel like every
     // connect page does.
     auto hiddenConnectPage = std::make_unique<ConnectPage>();
+    styleWhenShown(hiddenConnectPage.get());   // never shown: no style needed
     app.installEventFilter(hiddenConnectPage.get());
     times.step("hidden connect page");
 
@@ -116,6 +121,7 @@ int runApplication(int argc, char *argv[])
     QObject::connect(&termination, &TerminationRequest::requested, root.get(), &RootWindow::endProgram);
 
     times.logFirstPaint(root.get());
+    afterFirstPaint(root.get(), [] { releaseFontPages(); });
     root->show();
     times.step("show");
 

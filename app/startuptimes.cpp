@@ -1,9 +1,6 @@
 #include "app/startuptimes.h"
 
-#include <QEvent>
-#include <QPointer>
-#include <QTimer>
-#include <QWidget>
+#include "app/firstpaint.h"
 
 #include <chrono>
 
@@ -17,36 +14,6 @@ QString milliseconds(qint64 ns)
 {
     return QString::number(double(ns) / 1e6, 'f', 2);
 }
-
-// The window paints all its children inside the handling of its own paint
-// request; a zero-delay timer started there runs once that frame is done.
-class FirstPaintWatch : public QObject
-{
-public:
-    FirstPaintWatch(QWidget *window, const QElapsedTimer &clock)
-        : QObject(window)
-        , m_clock(clock)
-    {
-        window->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && !m_seen) {
-            m_seen = true;
-            const QElapsedTimer clock = m_clock;
-            QTimer::singleShot(0, this, [this, clock] {
-                qCInfo(lcStartup).noquote() << "painted" << milliseconds(clock.nsecsElapsed());
-                deleteLater();
-            });
-        }
-        return false;
-    }
-
-private:
-    QElapsedTimer m_clock;
-    bool m_seen = false;
-};
 
 } // namespace
 
@@ -73,8 +40,10 @@ void StartupTimes::step(const char *name)
 
 void StartupTimes::logFirstPaint(QWidget *window)
 {
-    if (lcStartup().isInfoEnabled())
-        new FirstPaintWatch(window, m_clock);
+    if (!lcStartup().isInfoEnabled())
+        return;
+    const QElapsedTimer clock = m_clock;
+    afterFirstPaint(window, [clock] { qCInfo(lcStartup).noquote() << "painted" << milliseconds(clock.nsecsElapsed()); });
 }
 
 } // namespace Varnel

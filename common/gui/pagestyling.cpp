@@ -24,6 +24,12 @@ public:
         connect(stack, &QObject::destroyed, this, [this, stack] { m_stacks.remove(stack); });
     }
 
+    void add(QWidget *window)
+    {
+        m_windows.insert(window);
+        connect(window, &QObject::destroyed, this, [this, window] { m_windows.remove(window); });
+    }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -36,6 +42,10 @@ protected:
         case QEvent::ZOrderChange:
             // A stack raises the page it makes current right before showing it.
             if (isPage(widget) && !isWaiting(widget))
+                polish(widget);
+            break;
+        case QEvent::Show:
+            if (m_windows.remove(widget))
                 polish(widget);
             break;
         default:
@@ -58,14 +68,16 @@ private:
         const QStackedWidget *stack = stackOf(widget);
         return stack && stack->currentWidget() != widget;
     }
-    // In a page that is not current, or in one inside such a page.
+    // In a page that is not current, or in one inside such a page, or in a
+    // window not shown yet.
     bool isWaiting(QWidget *widget) const
     {
-        for (QWidget *w = widget; w && !w->isWindow(); w = w->parentWidget()) {
+        QWidget *w = widget;
+        for (; w && !w->isWindow(); w = w->parentWidget()) {
             if (isHiddenPage(w))
                 return true;
         }
-        return false;
+        return w && m_windows.contains(w);
     }
 
     // Parents before children, as Qt polishes; pages still hidden wait on.
@@ -84,6 +96,7 @@ private:
     }
 
     QSet<QStackedWidget *> m_stacks;
+    QSet<QWidget *> m_windows;
 };
 
 } // namespace
@@ -91,6 +104,11 @@ private:
 void styleWhenShown(QStackedWidget *stack)
 {
     PageStyling::instance().add(stack);
+}
+
+void styleWhenShown(QWidget *window)
+{
+    PageStyling::instance().add(window);
 }
 
 } // namespace Varnel

@@ -1,6 +1,7 @@
 #pragma once
 
 class QStackedWidget;
+class QWidget;
 
 namespace Varnel {
 
@@ -11,5 +12,9 @@ namespace Varnel {
 // not), the polish of its widgets waits; it is done in Qt's own order just
 // before the page is shown, when the stack raises it.
 void styleWhenShown(QStackedWidget *stack);
+
+// The same for a window, which may never be shown at all: its widgets are
+// polished when it is shown.
+void styleWhenShown(QWidget *window);
 
 } // namespace Varnel
