@@ -180,13 +180,18 @@ void RootWindow::endProgram()
 
 void RootWindow::changeBackground(OpenConnectConnection::Status status)
 {
-    // The connected picture is drawn while the tunnel is being made, when the
-    // window waits anyway, so Connected only swaps the brush; without a
-    // tunnel it is not kept (megabytes at the screen's pixels).
-    if (status == OpenConnectConnection::Connecting)
-        scaledBackground(QLatin1String(kConnectedBackground));
-    else if (status == OpenConnectConnection::Disconnected)
-        m_scaledBackgrounds.remove(QLatin1String(kConnectedBackground));
+    // The connected picture is drawn while the tunnel is being made, a strip
+    // per turn of the event loop, so Connected only swaps the brush and the
+    // engine's work on this thread (OpenVPN's management) never waits for
+    // it; without a tunnel it is not kept (megabytes at the screen's pixels).
+    const QString connected = QLatin1String(kConnectedBackground);
+    if (status == OpenConnectConnection::Connecting) {
+        if (!m_preparing && !m_scaledBackgrounds.contains(connected))
+            m_preparing = std::make_unique<SteppedPicture>(connected, size());
+    } else if (status == OpenConnectConnection::Disconnected) {
+        m_preparing.reset();
+        m_scaledBackgrounds.remove(connected);
+    }
 
     const QString background = QLatin1String(status == OpenConnectConnection::Connected ? kConnectedBackground
                                                                                          : kDisconnectedBackground);
@@ -230,9 +235,17 @@ QPixmap RootWindow::scaledBackground(const QString &path)
         m_scaledBackgrounds.clear();
         m_scaledFor = size();
     }
+    if (m_preparing && m_preparing->size() != size())
+        m_preparing.reset();
     QPixmap &scaled = m_scaledBackgrounds[path];
-    if (scaled.isNull())
-        scaled = uncachedPicture(path, size());
+    if (scaled.isNull()) {
+        if (m_preparing && path == QLatin1String(kConnectedBackground)) {
+            scaled = m_preparing->finish();
+            m_preparing.reset();
+        } else {
+            scaled = uncachedPicture(path, size());
+        }
+    }
     return scaled;
 }
 

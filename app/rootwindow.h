@@ -20,6 +20,7 @@ class AutoLoginPage;
 class LoginPage;
 class ServerPage;
 class ServerSelectionPage;
+class SteppedPicture;
 class TrayIcon;
 
 // The program's only top-level window: a stack of the automatic-login page,
@@ -77,6 +78,7 @@ private:
     QString m_background;
     QHash<QString, QPixmap> m_scaledBackgrounds;
     QSize m_scaledFor;
+    std::unique_ptr<SteppedPicture> m_preparing;   // the connected background, while a tunnel is made
     TrayIcon *m_tray = nullptr;
     int m_lastStatus = OpenConnectConnection::Disconnected;
 };

@@ -1,6 +1,7 @@
 #include "app/startuptimes.h"
 
 #include "app/firstpaint.h"
+#include "common/gui/iconcache.h"
 
 #include <chrono>
 
@@ -43,7 +44,10 @@ void StartupTimes::logFirstPaint(QWidget *window)
     if (!lcStartup().isInfoEnabled())
         return;
     const QElapsedTimer clock = m_clock;
-    afterFirstPaint(window, [clock] { qCInfo(lcStartup).noquote() << "painted" << milliseconds(clock.nsecsElapsed()); });
+    afterFirstPaint(window, [clock] {
+        qCInfo(lcStartup).noquote() << "pictures" << milliseconds(pictureDrawingNs());
+        qCInfo(lcStartup).noquote() << "painted" << milliseconds(clock.nsecsElapsed());
+    });
 }
 
 } // namespace Varnel

@@ -82,7 +82,8 @@ QMap<QString, double> breakdown(const QString &logFile, qint64 startedNs, double
     QMap<QString, double> parts;
     if (!log.open(QIODevice::ReadOnly))
         return parts;
-    static const QRegularExpression line(QStringLiteral("^varnel\\.startup: (entered|step|painted) (.*?) ?([0-9.]+)$"));
+    static const QRegularExpression line(
+        QStringLiteral("^varnel\\.startup: (entered|step|pictures|painted) (.*?) ?([0-9.]+)$"));
     double steps = 0;
     double painted = -1;
     for (const QByteArray &raw : log.readAll().split('\n')) {
@@ -99,6 +100,8 @@ QMap<QString, double> breakdown(const QString &logFile, qint64 startedNs, double
             steps += m.captured(3).toDouble();
             if (!order->contains(name))
                 order->append(name);
+        } else if (kind == QLatin1String("pictures")) {
+            parts.insert(QStringLiteral("pictures drawn (within the above)"), m.captured(3).toDouble());
         } else {
             painted = m.captured(3).toDouble();
         }
@@ -227,7 +230,8 @@ int main(int argc, char *argv[])
     out << "load average now " << loadAverage() << "\n";
     out << "client's breakdown, median of each part (ms):\n";
     QStringList names{QStringLiteral("before main (loading libraries)")};
-    names << order << QStringLiteral("first paint") << QStringLiteral("rest (to the answer)");
+    names << order << QStringLiteral("first paint") << QStringLiteral("rest (to the answer)")
+          << QStringLiteral("pictures drawn (within the above)");
     for (const QString &name : names) {
         if (parts.contains(name))
             out << "  " << qSetFieldWidth(34) << Qt::left << name << qSetFieldWidth(0) << ms(median(parts.value(name)))

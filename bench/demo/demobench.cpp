@@ -31,6 +31,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -80,6 +81,13 @@ struct Span {
     }
     bool ended() const { return wallNs >= 0; }
 };
+
+QString loadAverage()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    return load.open(QIODevice::ReadOnly) ? QString::fromLatin1(load.readAll().split(' ').mid(0, 3).join(' '))
+                                          : QStringLiteral("unknown");
+}
 
 double median(QVector<double> values)
 {
@@ -286,13 +294,15 @@ int main(int argc, char *argv[])
         }
         const double ww = median(windowWall), ew = median(engineWall);
         const double wc = median(windowCpu), ec = median(engineCpu);
-        std::printf("server %s (%s, %s), connect, median of %d:\n"
-                    "  window (press to \"Protected Now\" painted) %.1f ms, engine alone %.1f ms: the window adds %.1f ms\n"
+        std::printf("server %s (%s, %s), connect, median of %d (load average %s):\n"
+                    "  window (press to \"Protected Now\" painted) %.1f ms, engine alone %.1f ms: the window adds %.1f ms"
+                    " (%.2f times the engine's)\n"
                     "  GUI thread CPU over the same spans: window %.1f ms, engine alone %.1f ms: the window adds %.1f ms\n"
                     "  window runs: press to Connected handled %.1f ms, then to painted %.1f ms\n",
                     qPrintable(id), qPrintable(bundle->ip()),
-                    bundle->type() == OpenConnectConnection::kOpenVpn ? "OpenVPN" : "OpenConnect", runs, ww, ew,
-                    ww - ew, wc, ec, wc - ec, median(windowUp), median(windowShown));
+                    bundle->type() == OpenConnectConnection::kOpenVpn ? "OpenVPN" : "OpenConnect", runs,
+                    qPrintable(loadAverage()), ww, ew, ww - ew, ww / ew, wc, ec, wc - ec, median(windowUp),
+                    median(windowShown));
         std::fflush(stdout);
     }
     return 0;

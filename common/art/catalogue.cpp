@@ -49,5 +49,11 @@ QImage Catalogue::render(const Entry &entry, const QSize &outputSize, qreal rota
     return m_rasteriser.render(entry.layers, entry.size, rotation, &error, outputSize);
 }
 
+void Catalogue::renderPart(const Entry &entry, QImage *image, const QRect &part) const
+{
+    QString error;
+    m_rasteriser.renderPart(entry.layers, entry.size, image, part, &error);
+}
+
 } // namespace Art
 } // namespace Varnel

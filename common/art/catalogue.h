@@ -36,6 +36,9 @@ public:
     // kept by the caller; rounding may stretch it by a pixel), turned by
     // rotation degrees; null on failure.
     QImage render(const Entry &entry, const QSize &outputSize, qreal rotation = 0) const;
+    // The part (in the image's pixels) of the picture drawn at the image's
+    // size onto it.
+    void renderPart(const Entry &entry, QImage *image, const QRect &part) const;
 
 private:
     QHash<QString, Entry> m_entries;

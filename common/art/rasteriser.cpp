@@ -52,6 +52,23 @@ QImage Rasteriser::render(const QVector<Layer> &layers, const QSize &size, qreal
     return image;
 }
 
+bool Rasteriser::renderPart(const QVector<Layer> &layers, const QSize &size, QImage *image, const QRect &part,
+                            QString *error) const
+{
+    if (size.isEmpty() || image->isNull()) {
+        *error = QStringLiteral("empty picture size");
+        return false;
+    }
+    QPainter painter(image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(part, Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setClipRect(part);
+    painter.scale(qreal(image->width()) / size.width(), qreal(image->height()) / size.height());
+    return paint(painter, layers, size, 0, error);
+}
+
 bool Rasteriser::writeSvg(const QString &fileName, const QVector<Layer> &layers, const QSize &size,
                           QString *error) const
 {

@@ -30,6 +30,12 @@ public:
     QImage render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation, QString *error,
                   const QSize &outputSize = QSize()) const;
 
+    // Draws the part of the composition that falls into part (pixels of
+    // image, which is the whole canvas at its own size) onto image: a large
+    // picture made in steps.
+    bool renderPart(const QVector<Layer> &layers, const QSize &size, QImage *image, const QRect &part,
+                    QString *error) const;
+
     // The same composition as one SVG drawing (vector paths, for an icon
     // theme's scalable size). Returns false and fills *error on failure.
     bool writeSvg(const QString &fileName, const QVector<Layer> &layers, const QSize &size,

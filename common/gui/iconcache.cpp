@@ -3,6 +3,7 @@
 #include "common/art/catalogue.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QHash>
@@ -37,8 +38,16 @@ QSize devicePixels(const QSize &size, qreal ratio)
 // size (widget pixels) drawn at the ratio: an own picture from its drawings,
 // any other from its bitmap; turned by a multiple of 90 degrees afterwards,
 // which moves pixels without blurring them.
+qint64 drawingNs = 0;
+
 QPixmap makePicture(const QString &path, const QSize &size, int rotation, qreal ratio)
 {
+    QElapsedTimer clock;
+    clock.start();
+    struct Count {
+        QElapsedTimer &clock;
+        ~Count() { drawingNs += clock.nsecsElapsed(); }
+    } count{clock};
     const QSize pixels = devicePixels(size, ratio);
     QImage image;
     if (const Art::Catalogue::Entry *entry = ownPicture(path))
@@ -176,6 +185,11 @@ private:
 
 } // namespace
 
+qint64 pictureDrawingNs()
+{
+    return drawingNs;
+}
+
 qreal pictureRatio()
 {
     return qApp ? qApp->devicePixelRatio() : 1.0;
@@ -220,6 +234,52 @@ QIcon cachedIcon(const QString &path, bool isMask)
 QPixmap uncachedPicture(const QString &path, const QSize &size)
 {
     return makePicture(path, size, 0, pictureRatio());
+}
+
+namespace {
+
+// Rows of pixels drawn per step: a fraction of a millisecond each.
+constexpr int kStepRows = 64;
+
+} // namespace
+
+SteppedPicture::SteppedPicture(const QString &path, const QSize &size, QObject *parent)
+    : QObject(parent)
+    , m_path(path)
+    , m_size(size)
+    , m_ratio(pictureRatio())
+{
+    if (ownPicture(path)) {
+        m_image = QImage(devicePixels(size, m_ratio), QImage::Format_ARGB32_Premultiplied);
+        m_timer.setInterval(0);
+        connect(&m_timer, &QTimer::timeout, this, &SteppedPicture::step);
+        m_timer.start();
+    }
+}
+
+void SteppedPicture::step()
+{
+    const Art::Catalogue::Entry *entry = ownPicture(m_path);
+    if (!entry || m_next >= m_image.height()) {
+        m_timer.stop();
+        return;
+    }
+    const int rows = qMin(kStepRows, m_image.height() - m_next);
+    Art::Catalogue::compiledIn().renderPart(*entry, &m_image, QRect(0, m_next, m_image.width(), rows));
+    m_next += rows;
+}
+
+QPixmap SteppedPicture::finish()
+{
+    if (m_image.isNull())
+        return uncachedPicture(m_path, m_size);
+    while (m_next < m_image.height())
+        step();
+    m_timer.stop();
+    QPixmap pixmap = QPixmap::fromImage(std::move(m_image));
+    pixmap.setDevicePixelRatio(m_ratio);
+    m_image = QImage();
+    return pixmap;
 }
 
 QImage sourcePicture(const QString &path)

@@ -5,6 +5,7 @@
 #include <QPixmap>
 #include <QSize>
 #include <QString>
+#include <QTimer>
 
 class QLabel;
 
@@ -19,6 +20,10 @@ namespace Varnel {
 
 // The pixel ratio pictures are made for: the highest of the screens.
 qreal pictureRatio();
+
+// The time spent drawing pictures in this process so far (nanoseconds), for
+// the start-up log.
+qint64 pictureDrawingNs();
 
 // A picture scaled smoothly into box keeping its aspect ratio (and turned by
 // rotation degrees, a multiple of 90).
@@ -41,6 +46,29 @@ QIcon cachedIcon(const QString &path, bool isMask = false);
 // A picture drawn at exactly size (stretched if its proportions differ), not
 // kept: for the large ones (window backgrounds) that their owner keeps.
 QPixmap uncachedPicture(const QString &path, const QSize &size);
+
+// A large picture of ours (a window background) drawn a strip at a time, one
+// strip per turn of the event loop, so that drawing it never holds the GUI
+// thread for more than a fraction of a millisecond; finish() draws what is
+// left at once and hands the picture over.
+class SteppedPicture : public QObject
+{
+public:
+    SteppedPicture(const QString &path, const QSize &size, QObject *parent = nullptr);
+
+    QSize size() const { return m_size; }
+    QPixmap finish();
+
+private:
+    void step();
+
+    QString m_path;
+    QSize m_size;
+    qreal m_ratio;
+    QImage m_image;
+    int m_next = 0;
+    QTimer m_timer;
+};
 
 // The bitmap of a picture that is not ours, at its best resolution for the
 // pixel ratio ("<name>@2x" where there is one and the ratio is above 1).

@@ -4,6 +4,7 @@
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/afterpaint.h"
 #include "common/gui/iconcache.h"
 #include "common/gui/restyle.h"
 #include "common/gui/showmessage.h"
@@ -327,7 +328,18 @@ void ConnectPage::showProtection()
     restyle(ui->lblProtectedText, stateStyle(connected, 16));
     restyle(ui->lblVersion, stateStyle(connected, 14));
     config->setConnectionState(connected);
-    config->save();
+    // Written right after the window has shown the state: a changed settings
+    // file is synced to disk twice, and the disk's speed must not stand
+    // between a tunnel's state and what the user sees of it.
+    if (!m_savePending) {
+        m_savePending = true;
+        afterPendingPaints(this, [this] {
+            m_savePending = false;
+            const auto config = Config::instance();
+            config->setConnectionState(m_pageStatus == OpenConnectConnection::Connected);
+            config->save();
+        });
+    }
 }
 
 void ConnectPage::paintEvent(QPaintEvent *)
