@@ -1,6 +1,7 @@
 #include "app/rootwindow.h"
 #include "ui_rootwindow.h"
 
+#include "app/fonts.h"
 #include "app/serverpage.h"
 #include "app/trayicon.h"
 #include "backend/ipbundle.h"
@@ -32,7 +33,9 @@ namespace {
 // How long the end of the program waits for the tunnel to go down.
 constexpr int kShutdownBoundMs = 5000;
 // A login allocates and frees tens of megabytes (the reply, the rows of the
-// server list); once the logged-in area has settled, the free pages go back.
+// server list) and draws with more faces; once the logged-in area has
+// settled, the free heap and the font pages go back (what is drawn later
+// reads its glyphs in again).
 constexpr int kSettledAfterLoginMs = 1000;
 const char kConnectedBackground[] = ":/img/background.png";
 const char kDisconnectedBackground[] = ":/img/white_background.png";
@@ -118,7 +121,10 @@ void RootWindow::onLoginSuccessfull()
     m_serverPage->restorePages();
     showRootPage(RootPage::Server);
     m_tray->setConnectEnabled(true);
-    QTimer::singleShot(kSettledAfterLoginMs, this, [] { releaseFreeHeap(); });
+    QTimer::singleShot(kSettledAfterLoginMs, this, [] {
+        releaseFreeHeap();
+        releaseFontPages();
+    });
 }
 
 void RootWindow::onLoginFailed()
