@@ -1,22 +1,30 @@
 #include "app/rootwindow.h"
 #include "ui_rootwindow.h"
 
+#include "app/fonts.h"
+#include "app/serverpage.h"
 #include "app/trayicon.h"
 #include "backend/ipbundle.h"
 #include "backend/logincache.h"
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/pageindex.h"
+#include "common/gui/pagestack.h"
+#include "common/gui/pagestyling.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
+#include "pages/autologin/autologinpage.h"
+#include "pages/login/loginpage.h"
+#include "pages/serverselection/serverselectionpage.h"
+#include "platform/heaprelease.h"
 #include "vpn/killswitch.h"
 #include "widgets/toast/dialog.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QPixmap>
-#include <QImage>
 #include <QTimer>
 
 namespace Varnel {
@@ -25,7 +33,11 @@ namespace {
 
 // How long the end of the program waits for the tunnel to go down.
 constexpr int kShutdownBoundMs = 5000;
-constexpr int kPrepareBackgroundsMs = 250;
+// A login allocates and frees tens of megabytes (the reply, the rows of the
+// server list) and draws with more faces; once the logged-in area has
+// settled, the free heap and the font pages go back (what is drawn later
+// reads its glyphs in again).
+constexpr int kSettledAfterLoginMs = 1000;
 const char kConnectedBackground[] = ":/img/background.png";
 const char kDisconnectedBackground[] = ":/img/white_background.png";
 
@@ -40,12 +52,20 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
         LoginCache::write(QJsonDocument());
 
     ui->setupUi(this);
+    styleWhenShown(ui->stackedWidget);
+    m_autoLoginPage = makePage<AutoLoginPage>(ui->stackedWidget, "autoLoginPage");
+    m_serverSelectionPage = makePage<ServerSelectionPage>(ui->stackedWidget, "serverSelectionPage");
+    m_loginPage = makePage<LoginPage>(ui->stackedWidget, "loginPage");
+    m_serverPage = makePage<ServerPage>(ui->stackedWidget, "serverPage");
+    addPages(ui->stackedWidget, {m_autoLoginPage, m_serverSelectionPage, m_loginPage, m_serverPage},
+             int(RootPage::Login));
     // Modal, but modal to its own (absent) parent only: an application-modal
     // window would block the tray icon, which is a window of this
     // application on X11, and so its menu.
     setWindowModality(Qt::WindowModal);
     setWindowTitle(applicationName());
-    changeBackground(OpenConnectConnection::Disconnected);
+    // The background is drawn when the window is shown, at its size then.
+    m_background = QLatin1String(kDisconnectedBackground);
     // Every (re)show, also from the tray, starts over at the right page.
     refreshOnShow(this, [this] { chooseStartPage(); });
 
@@ -54,16 +74,16 @@ RootWindow::RootWindow(const QString &launchMode, QWidget *parent)
     connect(m_tray, &TrayIcon::quitTriggered, this, &RootWindow::requestQuit);
     connect(m_tray, &TrayIcon::showRequested, this, &RootWindow::show);
 
-    connect(ui->autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
-    connect(ui->autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
-    connect(ui->loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
-    connect(ui->serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
-    connect(ui->serverPage, &ServerPage::logout, this, &RootWindow::onLogout);
+    connect(m_autoLoginPage, &AutoLoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+    connect(m_autoLoginPage, &AutoLoginPage::loginFailed, this, &RootWindow::onLoginFailed);
+    connect(m_loginPage, &LoginPage::loginSuccessfull, this, &RootWindow::onLoginSuccessfull);
+    connect(m_serverPage, &ServerPage::refreshLogin, this, &RootWindow::refresh);
+    connect(m_serverPage, &ServerPage::logout, this, &RootWindow::onLogout);
     // The form's own server list is never shown; its signals are wired all the same.
-    connect(ui->serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this,
+    connect(m_serverSelectionPage, &ServerSelectionPage::connectUiAndConnect, this,
             [this] { showRootPage(RootPage::AutoLogin); });
-    connect(this, &RootWindow::favouriteClick, ui->serverSelectionPage, &ServerSelectionPage::filterChanged);
-    connect(this, &RootWindow::connectClick, ui->serverPage, &ServerPage::connectButtonClick);
+    connect(this, &RootWindow::favouriteClick, m_serverSelectionPage, &ServerSelectionPage::filterChanged);
+    connect(this, &RootWindow::connectClick, m_serverPage, &ServerPage::connectButtonClick);
 
     const auto engine = OpenConnectConnection::instance();
     connect(engine.get(), &OpenConnectConnection::statusChanged, this, &RootWindow::onStatusChanged,
@@ -99,9 +119,13 @@ void RootWindow::onStatusChanged(int state)
 
 void RootWindow::onLoginSuccessfull()
 {
-    ui->serverPage->restorePages();
+    m_serverPage->restorePages();
     showRootPage(RootPage::Server);
     m_tray->setConnectEnabled(true);
+    QTimer::singleShot(kSettledAfterLoginMs, this, [] {
+        releaseFreeHeap();
+        releaseFontPages();
+    });
 }
 
 void RootWindow::onLoginFailed()
@@ -184,6 +208,19 @@ void RootWindow::endProgram()
 
 void RootWindow::changeBackground(OpenConnectConnection::Status status)
 {
+    // The connected picture is drawn while the tunnel is being made, a strip
+    // per turn of the event loop, so Connected only swaps the brush and the
+    // engine's work on this thread (OpenVPN's management) never waits for
+    // it; without a tunnel it is not kept (megabytes at the screen's pixels).
+    const QString connected = QLatin1String(kConnectedBackground);
+    if (status == OpenConnectConnection::Connecting) {
+        if (!m_preparing && !m_scaledBackgrounds.contains(connected))
+            m_preparing = std::make_unique<SteppedPicture>(connected, size());
+    } else if (status == OpenConnectConnection::Disconnected) {
+        m_preparing.reset();
+        m_scaledBackgrounds.remove(connected);
+    }
+
     const QString background = QLatin1String(status == OpenConnectConnection::Connected ? kConnectedBackground
                                                                                          : kDisconnectedBackground);
     // Connecting keeps the picture: a new palette would reach every child
@@ -201,6 +238,12 @@ void RootWindow::resizeEvent(QResizeEvent *event)
     paintBackground();
 }
 
+void RootWindow::showEvent(QShowEvent *event)
+{
+    paintBackground();
+    QDialog::showEvent(event);
+}
+
 void RootWindow::chooseStartPage()
 {
     showRootPage(Config::instance()->autoLogin() ? RootPage::AutoLogin : RootPage::Login);
@@ -213,37 +256,39 @@ void RootWindow::showRootPage(RootPage page)
 
 QPixmap RootWindow::scaledBackground(const QString &path)
 {
-    // Both pictures are kept scaled for the window's size: decoding one takes
-    // milliseconds, and the shared pixmap cache, which holds only a few
-    // pictures of this size, would drop them again.
+    // Both pictures are kept drawn for the window's size and the screen's
+    // pixel ratio: drawing one takes milliseconds, and the shared pixmap
+    // cache, which holds only a few pictures of this size, would drop them.
     if (m_scaledFor != size()) {
         m_scaledBackgrounds.clear();
         m_scaledFor = size();
     }
+    if (m_preparing && m_preparing->size() != size())
+        m_preparing.reset();
     QPixmap &scaled = m_scaledBackgrounds[path];
     if (scaled.isNull()) {
-        const QImage picture(path);
-        if (!picture.isNull())
-            scaled = QPixmap::fromImage(picture.scaled(size(), Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        if (m_preparing && path == QLatin1String(kConnectedBackground)) {
+            scaled = m_preparing->finish();
+            m_preparing.reset();
+        } else {
+            scaled = uncachedPicture(path, size());
+        }
     }
     return scaled;
 }
 
 void RootWindow::paintBackground()
 {
+    // Not drawn for a window nobody sees (start-up places and sizes it first).
+    if (!isVisible())
+        return;
     const QPixmap scaled = scaledBackground(m_background);
-    if (scaled.isNull())
+    if (scaled.isNull() || palette().brush(QPalette::Window).texture().cacheKey() == scaled.cacheKey())
         return;
     QPalette palette = this->palette();
     palette.setBrush(QPalette::Window, scaled);
     setPalette(palette);
     update();
-    // The other picture is made while the window is idle: the first connect
-    // then shows its background without decoding it on the way.
-    QTimer::singleShot(kPrepareBackgroundsMs, this, [this] {
-        scaledBackground(QLatin1String(kConnectedBackground));
-        scaledBackground(QLatin1String(kDisconnectedBackground));
-    });
 }
 
 } // namespace Varnel

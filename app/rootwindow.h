@@ -16,6 +16,11 @@ namespace Ui {
 class RootWindow;
 }
 
+class AutoLoginPage;
+class LoginPage;
+class ServerPage;
+class ServerSelectionPage;
+class SteppedPicture;
 class TrayIcon;
 
 // The program's only top-level window: a stack of the automatic-login page,
@@ -61,6 +66,7 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void chooseStartPage();
@@ -69,9 +75,15 @@ private:
     QPixmap scaledBackground(const QString &path);
 
     std::unique_ptr<Ui::RootWindow> ui;
+    // The stack, in index order (RootPage).
+    AutoLoginPage *m_autoLoginPage = nullptr;
+    ServerSelectionPage *m_serverSelectionPage = nullptr;
+    LoginPage *m_loginPage = nullptr;
+    ServerPage *m_serverPage = nullptr;
     QString m_background;
     QHash<QString, QPixmap> m_scaledBackgrounds;
     QSize m_scaledFor;
+    std::unique_ptr<SteppedPicture> m_preparing;   // the connected background, while a tunnel is made
     TrayIcon *m_tray = nullptr;
     int m_lastStatus = OpenConnectConnection::Disconnected;
 };

@@ -2,6 +2,8 @@
 #include "ui_serverpage.h"
 
 #include "common/config.h"
+#include "common/gui/pagestack.h"
+#include "common/gui/pagestyling.h"
 #include "pages/about/aboutuspage.h"
 #include "pages/account/myaccountpage.h"
 #include "pages/connect/connectpage.h"
@@ -36,6 +38,7 @@ ServerPage::ServerPage(QWidget *parent)
     , ui(std::make_unique<Ui::ServerPage>())
 {
     ui->setupUi(this);
+    makePages();
     wire();
     restorePages();
 }
@@ -54,6 +57,37 @@ void ServerPage::restorePages()
     showIndex(ui->stackedWidget_2, state.second);
 }
 
+void ServerPage::makePages()
+{
+    QStackedWidget *left = ui->stackedWidget;
+    QStackedWidget *right = ui->stackedWidget_2;
+    styleWhenShown(left);
+    styleWhenShown(right);
+    m_serverList = makePage<ServerSelectionPage>(left, "serverSelectionPage");
+    m_menu = makePage<MenuPage>(left, "menuPage");
+    m_myAccount = makePage<MyAccountPage>(left, "myAccountPage");
+    m_support = makePage<SupportPage>(left, "supportPage");
+    m_tools = makePage<ToolsPage>(left, "toolsPage");
+    m_referralRedeem = makePage<ReferralRedeem>(left, "referralRedeem");
+    m_more = makePage<VarnelMorePage>(left, "varnelMorePage");
+    m_aboutUs = makePage<AboutUsPage>(left, "aboutUsPage");
+    m_referFriend = makePage<ReferFriendPage>(left, "referFriendPage");
+    m_setting = makePage<SettingPage>(left, "settingPage");
+    m_devices = makePage<DevicesPage>(left, "devicesPage");
+    m_redeemVoucher = makePage<RedeemVoucherPage>(left, "redeemVoucherPage");
+    m_connect = makePage<ConnectPage>(right, "connectPage");
+    m_purchase = makePage<PaymentPage>(right, "purchasePage");
+
+    // The pages the restore below shows first, so no other is laid out.
+    const auto config = Config::instance();
+    const QPair<int, int> restored = config->autoConnect() ? qMakePair(0, 0) : config->loadState();
+    addPages(left,
+             {m_serverList, m_menu, m_myAccount, m_support, m_tools, m_referralRedeem, m_more, m_aboutUs,
+              m_referFriend, m_setting, m_devices, m_redeemVoucher},
+             restored.first);
+    addPages(right, {m_connect, m_purchase}, restored.second);
+}
+
 void ServerPage::wire()
 {
     const auto pages = [this](LeftPage left, RightPage right) { return [=] { showPages(left, right); }; };
@@ -61,8 +95,8 @@ void ServerPage::wire()
     const auto purchase = [this] { showRight(RightPage::Purchase); };
     using L = LeftPage;
     using R = RightPage;
-    MenuPage *menu = ui->menuPage;
-    ConnectPage *connectPage = ui->connectPage;
+    MenuPage *menu = m_menu;
+    ConnectPage *connectPage = m_connect;
 
     connect(menu, &MenuPage::backClick, this, pages(L::ServerList, R::Connect));
     connect(menu, &MenuPage::logoutButtonClick, this, &ServerPage::logout);
@@ -82,7 +116,7 @@ void ServerPage::wire()
         showRight(R::Connect);
         connectPage->reconnect(true);
     };
-    ServerSelectionPage *list = ui->serverSelectionPage;
+    ServerSelectionPage *list = m_serverList;
     connect(list, &ServerSelectionPage::menueButtonClick, this, left(L::Menu));
     connect(list, &ServerSelectionPage::connectUiAndConnect, this, connectPicked);
     connect(list, &ServerSelectionPage::paymentPageRequest, this, purchase);
@@ -96,20 +130,20 @@ void ServerPage::wire()
     connect(connectPage, &ConnectPage::paymentPageRequest, this, purchase);
     connect(this, &ServerPage::connectButtonClick, connectPage, &ConnectPage::btnConnect_clicked);
 
-    connect(ui->myAccountPage, &MyAccountPage::clickBack, this, pages(L::Menu, R::Connect));
-    connect(ui->myAccountPage, &MyAccountPage::byNowButtonClick, this, purchase);
+    connect(m_myAccount, &MyAccountPage::clickBack, this, pages(L::Menu, R::Connect));
+    connect(m_myAccount, &MyAccountPage::byNowButtonClick, this, purchase);
     // Network tools are reached from the settings too, and lead back there.
-    connect(ui->toolsPage, &ToolsPage::clickBack, this, pages(L::Setting, R::Connect));
-    for (Page *page : std::initializer_list<Page *>{ui->supportPage, ui->varnelMorePage, ui->aboutUsPage,
-                                                     ui->referFriendPage, ui->settingPage, ui->devicesPage,
-                                                     ui->redeemVoucherPage})
+    connect(m_tools, &ToolsPage::clickBack, this, pages(L::Setting, R::Connect));
+    for (Page *page : std::initializer_list<Page *>{m_support, m_more, m_aboutUs,
+                                                     m_referFriend, m_setting, m_devices,
+                                                     m_redeemVoucher})
         connect(page, &Page::clickBack, this, left(L::Menu));
-    connect(ui->purchasePage, &PaymentPage::clickBack, this, [this] { showRight(R::Connect); });
-    connect(ui->referFriendPage, &ReferFriendPage::redeemReferalClick, this, pages(L::ReferralRedeem, R::Connect));
-    connect(ui->referralRedeem, &ReferralRedeem::clickBack, this, pages(L::ReferFriend, R::Connect));
-    connect(ui->referralRedeem, &ReferralRedeem::refresh, this, &ServerPage::refreshLogin);
+    connect(m_purchase, &PaymentPage::clickBack, this, [this] { showRight(R::Connect); });
+    connect(m_referFriend, &ReferFriendPage::redeemReferalClick, this, pages(L::ReferralRedeem, R::Connect));
+    connect(m_referralRedeem, &ReferralRedeem::clickBack, this, pages(L::ReferFriend, R::Connect));
+    connect(m_referralRedeem, &ReferralRedeem::refresh, this, &ServerPage::refreshLogin);
 
-    SettingPage *settings = ui->settingPage;
+    SettingPage *settings = m_setting;
     connect(settings, &SettingPage::autoConnectClicked, this, &ServerPage::connectButtonClick);
     connect(settings, &SettingPage::clickedGeneralButton, connectPage, &ConnectPage::setServerButton);
     connect(settings, &SettingPage::clickNetworkProtecton, this, pages(L::Tools, R::Connect));

@@ -13,9 +13,14 @@ QPoint centredTopLeft(const QSize &screen, const QSize &frame)
 
 void fixMainWindowGeometry(QWidget *window)
 {
-    window->setWindowFlags(window->windowFlags() | Qt::MSWindowsFixedSizeDialogHint
-                           | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint
-                           | Qt::WindowCloseButtonHint);
+    const Qt::WindowFlags flags = window->windowFlags() | Qt::MSWindowsFixedSizeDialogHint
+        | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
+    // A window not made yet only needs the flags noted: setting them the usual
+    // way re-parents it, which styles every widget in it over again.
+    if (window->testAttribute(Qt::WA_WState_Created))
+        window->setWindowFlags(flags);
+    else
+        window->overrideWindowFlags(flags);
     window->setFixedSize(1080, 740);
 
     const QSize frame = window->frameGeometry().size();

@@ -16,4 +16,11 @@ void releaseFreeHeap()
 #endif
 }
 
+void keepLargeBuffersApart()
+{
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
+
 } // namespace Varnel

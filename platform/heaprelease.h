@@ -8,4 +8,10 @@ namespace Varnel {
 // Changes no data; a no-op where the C library offers nothing for it.
 void releaseFreeHeap();
 
+// Buffers of 128 KiB and more are mapped on their own and unmapped when
+// freed. The C library would otherwise raise that limit after the first
+// such buffer is freed and keep the following ones (a login reply's copies)
+// in the heap, whose pages then stay with the process. For start-up.
+void keepLargeBuffersApart();
+
 } // namespace Varnel

@@ -1,5 +1,7 @@
 #include "widgets/busystate.h"
 
+#include "common/gui/iconcache.h"
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QPixmap>
@@ -18,12 +20,24 @@ QString spinnerResource()
     return QStringLiteral(":/img/Spinner-1s-50px.gif");
 }
 
+namespace {
+
+// Above the pixel ratio 1 the spinner of twice the size, whose frames come
+// with the ratio 2 from its "@2x" name, so a label or icon shows them at
+// their size in widget pixels, sharp.
+bool largerSpinner()
+{
+    return pictureRatio() > 1.0;
+}
+
+} // namespace
+
 BusyState::BusyState(QAbstractButton *button, QObject *parent)
     : QObject(parent)
     , m_button(button)
-    , m_movie(spinnerResource())
+    , m_movie(largerSpinner() ? QStringLiteral(":/img/Spinner-1s-50px@2x.gif") : spinnerResource())
 {
-    m_movie.setScaledSize(QSize(kSpinnerSize, kSpinnerSize));
+    m_movie.setScaledSize(QSize(kSpinnerSize, kSpinnerSize) * (largerSpinner() ? 2 : 1));
     m_movie.setCacheMode(QMovie::CacheAll);
     connect(&m_movie, &QMovie::frameChanged, this, &BusyState::showFrame);
 }
@@ -31,9 +45,9 @@ BusyState::BusyState(QAbstractButton *button, QObject *parent)
 BusyState::BusyState(QLabel *spinner, QObject *parent)
     : QObject(parent)
     , m_spinner(spinner)
-    , m_movie(spinnerResource())
+    , m_movie(largerSpinner() ? QStringLiteral(":/img/Spinner-1s-50px@2x.gif") : spinnerResource())
 {
-    m_movie.setScaledSize(spinner->minimumSize());
+    m_movie.setScaledSize(spinner->minimumSize() * (largerSpinner() ? 2 : 1));
     m_movie.setCacheMode(QMovie::CacheAll);
     spinner->setMovie(&m_movie);
     spinner->hide();

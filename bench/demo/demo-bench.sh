@@ -8,6 +8,9 @@
 #
 #   sudo bench/demo/demo-bench.sh [BUILD_DIR]
 #
+# BASELINE=/path/to/another/varnel-bench-demo runs that build's benchmark too,
+# after this one, in the same network: two builds compared in one run.
+#
 # The demo network is removed afterwards, whatever happens.
 set -euo pipefail
 
@@ -33,11 +36,14 @@ set -a
 . "$DEMO_ENV"
 set +a
 [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
-# shellcheck disable=SC2086 # one argument per server
-# The tunnel script of this build (the benchmark is not beside it).
-VARNEL_DEMO_USER=demo VARNEL_DEMO_PASSWORD=demo123 VARNELVPN_TUNNEL_SCRIPT=$build/app/varnelvpn-tunnel-script \
-  "${LAB_EXEC[@]}" "$bench" --runs "${RUNS:-11}" $servers 2>"$DEMO_DIR/bench.log" || {
-  status=$?
-  tail -n 30 "$DEMO_DIR/bench.log" >&2
-  exit $status
-}
+for program in "$bench" ${BASELINE:+"$BASELINE"}; do
+  [ -n "${BASELINE:-}" ] && echo "== $program"
+  # shellcheck disable=SC2086 # one argument per server
+  # The tunnel script of this build (the benchmark is not beside it).
+  VARNEL_DEMO_USER=demo VARNEL_DEMO_PASSWORD=demo123 VARNELVPN_TUNNEL_SCRIPT=$build/app/varnelvpn-tunnel-script \
+    "${LAB_EXEC[@]}" "$program" --runs "${RUNS:-11}" $servers 2>"${BENCH_LOG:-$DEMO_DIR/bench.log}" || {
+    status=$?
+    tail -n 30 "${BENCH_LOG:-$DEMO_DIR/bench.log}" >&2
+    exit $status
+  }
+done

@@ -19,11 +19,11 @@
 
 #include "app/fonts.h"
 #include "app/rootwindow.h"
+#include "app/startup.h"
 #include "backend/ipbundle.h"
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
-#include "common/stylefonts.h"
 #include "pages/connect/connectpage.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/openconnectserver.h"
@@ -83,6 +83,13 @@ struct Span {
     }
     bool ended() const { return wallNs >= 0; }
 };
+
+QString loadAverage()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    return load.open(QIODevice::ReadOnly) ? QString::fromLatin1(load.readAll().split(' ').mid(0, 3).join(' '))
+                                          : QStringLiteral("unknown");
+}
 
 double median(QVector<double> values)
 {
@@ -233,13 +240,6 @@ bool firstLogin(const QString &user, const QString &password)
     return window.reaches(3);
 }
 
-void applyStyle(QApplication &app)
-{
-    QFile style(QStringLiteral(":/style/style.qss"));
-    if (style.open(QIODevice::ReadOnly))
-        app.setStyleSheet(QString::fromLatin1(rewriteFonts(style.readAll(), 14, 22, 500).constData()));
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -252,7 +252,7 @@ int main(int argc, char *argv[])
     app.setQuitOnLastWindowClosed(false);
     qRegisterMetaType<OpenConnectConnection::Status>("Status");
     registerFonts(montserratFonts());
-    applyStyle(app);
+    applyStyleSheet(app);
     OpenConnectConnection::initTls();
     Config::instance()->load();
 
@@ -315,13 +315,15 @@ int main(int argc, char *argv[])
         }
         const double ww = median(windowWall), ew = median(engineWall);
         const double wc = median(windowCpu), ec = median(engineCpu);
-        std::printf("server %s (%s, %s), connect, median of %d:\n"
-                    "  window (press to \"Protected Now\" painted) %.1f ms, engine alone %.1f ms: the window adds %.1f ms\n"
+        std::printf("server %s (%s, %s), connect, median of %d (load average %s):\n"
+                    "  window (press to \"Protected Now\" painted) %.1f ms, engine alone %.1f ms: the window adds %.1f ms"
+                    " (%.2f times the engine's)\n"
                     "  GUI thread CPU over the same spans: window %.1f ms, engine alone %.1f ms: the window adds %.1f ms\n"
                     "  window runs: press to Connected handled %.1f ms, then to painted %.1f ms\n",
                     qPrintable(id), qPrintable(bundle->ip()),
-                    bundle->type() == OpenConnectConnection::kOpenVpn ? "OpenVPN" : "OpenConnect", runs, ww, ew,
-                    ww - ew, wc, ec, wc - ec, median(windowUp), median(windowShown));
+                    bundle->type() == OpenConnectConnection::kOpenVpn ? "OpenVPN" : "OpenConnect", runs,
+                    qPrintable(loadAverage()), ww, ew, ww - ew, ww / ew, wc, ec, wc - ec, median(windowUp),
+                    median(windowShown));
         std::fflush(stdout);
     }
     return 0;

@@ -3,7 +3,10 @@
 // set and with a generated 5,000-server set, each with the logged-in area
 // shown. Every run starts the client in fresh home, settings and working
 // directories against the reference backend on loopback; prints VmRSS and
-// Pss of each run and the medians.
+// Pss of each run and the medians, beside a plain Qt Widgets window of the
+// same size measured the same way in the same run (this program with
+// --plain-window), so the ratio can be compared across machines.
+// --program PATH measures another build of the client.
 //
 // Nothing in the client exists for this: the login is seen from outside, in
 // the client's debug output ("Login User Type" follows the login reply) and
@@ -13,7 +16,7 @@
 #include "app/singleinstance.h"
 #include "common/config.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,6 +36,7 @@
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -47,6 +51,7 @@ constexpr int kSettleMaxMs = 20000;
 constexpr qint64 kSettledKb = 512;   // RSS moved less than this over one second
 
 QTextStream out(stdout);
+QString g_program = QStringLiteral(VARNELVPN_EXECUTABLE);
 
 struct Sample {
     double rssMb = -1;
@@ -177,7 +182,7 @@ private:
     QSslConfiguration m_ssl;
 };
 
-enum class Scenario { LoginPage, LoggedIn };
+enum class Scenario { PlainWindow, LoginPage, LoggedIn };
 
 // Waits until the client's debug output (a file it appends to) contains the marker.
 bool waitForText(const QString &file, const QByteArray &marker, const QProcess &client, int timeoutMs)
@@ -267,7 +272,10 @@ Sample runOnce(Scenario scenario, Backend &backend, const QString &certDir, bool
     client.setWorkingDirectory(root.path() + "/work");
     client.setStandardOutputFile(QProcess::nullDevice());
     client.setStandardErrorFile(logFile);
-    client.start(QStringLiteral(VARNELVPN_EXECUTABLE), QStringList());
+    if (scenario == Scenario::PlainWindow)
+        client.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--plain-window")});
+    else
+        client.start(g_program, QStringList());
     if (!client.waitForStarted(kStartTimeoutMs)) {
         fail("the client did not start");
         return {};
@@ -275,7 +283,7 @@ Sample runOnce(Scenario scenario, Backend &backend, const QString &certDir, bool
     const qint64 pid = client.processId();
 
     bool ready = false;
-    if (scenario == Scenario::LoginPage) {
+    if (scenario != Scenario::LoggedIn) {
         // The primary answers only from its event loop, entered once the window is shown.
         ready = Varnel::sendInstanceMessage(Varnel::SingleInstance::socketPath(root.path() + "/runtime"),
                                             QStringLiteral("Wake up!"), kStartTimeoutMs);
@@ -289,7 +297,7 @@ Sample runOnce(Scenario scenario, Backend &backend, const QString &certDir, bool
         if (mappings)
             printMappings(pid);
     } else {
-        fail(scenario == Scenario::LoginPage ? "the window did not come up" : "no login within the time limit");
+        fail(scenario != Scenario::LoggedIn ? "the window did not come up" : "no login within the time limit");
     }
     stopProcess(client);
     return s;
@@ -303,7 +311,7 @@ double median(QVector<double> values)
 }
 
 bool runSeries(const QString &title, Scenario scenario, Backend &backend, const QString &certDir, int runs,
-               bool mappings)
+               bool mappings, double *medianRss = nullptr)
 {
     out << title << ":\n";
     out.flush();
@@ -321,7 +329,23 @@ bool runSeries(const QString &title, Scenario scenario, Backend &backend, const 
     out << "  median: RSS " << QString::number(median(rss), 'f', 1) << " MB, Pss "
         << QString::number(median(pss), 'f', 1) << " MB\n";
     out.flush();
+    if (medianRss)
+        *medianRss = median(rss);
     return true;
+}
+
+// The reference: a plain window of the client's size with the same
+// single-instance channel, and nothing else.
+int plainWindow(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_DisableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    QApplication app(argc, argv);
+    Varnel::SingleInstance instance;
+    QWidget window;
+    window.setFixedSize(1080, 740);
+    window.show();
+    return app.exec();
 }
 
 // The generated set must keep the account the profile logs in with.
@@ -341,6 +365,8 @@ bool hasDemoAccount(const QString &dataFile)
 
 int main(int argc, char *argv[])
 {
+    if (argc > 1 && qstrcmp(argv[1], "--plain-window") == 0)
+        return plainWindow(argc, argv);
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments();
     if (args.contains(QStringLiteral("--write-profile")))
@@ -356,8 +382,10 @@ int main(int argc, char *argv[])
             servers = std::max(1, args[++i].toInt());
         else if (args[i] == QLatin1String("--mappings"))
             mappings = true;
+        else if (args[i] == QLatin1String("--program") && i + 1 < args.size())
+            g_program = args[++i];
         else {
-            std::fprintf(stderr, "usage: %s [--runs N] [--servers N] [--mappings]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--runs N] [--servers N] [--mappings] [--program PATH]\n", argv[0]);
             return 2;
         }
     }
@@ -387,19 +415,32 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    out << "client memory (" << VARNELVPN_EXECUTABLE << ", offscreen), " << runs << " runs each\n";
+    out << "client memory (" << g_program << ", offscreen), " << runs << " runs each\n";
     bool ok = true;
+    double plain = 0, loginPage = 0, demoData = 0, big = 0;
     {
         Backend demo;
         ok = demo.start(certDir, QString())
-            && runSeries("start, login page (demo data)", Scenario::LoginPage, demo, certDir, runs, mappings)
-            && runSeries("after login, demo data", Scenario::LoggedIn, demo, certDir, runs, mappings);
+            && runSeries("a plain Qt window (reference)", Scenario::PlainWindow, demo, certDir, runs, false, &plain)
+            && runSeries("start, login page (demo data)", Scenario::LoginPage, demo, certDir, runs, mappings,
+                         &loginPage)
+            && runSeries("after login, demo data", Scenario::LoggedIn, demo, certDir, runs, mappings, &demoData);
     }
     if (ok) {
-        Backend big;
-        ok = big.start(certDir, bigData)
-            && runSeries(QStringLiteral("after login, %1 servers").arg(servers), Scenario::LoggedIn, big, certDir,
-                         runs, mappings);
+        Backend bigBackend;
+        ok = bigBackend.start(certDir, bigData)
+            && runSeries(QStringLiteral("after login, %1 servers").arg(servers), Scenario::LoggedIn, bigBackend,
+                         certDir, runs, mappings, &big);
+    }
+    if (ok) {
+        const auto line = [plain](const char *what, double rss) {
+            out << "  " << what << " " << QString::number(rss, 'f', 1) << " MB, "
+                << QString::number(rss / plain, 'f', 2) << " times the plain window\n";
+        };
+        out << "median RSS beside a plain Qt window's " << QString::number(plain, 'f', 1) << " MB:\n";
+        line("login page", loginPage);
+        line("after login, demo data", demoData);
+        line(qPrintable(QStringLiteral("after login, %1 servers").arg(servers)), big);
     }
     return ok ? 0 : 1;
 }

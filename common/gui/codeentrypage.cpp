@@ -1,5 +1,6 @@
 #include "common/gui/codeentrypage.h"
 
+#include "common/gui/iconcache.h"
 #include "widgets/busystate.h"
 
 #include <QAbstractButton>
@@ -24,8 +25,7 @@ void CodeEntryPage::setUpCodeEntry(QLabel *picture, const QString &pictureResour
                                    QAbstractButton *submit, QAbstractButton *back)
 {
     setBackButton(back);
-    picture->setPixmap(QPixmap(pictureResource)
-                           .scaled(kPictureSize, kPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    showPicture(picture, pictureResource, QSize(kPictureSize, kPictureSize));
     m_busy = new BusyState(submit, this);
     m_busy->setWidgets({code, back});
     connect(code, &QLineEdit::returnPressed, this, [this] { submitCode(); });

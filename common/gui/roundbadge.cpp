@@ -1,5 +1,7 @@
 #include "common/gui/roundbadge.h"
 
+#include "common/gui/iconcache.h"
+
 #include <QPainter>
 
 namespace Varnel {
@@ -10,18 +12,25 @@ QPixmap roundBadge(const QImage &picture, int height)
     const int side = qMin(argb.width(), argb.height());
     if (side <= 0 || height <= 0)
         return QPixmap();
-    const QImage square = argb.copy((argb.width() - side) / 2, (argb.height() - side) / 2, side, side);
+    // Scaled first and the rim drawn at the screen's pixels, so it stays crisp.
+    const qreal ratio = pictureRatio();
+    const int pixels = qMax(1, qRound(height * ratio));
+    QImage square = argb.copy((argb.width() - side) / 2, (argb.height() - side) / 2, side, side)
+                        .scaled(pixels, pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    square.setDevicePixelRatio(1.0);
 
-    QImage disc(side, side, QImage::Format_ARGB32_Premultiplied);
+    QImage disc(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     disc.fill(Qt::transparent);
     QPainter painter(&disc);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QBrush(square));
-    painter.drawEllipse(QRectF(0, 0, side, side));
+    painter.drawEllipse(QRectF(0, 0, pixels, pixels));
     painter.end();
 
-    return QPixmap::fromImage(disc.scaledToHeight(height, Qt::SmoothTransformation));
+    QPixmap badge = QPixmap::fromImage(disc);
+    badge.setDevicePixelRatio(ratio);
+    return badge;
 }
 
 } // namespace Varnel

@@ -3,6 +3,7 @@
 
 #include "backend/apirequest.h"
 #include "common/appinfo.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/outcometext.h"
 #include "common/gui/showmessage.h"
 #include "common/weblinks.h"
@@ -18,8 +19,7 @@ AboutUsPage::AboutUsPage(QWidget *parent)
 {
     ui->setupUi(this);
     setBackButton(ui->btnBack);
-    ui->lblLogo->setPixmap(QPixmap(QStringLiteral(":/img/logo.png"))
-                               .scaled(56, 56, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    showPicture(ui->lblLogo, QStringLiteral(":/img/logo.png"), QSize(56, 56));
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 
     m_busy = new BusyState(ui->btnSubscribe, this);

@@ -4,6 +4,7 @@
 #include "backend/user.h"
 #include "backend/vpncredentials.h"
 #include "common/gui/clipboardcopy.h"
+#include "common/gui/iconcache.h"
 #include "widgets/planstatus/planstatus.h"
 
 #include <QPixmap>
@@ -28,8 +29,7 @@ void MyAccountPage::reload()
     ui->lblPlan->setText(user->planName());
     ui->lblUserName->setText(credentials.username);
     ui->lblPassword->setText(QString(credentials.password.size(), QLatin1Char('*')));
-    ui->lblPlanImage->setPixmap(QPixmap(planPicture(user->userType()))
-                                    .scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ui->lblPlanImage->setPixmap(cachedPicture(planPicture(user->userType()), QSize(72, 72)));
     // A free account without an end date has nothing to count down.
     const QDate validity = user->validityDate();
     ui->lblExpire->setVisible(validity.isValid());

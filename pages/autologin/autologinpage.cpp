@@ -5,6 +5,7 @@
 #include "backend/vpncredentials.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/outcometext.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
@@ -17,6 +18,8 @@ AutoLoginPage::AutoLoginPage(QWidget *parent)
     , ui(std::make_unique<Ui::AutoLoginPage>())
 {
     ui->setupUi(this);
+    // Drawn for the screen's pixel ratio at the size the form shows it.
+    showPicture(ui->lblLogo, QStringLiteral(":/img/varnel-vpn-logo.png"), ui->lblLogo->maximumSize());
     ui->lblTitle->setText(applicationName());
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 

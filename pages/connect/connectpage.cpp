@@ -4,6 +4,7 @@
 #include "backend/user.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/afterpaint.h"
 #include "common/gui/iconcache.h"
 #include "common/gui/restyle.h"
 #include "common/gui/showmessage.h"
@@ -16,7 +17,6 @@
 #include <QConicalGradient>
 #include <QDebug>
 #include <QPainter>
-#include <QPixmapCache>
 
 namespace Varnel {
 
@@ -27,16 +27,10 @@ constexpr int kAnimationIntervalMs = 10;
 constexpr int kStateIconHeight = 30;
 const char kLockedAddress[] = "8.8.8.8";
 
-// Decoded and scaled once: the protection display follows every status.
+// Drawn once: the protection display follows every status.
 QPixmap stateIcon(const QString &path)
 {
-    const QString key = QStringLiteral("connectpage:") + path;
-    QPixmap icon;
-    if (!QPixmapCache::find(key, &icon)) {
-        icon = QPixmap(path).scaledToHeight(kStateIconHeight, Qt::SmoothTransformation);
-        QPixmapCache::insert(key, icon);
-    }
-    return icon;
+    return cachedPictureOfHeight(path, kStateIconHeight);
 }
 
 // What the user reads when a tunnel could not be made or went down.
@@ -368,7 +362,18 @@ void ConnectPage::showProtection()
     restyle(ui->lblProtectedText, stateStyle(connected, 16));
     restyle(ui->lblVersion, stateStyle(connected, 14));
     config->setConnectionState(connected);
-    config->save();
+    // Written right after the window has shown the state: a changed settings
+    // file is synced to disk twice, and the disk's speed must not stand
+    // between a tunnel's state and what the user sees of it.
+    if (!m_savePending) {
+        m_savePending = true;
+        afterPendingPaints(this, [this] {
+            m_savePending = false;
+            const auto config = Config::instance();
+            config->setConnectionState(m_pageStatus == OpenConnectConnection::Connected);
+            config->save();
+        });
+    }
 }
 
 void ConnectPage::paintEvent(QPaintEvent *)

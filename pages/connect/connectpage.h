@@ -76,6 +76,7 @@ private:
     QTimer m_animationTimer;
     double m_ringAngle = 360.0;
     bool m_reconnectPending = false;
+    bool m_savePending = false;   // the protection state waits to be written
     int m_pageStatus = OpenConnectConnection::Disconnected;
     // This page started the tunnel that is coming up or up (the other
     // connect pages only follow it), and why it failed, once known.

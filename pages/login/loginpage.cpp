@@ -6,12 +6,13 @@
 #include "backend/vpncredentials.h"
 #include "common/appinfo.h"
 #include "common/config.h"
+#include "common/gui/cardshadow.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/outcometext.h"
 #include "common/gui/showmessage.h"
 #include "widgets/busystate.h"
 #include "widgets/placeholdertint.h"
 
-#include <QGraphicsDropShadowEffect>
 
 namespace Varnel {
 
@@ -37,6 +38,8 @@ LoginPage::LoginPage(QWidget *parent)
     , ui(std::make_unique<Ui::LoginPage>())
 {
     ui->setupUi(this);
+    // Drawn for the screen's pixel ratio at the size the form shows it.
+    showPicture(ui->lblLogo, QStringLiteral(":/img/varnel-vpn-logo.png"), ui->lblLogo->maximumSize());
     ui->lblVersion->setText(tr("Version %1").arg(applicationVersion()));
 
     m_busy = new BusyState(ui->btnLogin, this);
@@ -50,11 +53,7 @@ LoginPage::LoginPage(QWidget *parent)
     for (QLineEdit *edit : edits)
         connect(edit, &QLineEdit::returnPressed, this, &LoginPage::on_btnLogin_pressed);
 
-    auto *shadow = new QGraphicsDropShadowEffect(ui->loginCard);
-    shadow->setBlurRadius(48);
-    shadow->setOffset(0, 8);
-    shadow->setColor(QColor(67, 67, 67, 40));
-    ui->loginCard->setGraphicsEffect(shadow);
+    addCardShadow(ui->loginCard, 18, 48, QPoint(0, 8), QColor(67, 67, 67, 40));
 
     setMode(LogInMode);
 }

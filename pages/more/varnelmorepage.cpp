@@ -1,6 +1,7 @@
 #include "pages/more/varnelmorepage.h"
 #include "ui_varnelmorepage.h"
 
+#include "common/gui/iconcache.h"
 #include "common/weblinks.h"
 
 #include <QDesktopServices>
@@ -24,8 +25,7 @@ VarnelMorePage::VarnelMorePage(QWidget *parent)
         {ui->lblMobileIcon, ui->btnMobile, ":/img/menu devices.png", "mobile"},
     };
     for (const auto &product : products) {
-        product.icon->setPixmap(QPixmap(QString::fromLatin1(product.picture))
-                                    .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        showPicture(product.icon, QString::fromLatin1(product.picture), QSize(32, 32));
         const QUrl page = WebLinks::product(QString::fromLatin1(product.product));
         connect(product.button, &QPushButton::clicked, this, [page] { QDesktopServices::openUrl(page); });
     }

@@ -4,6 +4,7 @@
 #include "backend/apirequest.h"
 #include "backend/user.h"
 #include "common/gui/clipboardcopy.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/showmessage.h"
 #include "widgets/busystate.h"
 #include "widgets/sharepanel/sharepanel.h"
@@ -20,8 +21,7 @@ ReferFriendPage::ReferFriendPage(QWidget *parent)
     ui->setupUi(this);
     setBackButton(ui->btnBack);
     recordWhenShown(LeftPage::ReferFriend);
-    ui->lblPicture->setPixmap(QPixmap(QStringLiteral(":/img/refer friend.png"))
-                                  .scaled(80, 80, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    showPicture(ui->lblPicture, QStringLiteral(":/img/refer friend.png"), QSize(80, 80));
     m_busy = new BusyState(ui->lblSpinner, this);
     m_busy->setWidgets({ui->btnSubscribe_3, ui->btnShare, ui->btnRedeemReferal});
 }

@@ -41,7 +41,7 @@ ServerSelectionPage::ServerSelectionPage(QWidget *parent)
     connect(m_rebuildTimer, &QTimer::timeout, this, &ServerSelectionPage::onFilter);
 
     ui->searchBar->setMaximumHeight(45);
-    ui->lblSearchIcon->setPixmap(cachedPicture(QStringLiteral(":/img/search.png"), QSize(16, 16)));
+    showPicture(ui->lblSearchIcon, QStringLiteral(":/img/search.png"), QSize(16, 16));
     ui->editSearch->setAttribute(Qt::WA_MacShowFocusRect, false);
     connect(ui->editSearch, &QLineEdit::textChanged, this, &ServerSelectionPage::onFilterChanged);
 

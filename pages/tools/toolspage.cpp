@@ -5,6 +5,7 @@
 #include "backend/user.h"
 #include "common/config.h"
 #include "common/logger.h"
+#include "common/gui/iconcache.h"
 #include "common/netinfo.h"
 #include "common/weblinks.h"
 #include "vpn/trafficformat.h"
@@ -63,16 +64,16 @@ ToolsPage::~ToolsPage() = default;
 
 void ToolsPage::reload()
 {
-    const auto scaled = [](const char *path, int size) {
-        return QPixmap(QLatin1String(path)).scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const auto scaled = [](QLabel *label, const char *path, int size) {
+        showPicture(label, QLatin1String(path), QSize(size, size));
     };
-    ui->lblVarnelLogo->setPixmap(scaled(":/img/varnel-vpn-logo.png", 56));
-    ui->lblSecurityLogo->setPixmap(scaled(":/img/cross.png", 36));
-    ui->lblIPLogo->setPixmap(scaled(":/img/ip-icons.png", 36));
-    ui->lblDownlordLogo->setPixmap(scaled(":/img/toolsDownload.png", 36));
-    ui->lblUploadLogo->setPixmap(scaled(":/img/toolsupload.png", 36));
-    ui->lblPingLogo->setPixmap(scaled(":/img/toolsping.png", 36));
-    ui->lblTestLogo->setPixmap(scaled(":/img/test.png", 28));
+    scaled(ui->lblVarnelLogo, ":/img/varnel-vpn-logo.png", 56);
+    scaled(ui->lblSecurityLogo, ":/img/cross.png", 36);
+    scaled(ui->lblIPLogo, ":/img/ip-icons.png", 36);
+    scaled(ui->lblDownlordLogo, ":/img/toolsDownload.png", 36);
+    scaled(ui->lblUploadLogo, ":/img/toolsupload.png", 36);
+    scaled(ui->lblPingLogo, ":/img/toolsping.png", 36);
+    scaled(ui->lblTestLogo, ":/img/test.png", 28);
     Config::instance()->save();
 }
 

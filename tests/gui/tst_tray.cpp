@@ -3,6 +3,7 @@
 #include "app/rootwindow.h"
 #include "app/trayicon.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -60,7 +61,7 @@ private slots:
         QTEST(actions.at(0)->isEnabled(), "enabled");
         QVERIFY(tray->icon().isMask());
         const QSize size(32, 32);
-        QCOMPARE(tray->icon().pixmap(size).toImage(), QIcon(icon).pixmap(size).toImage());
+        QCOMPARE(tray->icon().pixmap(size).toImage(), cachedIcon(icon).pixmap(size).toImage());
     }
 
     // With a tray, closing and Escape hide the window into it.

@@ -1,5 +1,6 @@
 // Builds the flag resources: one small PNG per name of the flag table, scaled
-// from Debian's iso-flags pictures (looked up through iso-codes), and the .qrc
+// from Debian's iso-flags pictures (looked up through iso-codes), another at
+// twice the size ("<name>@2x.png", for screens of pixel ratio 2), and the .qrc
 // that compiles them in under ":/flags/flags/".
 
 #include "common/iconnames.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-const QSize flagSize(64, 48);
+const QSize kFlagSize(64, 48);
 
 QTextStream &err()
 {
@@ -57,7 +58,7 @@ bool readAlpha2Codes(const QString &jsonPath, QHash<int, QString> *codes)
 
 // Scales smoothly and re-creates the image from its pixels alone, so that no
 // text chunks or other metadata of the source file reach the output.
-bool writeFlag(const QString &source, const QString &target)
+bool writeFlag(const QString &source, const QString &target, const QSize &size)
 {
     const QImage picture(source);
     if (picture.isNull()) {
@@ -65,7 +66,7 @@ bool writeFlag(const QString &source, const QString &target)
         return false;
     }
     const QImage scaled = picture.convertToFormat(QImage::Format_ARGB32)
-                              .scaled(flagSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                              .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QImage bare = QImage(scaled.constBits(), scaled.width(), scaled.height(),
                                scaled.bytesPerLine(), scaled.format()).copy();
 
@@ -142,9 +143,14 @@ int main(int argc, char *argv[])
         err() << "flaggen: cannot create " << out.filePath(QStringLiteral("flags")) << Qt::endl;
         return 1;
     }
+    QStringList files;
     for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
-        if (!writeFlag(it.value(), out.filePath(QStringLiteral("flags/") + it.key())))
+        QString larger = it.key();
+        larger.insert(larger.size() - 4, QStringLiteral("@2x"));
+        if (!writeFlag(it.value(), out.filePath(QStringLiteral("flags/") + it.key()), kFlagSize)
+            || !writeFlag(it.value(), out.filePath(QStringLiteral("flags/") + larger), kFlagSize * 2))
             return 1;
+        files << it.key() << larger;
     }
-    return writeQrc(sources.keys(), out.filePath(QStringLiteral("flags.qrc"))) ? 0 : 1;
+    return writeQrc(files, out.filePath(QStringLiteral("flags.qrc"))) ? 0 : 1;
 }

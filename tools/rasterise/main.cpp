@@ -2,7 +2,7 @@
 // varnel-rasterise [--dir DIR] [--rotate DEG] [--matte COLOUR] <out.png> <WxH> <layer>...
 // An output name ending in .svg gets the composition as one SVG drawing instead.
 
-#include "rasteriser.h"
+#include "common/art/rasteriser.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

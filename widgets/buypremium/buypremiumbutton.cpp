@@ -1,6 +1,8 @@
 #include "widgets/buypremium/buypremiumbutton.h"
 #include "ui_buypremiumbutton.h"
 
+#include "common/gui/iconcache.h"
+
 #include <QPixmap>
 
 namespace Varnel {
@@ -11,8 +13,7 @@ BuyPremiumButton::BuyPremiumButton(QWidget *parent)
 {
     ui->setupUi(this);
     // The crown in white, as on the premium account picture.
-    ui->lblIcon->setPixmap(QPixmap(QStringLiteral(":/img/crown white.png"))
-                               .scaled(20, 20, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    showPicture(ui->lblIcon, QStringLiteral(":/img/crown white.png"), QSize(20, 20));
 }
 
 BuyPremiumButton::~BuyPremiumButton() = default;

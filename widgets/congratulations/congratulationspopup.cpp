@@ -2,6 +2,7 @@
 #include "ui_congratulationspopup.h"
 
 #include "common/appinfo.h"
+#include "common/gui/iconcache.h"
 
 #include <QPixmap>
 
@@ -17,8 +18,7 @@ CongratulationsPopup::CongratulationsPopup(QWidget *parent)
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::white);
     setPalette(palette);
-    ui->lblPicture->setPixmap(QPixmap(QStringLiteral(":/img/congratulations.png"))
-                                  .scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ui->lblPicture->setPixmap(cachedPicture(QStringLiteral(":/img/congratulations.png"), QSize(96, 96)));
 }
 
 CongratulationsPopup::~CongratulationsPopup() = default;

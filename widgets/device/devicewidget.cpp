@@ -2,6 +2,7 @@
 #include "ui_devicegroup.h"
 #include "ui_devicewidget.h"
 
+#include "common/gui/iconcache.h"
 #include "common/gui/stylesheetbackground.h"
 
 #include <QPixmap>
@@ -40,7 +41,7 @@ DeviceGroup::~DeviceGroup() = default;
 void DeviceGroup::setSystem(const QString &title, const QString &picture)
 {
     ui->lblSystem->setText(title);
-    ui->lblIcon->setPixmap(QPixmap(picture).scaled(28, 28, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    showPicture(ui->lblIcon, picture, QSize(28, 28));
 }
 
 void DeviceGroup::add(DeviceWidget *device)

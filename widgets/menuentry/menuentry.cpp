@@ -2,6 +2,7 @@
 #include "ui_menuentry.h"
 
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/pressable.h"
 #include "common/gui/stylesheetbackground.h"
@@ -11,24 +12,15 @@
 
 namespace Varnel {
 
-namespace {
-
-QPixmap picture(const QString &path, int size)
-{
-    return QPixmap(path).scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-}
-
-} // namespace
-
 MenuEntry::MenuEntry(const QString &picturePath, const QString &text, bool needsTunnel, QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::MenuEntry>())
     , m_needsTunnel(needsTunnel)
 {
     ui->setupUi(this);
-    ui->lblIcon->setPixmap(picture(picturePath, 32));
+    showPicture(ui->lblIcon, picturePath, QSize(32, 32));
     ui->lblText->setText(text);
-    ui->lblArrow->setPixmap(picture(QStringLiteral(":/img/arrow.png"), 14));
+    showPicture(ui->lblArrow, QStringLiteral(":/img/arrow.png"), QSize(14, 14));
     makePressable(this, text);
 }
 

@@ -5,6 +5,7 @@
 #include "backend/authtoken.h"
 #include "backend/user.h"
 #include "common/crypto.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/remotepicture.h"
 #include "common/gui/showrefresh.h"
 
@@ -70,20 +71,23 @@ void WebPictureLink::showPicture()
         width = contentsRect().width() - margins.left() - margins.right();
     }
     const int height = qMin(m_label->maximumHeight(), 4 * m_picture.height());
-    const QImage scaled =
-        m_picture.scaled(qMax(1, width), qMax(1, height), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // As many pixels as the screen shows, so a large picture stays sharp.
+    const qreal ratio = pictureRatio();
+    const QImage scaled = m_picture.scaled(qMax(1, qRound(width * ratio)), qMax(1, qRound(height * ratio)),
+                                           Qt::KeepAspectRatio, Qt::SmoothTransformation);
     // Rounded like the cards around it.
     QPixmap rounded(scaled.size());
     rounded.fill(Qt::transparent);
     QPainter painter(&rounded);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath corners;
-    corners.addRoundedRect(QRectF(rounded.rect()), kCornerRadius, kCornerRadius);
+    corners.addRoundedRect(QRectF(rounded.rect()), kCornerRadius * ratio, kCornerRadius * ratio);
     painter.setClipPath(corners);
     painter.drawImage(0, 0, scaled);
     painter.end();
+    rounded.setDevicePixelRatio(ratio);
     m_label->setPixmap(rounded);
-    m_label->setFixedHeight(rounded.height());
+    m_label->setFixedHeight(qRound(scaled.height() / ratio));
     m_label->show();
     setFocusPolicy(Qt::StrongFocus);
 }

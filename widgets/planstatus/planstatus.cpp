@@ -2,6 +2,7 @@
 #include "ui_planstatus.h"
 
 #include "backend/user.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/showrefresh.h"
 #include "common/gui/stylesheetbackground.h"
 
@@ -46,8 +47,7 @@ void PlanStatus::refresh()
     const auto user = User::instance();
     const bool free = !user->hasPaidPlan();
     ui->lblPlan->setText(user->planName());
-    ui->lblIcon->setPixmap(QPixmap(planPicture(user->userType()))
-                               .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ui->lblIcon->setPixmap(cachedPicture(planPicture(user->userType()), QSize(32, 32)));
     ui->lblExpiring->setText(free ? tr("Limited locations") : expiringText(user->expireInDays()));
     ui->btnBuyPremium->setVisible(free || user->expireInDays() <= kRenewalDays);
 }

@@ -3,6 +3,7 @@
 
 #include "backend/user.h"
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/restyle.h"
 #include "common/gui/roundbadge.h"
 #include "common/gui/showrefresh.h"
@@ -73,7 +74,7 @@ void FastestServerButton::showServer(const QString &countryName, int countryCode
 {
     ui->lblName->setText(tr("Fastest Server"));
     ui->lblTitle->setText(shortName(countryName));
-    ui->lblLogo->setPixmap(roundBadge(QImage(iconPath(countryCode)), kBadgeHeight));
+    ui->lblLogo->setPixmap(roundBadge(sourcePicture(iconPath(countryCode)), kBadgeHeight));
 }
 
 void FastestServerButton::onStatusChanged(OpenConnectConnection::Status status)

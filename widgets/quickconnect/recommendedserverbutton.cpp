@@ -1,6 +1,7 @@
 #include "widgets/quickconnect/recommendedserverbutton.h"
 #include "ui_recommendedserverbutton.h"
 
+#include "common/gui/iconcache.h"
 #include "common/gui/restyle.h"
 
 #include <QPixmap>
@@ -16,7 +17,7 @@ RecommendedServerButton::RecommendedServerButton(const Look &look, QWidget *pare
     ui->setupUi(this);
     ui->lblTitle->setText(look.title);
     ui->lblText->setText(tr("Recommended"));
-    ui->lblLogo->setPixmap(QPixmap(look.picture).scaled(36, 36, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    showPicture(look.picture);
     connect(OpenConnectConnection::instance().get(), &OpenConnectConnection::statusChanged, this,
             &RecommendedServerButton::onStatusChanged, Qt::QueuedConnection);
 }
@@ -46,7 +47,7 @@ void RecommendedServerButton::showPicture(const QString &path)
     if (path == m_shownPicture)
         return;
     m_shownPicture = path;
-    ui->lblLogo->setPixmap(QPixmap(path).scaled(40, 40, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ui->lblLogo->setPixmap(cachedPicture(path, QSize(40, 40)));
 }
 
 GammingServerButton::GammingServerButton(QWidget *parent)

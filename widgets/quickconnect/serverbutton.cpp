@@ -2,6 +2,7 @@
 #include "ui_serverbutton.h"
 
 #include "backend/user.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/restyle.h"
 #include "common/gui/roundbadge.h"
 #include "common/gui/showrefresh.h"
@@ -29,8 +30,8 @@ ServerButton::ServerButton(QWidget *parent)
     , ui(std::make_unique<Ui::ServerButton>())
 {
     ui->setupUi(this);
-    ui->lblFlag->setPixmap(QPixmap(QStringLiteral(":/img/varnel-white-logo.png"))
-                               .scaled(kBadgeHeight, kBadgeHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ui->lblFlag->setPixmap(
+        cachedPicture(QStringLiteral(":/img/varnel-white-logo.png"), QSize(kBadgeHeight, kBadgeHeight)));
     ui->lblChangeLocation->setText(tr("Selected Location"));
     ui->lblCountry->setText(tr("No server selected"));
     ui->lblCity->clear();
@@ -75,7 +76,7 @@ void ServerButton::refresh()
     if (const auto bundle = User::instance()->activeBundle()) {
         ui->lblCountry->setText(bundle->countryName());
         ui->lblCity->setText(bundle->ipName());
-        ui->lblFlag->setPixmap(roundBadge(QImage(iconPath(bundle->countryCode())), kBadgeHeight));
+        ui->lblFlag->setPixmap(roundBadge(sourcePicture(iconPath(bundle->countryCode())), kBadgeHeight));
     }
     update();
 }

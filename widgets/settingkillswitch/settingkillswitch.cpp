@@ -2,6 +2,7 @@
 #include "ui_settingkillswitch.h"
 
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "common/gui/pressable.h"
 #include "common/gui/showrefresh.h"
 #include "vpn/killswitch.h"
@@ -41,8 +42,8 @@ void SettingKillSwitch::refresh()
 
 void SettingKillSwitch::showSwitch(bool on)
 {
-    const QPixmap picture(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"));
-    ui->lblArrow->setPixmap(picture.scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    ui->lblArrow->setPixmap(
+        cachedPicture(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"), QSize(32, 32)));
     setSwitchState(this, on);
 }
 

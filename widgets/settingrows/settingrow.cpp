@@ -23,7 +23,7 @@ SettingRow::SettingRow(const QString &picture, const QString &title, const QStri
     , ui(std::make_unique<Ui::SettingRow>())
 {
     ui->setupUi(this);
-    ui->lblIcon->setPixmap(QPixmap(picture));
+    showPicture(ui->lblIcon, picture, ui->lblIcon->maximumSize());
     ui->lblTitle->setText(title);
     ui->lblDescription->setText(description);
     setIndicator(QString::fromLatin1(kArrow), 15);

@@ -2,6 +2,7 @@
 #include "ui_statsindicator.h"
 
 #include "backend/user.h"
+#include "common/gui/iconcache.h"
 #include "vpn/openconnectconnection.h"
 #include "vpn/trafficformat.h"
 
@@ -16,12 +17,7 @@ namespace {
 // many panels or connections there are.
 bool pingPending = true;
 
-void scaleIcon(QLabel *label)
-{
-    const QPixmap icon = label->pixmap(Qt::ReturnByValue);
-    if (!icon.isNull())
-        label->setPixmap(icon.scaledToHeight(20, Qt::SmoothTransformation));
-}
+constexpr QSize kIcon(20, 20);
 
 } // namespace
 
@@ -30,8 +26,10 @@ StatsIndicator::StatsIndicator(QWidget *parent)
     , ui(std::make_unique<Ui::StatsIndicator>())
 {
     ui->setupUi(this);
-    for (QLabel *icon : {ui->lblDownloadIcon, ui->lblUploadIcon, ui->lblPingIcon})
-        scaleIcon(icon);
+    // The form's pictures, drawn at the height they are shown.
+    showPicture(ui->lblDownloadIcon, QStringLiteral(":/img/greenDownload.png"), kIcon);
+    showPicture(ui->lblUploadIcon, QStringLiteral(":/img/greenUpload.png"), kIcon);
+    showPicture(ui->lblPingIcon, QStringLiteral(":/img/greenPing.png"), kIcon);
     // Queued: the OpenConnect session reports from its pool thread.
     const auto engine = OpenConnectConnection::instance();
     connect(engine.get(), &OpenConnectConnection::statsChanged, this, &StatsIndicator::onStatsChanged,

@@ -1,4 +1,7 @@
-// Checks the compiled-in pictures against the list they are built from.
+// Checks the compiled-in pictures against the list they are built from, and
+// the drawings the client draws them from at run time.
+
+#include "common/art/catalogue.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -50,6 +53,7 @@ private slots:
     void picturesHaveTheirListedSize();
     void spinnerTurnsOncePerSecondForever();
     void transparencyFitsWherePicturesSit();
+    void drawnAtRunTimeAsAtBuildTime();
 
 private:
     QVector<Listed> m_listed;
@@ -61,11 +65,17 @@ void TestArtwork::initTestCase()
     QVERIFY2(m_listed.size() >= 52, "the picture list could not be read");
 }
 
+static QString twiceAsLarge(const QString &name)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return name.left(dot) + QStringLiteral("@2x") + name.mid(dot);
+}
+
 void TestArtwork::everyListedPictureIsCompiledIn()
 {
     QSet<QString> listed;
     for (const Listed &l : m_listed)
-        listed.insert(l.name);
+        listed << l.name << twiceAsLarge(l.name);
     QSet<QString> compiled;
     QDirIterator it(QStringLiteral(":/img"), QDir::Files);
     while (it.hasNext()) {
@@ -80,10 +90,12 @@ void TestArtwork::everyListedPictureIsCompiledIn()
 void TestArtwork::picturesHaveTheirListedSize()
 {
     for (const Listed &l : m_listed) {
-        QImageReader reader(QStringLiteral(":/img/") + l.name);
-        const QImage image = reader.read();
-        QVERIFY2(!image.isNull(), qPrintable(l.name + QStringLiteral(": ") + reader.errorString()));
-        QVERIFY2(image.size() == l.size, qPrintable(l.name));
+        for (const auto &[name, size] : {qMakePair(l.name, l.size), qMakePair(twiceAsLarge(l.name), l.size * 2)}) {
+            QImageReader reader(QStringLiteral(":/img/") + name);
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(name + QStringLiteral(": ") + reader.errorString()));
+            QVERIFY2(image.size() == size, qPrintable(name));
+        }
     }
 }
 
@@ -131,6 +143,23 @@ void TestArtwork::transparencyFitsWherePicturesSit()
             for (int alpha : corners)
                 QVERIFY2(alpha == 0, qPrintable(l.name));
         }
+    }
+}
+
+// The client draws its pictures from the compiled-in drawings and list; at the
+// listed size they come out as the build rasterised them.
+void TestArtwork::drawnAtRunTimeAsAtBuildTime()
+{
+    const Varnel::Art::Catalogue &catalogue = Varnel::Art::Catalogue::compiledIn();
+    for (const Listed &l : m_listed) {
+        const Varnel::Art::Catalogue::Entry *entry = catalogue.find(l.name);
+        QVERIFY2(entry, qPrintable(l.name));
+        QCOMPARE(entry->size, l.size);
+        if (l.frames > 0)
+            continue;
+        QVERIFY2(catalogue.render(*entry, l.size).convertToFormat(QImage::Format_ARGB32)
+                     == QImage(QStringLiteral(":/img/") + l.name).convertToFormat(QImage::Format_ARGB32),
+                 qPrintable(l.name));
     }
 }
 

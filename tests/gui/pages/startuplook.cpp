@@ -3,7 +3,6 @@
 #include "common/stylefonts.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFontDatabase>
@@ -36,24 +35,4 @@ QWidget *hostInRootWindowFrame(QWidget *page)
     layout->addWidget(page);
     host->show();
     return host;
-}
-
-QString shotsFolder(int argc, char *argv[])
-{
-    if (argc < 2) {
-        qWarning("usage: %s <output directory>", argv[0]);
-        return QString();
-    }
-    const QString folder = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    QDir().mkpath(folder);
-    return folder;
-}
-
-void saveShot(const QPixmap &picture, const QString &folder, const QString &name)
-{
-    const QString file = QDir(folder).filePath(name);
-    if (picture.save(file))
-        qInfo("%s", qPrintable(file));
-    else
-        qWarning("could not write %s", qPrintable(file));
 }

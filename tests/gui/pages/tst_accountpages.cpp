@@ -4,6 +4,7 @@
 // backend, which checks the sign-in token), and how each request ends.
 #include "backendpagetest.h"
 #include "child.h"
+#include "common/gui/iconcache.h"
 #include "messagecatcher.h"
 #include "openedlinks.h"
 #include "startuplook.h"
@@ -137,7 +138,7 @@ private slots:
         QCOMPARE(child<QLabel>(page.get(), "lblUserName")->text(), user);
         QCOMPARE(child<QLabel>(page.get(), "lblPassword")->text(), QString(password.size(), QLatin1Char('*')));
         QCOMPARE(child<QLabel>(page.get(), "lblPlanImage")->pixmap(Qt::ReturnByValue).toImage(),
-                 QPixmap(picture).scaled(72, 72, Qt::KeepAspectRatio, Qt::SmoothTransformation).toImage());
+                 cachedPicture(picture, QSize(72, 72)).toImage());
         const QDate validity = User::instance()->validityDate();
         QCOMPARE(validity.isValid(), expiry);
         QCOMPARE(child<QLabel>(page.get(), "lblExpire")->text(), "Expire on " + validity.toString(Qt::TextDate));

@@ -4,6 +4,7 @@
 #include "messagecatcher.h"
 
 #include "common/config.h"
+#include "common/gui/iconcache.h"
 #include "vpn/killswitch.h"
 #include "widgets/settingkillswitch/networkinterfacestate.h"
 #include "widgets/settingkillswitch/settingkillswitch.h"
@@ -26,8 +27,7 @@ public:
 private:
     static QImage switchPicture(bool on)
     {
-        return QPixmap(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"))
-            .scaled(32, 32, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+        return cachedPicture(on ? QStringLiteral(":/img/1.png") : QStringLiteral(":/img/0.png"), QSize(32, 32))
             .toImage();
     }
 

@@ -1,4 +1,4 @@
-#include "rasteriser.h"
+#include "common/art/rasteriser.h"
 
 #include <QFile>
 #include <QImage>
@@ -129,7 +129,7 @@ void TestRasterise::composesScaledLayersBottomFirst()
         0.0, &error);
     QVERIFY2(!image.isNull(), qPrintable(error));
     QCOMPARE(image.size(), QSize(40, 40));
-    QCOMPARE(image.format(), QImage::Format_ARGB32);
+    QCOMPARE(image.format(), QImage::Format_ARGB32_Premultiplied);
     QCOMPARE(qAlpha(image.pixel(2, 2)), 0);
     QCOMPARE(qAlpha(image.pixel(9, 20)), 0);
     QVERIFY(isColour(image, 11, 20, 0xFF0000));

@@ -1,4 +1,4 @@
-#include "layer.h"
+#include "common/art/layer.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "rasteriser.h"
+#include "common/art/rasteriser.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -33,21 +33,40 @@ Rasteriser::Rasteriser(const QString &sourceDir)
 {
 }
 
-QImage Rasteriser::render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
-                          QString *error) const
+QImage Rasteriser::render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation, QString *error,
+                          const QSize &outputSize) const
 {
-    if (size.isEmpty()) {
+    const QSize output = outputSize.isValid() ? outputSize : size;
+    if (size.isEmpty() || output.isEmpty()) {
         *error = QStringLiteral("empty picture size");
         return {};
     }
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    QImage image(output, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    painter.scale(qreal(output.width()) / size.width(), qreal(output.height()) / size.height());
     if (!paint(painter, layers, size, extraRotation, error))
         return {};
     painter.end();
-    return image.convertToFormat(QImage::Format_ARGB32);
+    return image;
+}
+
+bool Rasteriser::renderPart(const QVector<Layer> &layers, const QSize &size, QImage *image, const QRect &part,
+                            QString *error) const
+{
+    if (size.isEmpty() || image->isNull()) {
+        *error = QStringLiteral("empty picture size");
+        return false;
+    }
+    QPainter painter(image);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(part, Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setClipRect(part);
+    painter.scale(qreal(image->width()) / size.width(), qreal(image->height()) / size.height());
+    return paint(painter, layers, size, 0, error);
 }
 
 bool Rasteriser::writeSvg(const QString &fileName, const QVector<Layer> &layers, const QSize &size,
@@ -101,21 +120,14 @@ bool Rasteriser::paint(QPainter &painter, const QVector<Layer> &layers, const QS
 bool Rasteriser::paintLayer(QPainter &painter, const Layer &layer, const QSize &size,
                             qreal extraRotation, QString *error) const
 {
-    QFile file(QDir(m_sourceDir).filePath(layer.file));
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+    QSvgRenderer *renderer = drawing(layer, error);
+    if (!renderer)
         return false;
-    }
-    QSvgRenderer renderer(recolour(file.readAll(), layer.colours));
-    if (!renderer.isValid()) {
-        *error = QStringLiteral("%1 is not a valid SVG drawing").arg(file.fileName());
-        return false;
-    }
-    if (!sameAspect(renderer.viewBoxF().size(), QSizeF(size))) {
+    if (!sameAspect(renderer->viewBoxF().size(), QSizeF(size))) {
         *error = QStringLiteral("%1 has a view box of %2 x %3, not the proportions of %4 x %5")
-                     .arg(file.fileName())
-                     .arg(renderer.viewBoxF().width())
-                     .arg(renderer.viewBoxF().height())
+                     .arg(QDir(m_sourceDir).filePath(layer.file))
+                     .arg(renderer->viewBoxF().width())
+                     .arg(renderer->viewBoxF().height())
                      .arg(size.width())
                      .arg(size.height());
         return false;
@@ -125,9 +137,35 @@ bool Rasteriser::paintLayer(QPainter &painter, const Layer &layer, const QSize &
     painter.save();
     painter.translate(centre);
     painter.rotate(layer.rotation + extraRotation);
-    renderer.render(&painter, QRectF(QPointF(-scaled.width() / 2.0, -scaled.height() / 2.0), scaled));
+    renderer->render(&painter, QRectF(QPointF(-scaled.width() / 2.0, -scaled.height() / 2.0), scaled));
     painter.restore();
     return true;
+}
+
+QSvgRenderer *Rasteriser::drawing(const Layer &layer, QString *error) const
+{
+    // Many pictures share a drawing in the same colours (tiles, discs).
+    QStringList swaps;
+    for (auto it = layer.colours.cbegin(); it != layer.colours.cend(); ++it)
+        swaps << it.key() + QLatin1Char('=') + it.value();
+    swaps.sort();
+    const QString key = layer.file + QLatin1Char(' ') + swaps.join(QLatin1Char(' '));
+    auto found = m_drawings.constFind(key);
+    if (found != m_drawings.constEnd())
+        return found->get();
+
+    QFile file(QDir(m_sourceDir).filePath(layer.file));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+        return nullptr;
+    }
+    auto renderer = std::make_shared<QSvgRenderer>(recolour(file.readAll(), layer.colours));
+    if (!renderer->isValid()) {
+        *error = QStringLiteral("%1 is not a valid SVG drawing").arg(file.fileName());
+        return nullptr;
+    }
+    m_drawings.insert(key, renderer);
+    return renderer.get();
 }
 
 void flattenOntoMatte(QImage *image, const QColor &matte)

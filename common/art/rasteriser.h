@@ -1,15 +1,21 @@
 #pragma once
 
-#include "layer.h"
+#include "common/art/layer.h"
 
 #include <QColor>
+#include <QHash>
 #include <QImage>
 #include <QVector>
+
+#include <memory>
+
+class QSvgRenderer;
 
 namespace Varnel {
 namespace Art {
 
-// Paints SVG layers, bottom first, onto a transparent ARGB32 image.
+// Paints SVG layers, bottom first, onto a transparent (premultiplied) ARGB32
+// image. Each drawing is read once per rasteriser and colour set.
 class Rasteriser
 {
 public:
@@ -18,9 +24,17 @@ public:
 
     // Composes the layers at the given size; every layer is turned by its own
     // rotation plus extraRotation (degrees, clockwise) about the canvas centre.
-    // Returns a null image and fills *error on failure.
-    QImage render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation,
-                  QString *error) const;
+    // With an outputSize the composition is drawn at that many pixels instead
+    // (for a screen's pixel ratio), stretched a little where rounding changed
+    // its proportions. Returns a null image and fills *error on failure.
+    QImage render(const QVector<Layer> &layers, const QSize &size, qreal extraRotation, QString *error,
+                  const QSize &outputSize = QSize()) const;
+
+    // Draws the part of the composition that falls into part (pixels of
+    // image, which is the whole canvas at its own size) onto image: a large
+    // picture made in steps.
+    bool renderPart(const QVector<Layer> &layers, const QSize &size, QImage *image, const QRect &part,
+                    QString *error) const;
 
     // The same composition as one SVG drawing (vector paths, for an icon
     // theme's scalable size). Returns false and fills *error on failure.
@@ -32,8 +46,10 @@ private:
                QString *error) const;
     bool paintLayer(QPainter &painter, const Layer &layer, const QSize &size, qreal extraRotation,
                     QString *error) const;
+    QSvgRenderer *drawing(const Layer &layer, QString *error) const;
 
     QString m_sourceDir;
+    mutable QHash<QString, std::shared_ptr<QSvgRenderer>> m_drawings;
 };
 
 // For formats with one-bit transparency (GIF): pixels at least half covered
