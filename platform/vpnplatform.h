@@ -28,8 +28,8 @@ QString openVpnProgram();
 // between our check and OpenVPN's read.
 bool openVpnConfigFromInput();
 
-// The tunnel script handed to OpenVPN and the OpenConnect library (ours:
-// it passes what the server pushed to the service): VARNELVPN_TUNNEL_SCRIPT
+// The tunnel script handed to OpenVPN (ours: it passes what the server
+// pushed to the service): VARNELVPN_TUNNEL_SCRIPT
 // when set, else the one beside our executable when present, else the
 // installed one.
 QString tunnelScriptPath();

@@ -20,6 +20,13 @@
 #include <openconnect.h>
 
 #include <cstdarg>
+#include <cstring>
+
+#include <fcntl.h>
+#include <linux/if.h>
+#include <linux/if_tun.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace Varnel {
 
@@ -31,6 +38,22 @@ using Connection = OpenConnectConnection;
 // program's end it is waited for at most kShutdownPolls times.
 constexpr unsigned long kSettleMs = 200;
 constexpr int kShutdownPolls = 10;
+
+// The tun device of that name, as the library would open it.
+int openTunnelDevice(const QByteArray &name)
+{
+    const int fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    ifreq request {};
+    request.ifr_flags = IFF_TUN | IFF_NO_PI;
+    std::strncpy(request.ifr_name, name.constData(), IFNAMSIZ - 1);
+    if (::ioctl(fd, TUNSETIFF, &request) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 OpenConnectSession *sessionOf(void *privdata)
 {
@@ -55,6 +78,8 @@ OpenConnectSession::~OpenConnectSession()
     // Only reached once the thread is done with the library session.
     if (m_session)
         openconnect_vpninfo_free(m_session);
+    if (m_tunFd >= 0)
+        ::close(m_tunFd);
 }
 
 bool OpenConnectSession::prepare()
@@ -166,6 +191,10 @@ void OpenConnectSession::release()
     m_commandSocket = kInvalidCommandSocket;
     openconnect_vpninfo_free(m_session);
     m_session = nullptr;
+    // The library uses the device we handed it but leaves it open.
+    if (m_tunFd >= 0)
+        ::close(m_tunFd);
+    m_tunFd = -1;
     deleteLater();
 }
 
@@ -324,27 +353,36 @@ void OpenConnectSession::setupTun(void *privdata)
 
 bool OpenConnectSession::setUpDevice()
 {
-    // The device is the one the service made for us; the script hands the
-    // addresses, routes and DNS the server pushed to the service. The library
-    // does not look at how the script ended: the service tells whether they
-    // took.
-    const QByteArray script = QFile::encodeName(tunnelScriptPath());
+    // The device is the one the service made for us, owned by our user, so
+    // it opens without privilege. The settings go to the service from here:
+    // a script would cost two forks of this process and two shells on every
+    // connect (the library runs it before and after opening the device).
     const QByteArray device = m_device.toLocal8Bit();
-    const bool opened = openconnect_setup_tun_device(m_session, script.constData(), device.constData()) == 0;
-    QString problem;
-    if (opened && tunnelConfigured(&problem))
-        return true;
-    const QString error = Connection::tr("Error setting up the TUN device");
-    m_results->setLastError(error);
-    if (!opened) {
+    const int fd = openTunnelDevice(device);
+    const bool opened = fd >= 0 && openconnect_setup_tun_fd(m_session, fd) == 0;
+    if (opened) {
+        m_tunFd = fd;
+    } else {
+        if (fd >= 0)
+            ::close(fd);
+        const QString error = Connection::tr("Error setting up the TUN device");
+        m_results->setLastError(error);
         engineLog(QStringLiteral("%1 %2").arg(error, m_device));
         noteFailure(TunnelFailure::TunnelDevice);
-    } else {
-        if (problem.isEmpty())
-            problem = Connection::tr("the tunnel script did not hand the server's settings to the VarnelVPN service");
-        engineLog(QStringLiteral("The tunnel %1 could not be configured: %2").arg(m_device, problem));
-        noteFailure(TunnelFailure::SetupFailed, problem);
+        return false;
     }
+    const oc_ip_info *addresses = nullptr;
+    QString problem;
+    if (openconnect_get_ip_info(m_session, &addresses, nullptr, nullptr) != 0 || !addresses) {
+        problem = Connection::tr("the server's settings could not be read");
+    } else if (const auto reply = askService(configureRequest(device.toStdString(), *addresses), &problem)) {
+        if (reply->verb == "ok")
+            return true;
+        problem = QString::fromStdString(reply->value("message"));
+    }
+    m_results->setLastError(Connection::tr("Error setting up the TUN device"));
+    engineLog(QStringLiteral("The tunnel %1 could not be configured: %2").arg(m_device, problem));
+    noteFailure(TunnelFailure::SetupFailed, problem);
     return false;
 }
 

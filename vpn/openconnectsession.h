@@ -71,8 +71,9 @@ private:
     void run();
     // The session failed before it carried traffic: say why, report the end.
     void endEarly(const QString &error);
-    // Opens the service's device and has the tunnel script configure it;
-    // false (with the failure noted) when either failed.
+    // Opens the service's device, hands it to the library and has the service
+    // configure it with what the server pushed; false (with the failure
+    // noted) when either failed.
     bool setUpDevice();
     void reportEnd();
     void noteFailure(TunnelFailure failure, const QString &detail = QString());
@@ -84,6 +85,9 @@ private:
     AuthFormInput m_input;
     AuthFormState &m_formState;
     QString m_device;
+    // The device's descriptor, once the library has it (set by the session
+    // thread, closed when the session is freed).
+    int m_tunFd = -1;
     openconnect_info *m_session = nullptr;
     // Written on the GUI thread only; the session thread reads it to cancel
     // itself when the device cannot be configured.

@@ -1,5 +1,7 @@
 #include "vpn/tunnelinfo.h"
 
+#include "common/pushedsettings.h"
+
 #include <QDebug>
 
 #include <openconnect.h>
@@ -35,6 +37,44 @@ void TunnelInfo::readAddresses(const oc_ip_info &info)
         dns += QLatin1Char(' ') + QString::fromLatin1(info.dns[2]);
         qDebug() << "m_dns:::::" << dns;
     }
+}
+
+ServiceProtocol::Message configureRequest(const std::string &device, const oc_ip_info &info)
+{
+    using namespace PushedSettings;
+    ServiceProtocol::Message configure("configure");
+    configure.add("device", device);
+    if (info.addr)
+        addPrefix(configure, "address4", info.addr, info.netmask ? prefixLength(info.netmask) : 32);
+    // The library gives the IPv6 address with its prefix in netmask6.
+    if (info.netmask6 && std::string(info.netmask6).find('/') != std::string::npos)
+        configure.add("address6", info.netmask6);
+    else if (info.addr6)
+        configure.add("address6", std::string(info.addr6) + "/128");
+    if (info.mtu > 0)
+        configure.add("mtu", std::to_string(info.mtu));
+
+    bool routes4 = false;
+    bool routes6 = false;
+    for (const oc_split_include *route = info.split_includes; route; route = route->next) {
+        if (!route->route)
+            continue;
+        (std::string(route->route).find(':') == std::string::npos ? routes4 : routes6) = true;
+        addRouteText(configure, "route", route->route);
+    }
+    if (info.addr && !routes4)
+        configure.add("route", "0.0.0.0/0");
+    if (configure.has("address6") && !routes6)
+        configure.add("route", "::/0");
+    for (const oc_split_include *route = info.split_excludes; route; route = route->next) {
+        if (route->route)
+            addRouteText(configure, "exclude", route->route);
+    }
+    for (const char *server : info.dns) {
+        if (server)
+            configure.add("dns", server);
+    }
+    return configure;
 }
 
 QString formatProgress(const char *format, va_list arguments)

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "common/serviceprotocol.h"
+
 #include <QString>
 
 #include <cstdarg>
+#include <string>
 
 struct oc_ip_info;
 
@@ -22,6 +25,11 @@ struct TunnelInfo {
     // only from what the record holds.
     void readAddresses(const oc_ip_info &info);
 };
+
+// The service's "configure" request for the device: what the server pushed,
+// from the library's record (addresses, MTU, split routes, none meaning
+// everything, excludes and DNS servers).
+ServiceProtocol::Message configureRequest(const std::string &device, const oc_ip_info &info);
 
 // A library progress message formatted as it is logged: at most 511
 // characters, without one trailing line feed.

@@ -107,18 +107,4 @@ void TunnelLease::onReadable()
         emit lost(TunnelFailure::ConnectionLost, why);
 }
 
-bool tunnelConfigured(QString *problem)
-{
-    QString error;
-    const std::optional<Message> reply = askService(Message("status"), &error);
-    if (!reply) {
-        *problem = error;
-        return false;
-    }
-    if (reply->value("configured") == "yes")
-        return true;
-    *problem = fieldOf(*reply, "problem");
-    return false;
-}
-
 } // namespace Varnel

@@ -50,10 +50,4 @@ private:
     QString m_device;
 };
 
-// Asks the service whether this user's tunnel carries the configuration its
-// server pushed (the tunnel script hands it there); when not, problem says
-// why the service refused it (empty: nothing was handed to it). For the
-// session thread: a connection of its own.
-bool tunnelConfigured(QString *problem);
-
 } // namespace Varnel

@@ -1,14 +1,14 @@
-// The tunnel script that OpenVPN (--up) and the OpenConnect library (as its
-// vpnc-script) run when a tunnel comes up. It runs as the user and configures
-// nothing itself: it reads what the server pushed from the variables these
-// programs set, and hands it to the VarnelVPN service, which applies it to
-// the device it made for this user. Plain C++ and the shared codec only: it
-// runs on every connect, so it starts fast.
+// The tunnel script that OpenVPN runs (--up) when a tunnel comes up. It runs
+// as the user and configures nothing itself: it reads what the server pushed
+// from OpenVPN's variables and hands it to the VarnelVPN service, which
+// applies it to the device it made for this user. (An OpenConnect session
+// hands its settings over itself, in the client's process.) Plain C++ and the
+// shared codec only: it runs on every connect, so it starts fast.
 
+#include "common/pushedsettings.h"
 #include "common/serviceprotocol.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +24,9 @@
 namespace {
 
 using Varnel::ServiceProtocol::Message;
+using Varnel::PushedSettings::addPrefix;
+using Varnel::PushedSettings::addRoute;
+using Varnel::PushedSettings::prefixLength;
 
 std::string env(const std::string &name)
 {
@@ -45,86 +48,6 @@ std::vector<std::string> words(const std::string &text)
         start = end + 1;
     }
     return out;
-}
-
-// "255.255.255.0" -> 24; -1 when it is not a contiguous netmask.
-int prefixLength(const std::string &netmask)
-{
-    in_addr mask {};
-    if (inet_pton(AF_INET, netmask.c_str(), &mask) != 1)
-        return -1;
-    const std::uint32_t bits = ntohl(mask.s_addr);
-    int length = 0;
-    while (length < 32 && (bits & (0x80000000u >> length)))
-        ++length;
-    return (length == 32 || (bits << length) == 0) ? length : -1;
-}
-
-void addPrefix(Message &message, const char *key, const std::string &address, int length)
-{
-    if (!address.empty() && length >= 0)
-        message.add(key, address + "/" + std::to_string(length));
-}
-
-// A route names a network: the bits past its length cleared (servers may
-// push "10.8.0.1/24"). Left as it is when it is not an address.
-void addRoute(Message &message, const char *key, const std::string &address, int length)
-{
-    unsigned char bytes[16] {};
-    const int family = address.find(':') == std::string::npos ? AF_INET : AF_INET6;
-    const int bits = family == AF_INET ? 32 : 128;
-    char text[INET6_ADDRSTRLEN] {};
-    if (length < 0 || length > bits || inet_pton(family, address.c_str(), bytes) != 1) {
-        addPrefix(message, key, address, length);
-        return;
-    }
-    for (int bit = length; bit < bits; ++bit)
-        bytes[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
-    inet_ntop(family, bytes, text, sizeof text);
-    addPrefix(message, key, text, length);
-}
-
-// vpnc-script variables (the OpenConnect library): the addresses, the split
-// routes (none means everything), the excludes and the DNS servers.
-Message fromVpncScript()
-{
-    Message configure("configure");
-    configure.add("device", env("TUNDEV"));
-    const std::string address4 = env("INTERNAL_IP4_ADDRESS");
-    if (!address4.empty()) {
-        const std::string length = env("INTERNAL_IP4_NETMASKLEN");
-        addPrefix(configure, "address4", address4,
-                  length.empty() ? (env("INTERNAL_IP4_NETMASK").empty() ? 32 : prefixLength(env("INTERNAL_IP4_NETMASK")))
-                                 : std::atoi(length.c_str()));
-    }
-    // The library gives the IPv6 address with its prefix in the netmask.
-    const std::string netmask6 = env("INTERNAL_IP6_NETMASK");
-    if (netmask6.find('/') != std::string::npos)
-        configure.add("address6", netmask6);
-    else if (!env("INTERNAL_IP6_ADDRESS").empty())
-        configure.add("address6", env("INTERNAL_IP6_ADDRESS") + "/128");
-    if (!env("INTERNAL_IP4_MTU").empty())
-        configure.add("mtu", env("INTERNAL_IP4_MTU"));
-
-    // CISCO_SPLIT_INC=2, CISCO_SPLIT_INC_0_ADDR, CISCO_SPLIT_INC_0_MASKLEN, ...
-    const auto routes = [&configure](const std::string &name, const char *key) {
-        const int n = std::atoi(env(name).c_str());
-        for (int i = 0; i < n; ++i) {
-            const std::string base = name + "_" + std::to_string(i) + "_";
-            addRoute(configure, key, env(base + "ADDR"), std::atoi(env(base + "MASKLEN").c_str()));
-        }
-        return n;
-    };
-    if (!address4.empty() && routes("CISCO_SPLIT_INC", "route") == 0)
-        configure.add("route", "0.0.0.0/0");
-    routes("CISCO_SPLIT_EXC", "exclude");
-    if (configure.has("address6") && routes("CISCO_IPV6_SPLIT_INC", "route") == 0)
-        configure.add("route", "::/0");
-    routes("CISCO_IPV6_SPLIT_EXC", "exclude");
-
-    for (const std::string &server : words(env("INTERNAL_IP4_DNS") + " " + env("INTERNAL_IP6_DNS")))
-        configure.add("dns", server);
-    return configure;
 }
 
 // The options the server pushed, as the client read them from OpenVPN's
@@ -271,19 +194,12 @@ bool sendToService(const Message &request, std::string *problem)
 
 int main()
 {
-    Message request;
-    if (env("script_type") == "up") {
-        request = fromOpenVpn();
-    } else {
-        // The library also calls for pre-init, attempt-reconnect and
-        // disconnect: the service undoes everything when the tunnel ends.
-        const std::string reason = env("reason");
-        if (reason != "connect" && reason != "reconnect")
-            return 0;
-        request = fromVpncScript();
+    if (env("script_type") != "up") {
+        std::fprintf(stderr, "varnelvpn-tunnel-script: OpenVPN runs this as its --up script; nothing to do here\n");
+        return 2;
     }
     std::string problem;
-    if (!sendToService(request, &problem)) {
+    if (!sendToService(fromOpenVpn(), &problem)) {
         std::fprintf(stderr, "varnelvpn-tunnel-script: %s\n", problem.c_str());
         return 1;
     }

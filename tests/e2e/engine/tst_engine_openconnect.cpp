@@ -49,11 +49,6 @@ void TestEngineOpenConnect::initTestCase()
     QVERIFY(Connection::initTls());
     QVERIFY(::geteuid() != 0);
     QCOMPARE(EngineLab::capabilities(QCoreApplication::applicationPid()), EngineLab::noCapabilities());
-    // Our tunnel script behind one that can take its time tearing down.
-    const QString slow = QCoreApplication::applicationDirPath() + QStringLiteral("/slow-teardown-script");
-    QVERIFY(QFile::exists(slow));
-    qputenv("VARNEL_TEST_TUNNEL_SCRIPT", qgetenv("VARNELVPN_TUNNEL_SCRIPT"));
-    qputenv("VARNELVPN_TUNNEL_SCRIPT", QFile::encodeName(slow));
     m_engine = Connection::instance();
     m_engine->setProtocol(Connection::kOpenConnect);
     m_engine->setServer(std::make_shared<OpenConnectServer>(Lab::value("OCSERV_GATEWAY")));
@@ -125,12 +120,7 @@ void TestEngineOpenConnect::sessionLifecycle()
     QCOMPARE(m_engine->connect(), Connection::AlreadyActive);
     QCOMPARE(recorder.statuses.size(), 2);
 
-    // The tunnel script takes a second to tear down when asked to: the
-    // session is still winding down right after.
-    qputenv("VARNEL_TEST_TEARDOWN_DELAY", "1");
     m_engine->disconnect();
-    QCOMPARE(m_engine->connect(), Connection::AlreadyRunning);
-    qunsetenv("VARNEL_TEST_TEARDOWN_DELAY");
     QTRY_COMPARE_WITH_TIMEOUT(recorder.last(), Connection::Disconnected, 15000);
     QCOMPARE(recorder.statuses, QList<Status>({Connection::Connecting, Connection::Connected, Connection::Disconnecting,
                                                Connection::Disconnected}));

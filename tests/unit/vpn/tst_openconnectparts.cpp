@@ -332,29 +332,80 @@ private slots:
         QCOMPARE(progressText("two\n\n"), QStringLiteral("two\n"));
     }
 
-    // The tunnel script turns what OpenVPN (--up) or the OpenConnect library
-    // (vpnc-script variables) hand it into one "configure" request to the
-    // service; here a listener at the service's socket takes its place.
+    // What the OpenConnect library learned of the tunnel becomes one
+    // "configure" request; the same for OpenVPN's variables in the tunnel
+    // script (below).
+    void configureRequest_data()
+    {
+        QTest::addColumn<QStringList>("info");   // addr, netmask, addr6, netmask6, mtu
+        QTest::addColumn<QStringList>("includes");
+        QTest::addColumn<QStringList>("excludes");
+        QTest::addColumn<QStringList>("dns");
+        QTest::addColumn<QStringList>("request");
+        QTest::newRow("split routes in both forms, an exclude, DNS")
+            << QStringList{"10.213.4.7", "255.255.255.0", "", "", "1399"}
+            << QStringList{"10.213.9.1/255.255.255.255", "192.168.3.1/16", "10.9.9.9"}
+            << QStringList{"192.168.7.0/24"} << QStringList{"10.213.9.53", "10.213.9.54"}
+            << QStringList{"device vvpn0", "address4 10.213.4.7/24", "mtu 1399", "route 10.213.9.1/32",
+                           "route 192.168.0.0/16", "route 10.9.9.9/32", "exclude 192.168.7.0/24", "dns 10.213.9.53",
+                           "dns 10.213.9.54"};
+        QTest::newRow("no split routes is everything, IPv6 too")
+            << QStringList{"10.0.0.2", "255.255.255.255", "fd00::2", "fd00::2/64", "0"} << QStringList()
+            << QStringList() << QStringList()
+            << QStringList{"device vvpn0", "address4 10.0.0.2/32", "address6 fd00::2/64", "route 0.0.0.0/0",
+                           "route ::/0"};
+        QTest::newRow("IPv4 routes alone leave IPv6 everything; a bad mask is left out")
+            << QStringList{"10.0.0.2", "", "fd00::2", "", "0"} << QStringList{"10.1.0.0/255.0.255.0", "10.2.0.0/16"}
+            << QStringList{"fd00:1::/48"} << QStringList{"fd00::53"}
+            << QStringList{"device vvpn0", "address4 10.0.0.2/32", "address6 fd00::2/128", "route 10.2.0.0/16",
+                           "route ::/0", "exclude fd00:1::/48", "dns fd00::53"};
+    }
+
+    void configureRequest()
+    {
+        QFETCH(QStringList, info);
+        QFETCH(QStringList, includes);
+        QFETCH(QStringList, excludes);
+        QFETCH(QStringList, dns);
+        QFETCH(QStringList, request);
+        std::deque<QByteArray> text;   // every string the record points to; a deque keeps them in place
+        const auto keep = [&text](const QString &value) -> const char * {
+            if (value.isEmpty())
+                return nullptr;
+            text.push_back(value.toLatin1());
+            return text.back().constData();
+        };
+        const auto list = [&keep](const QStringList &routes, std::vector<oc_split_include> &nodes) {
+            nodes.resize(std::size_t(routes.size()));
+            for (int i = 0; i < routes.size(); ++i)
+                nodes[std::size_t(i)] = {keep(routes.at(i)), i + 1 < routes.size() ? &nodes[std::size_t(i) + 1] : nullptr};
+            return nodes.empty() ? nullptr : nodes.data();
+        };
+        std::vector<oc_split_include> in, out;
+        oc_ip_info record {};
+        record.addr = keep(info.at(0));
+        record.netmask = keep(info.at(1));
+        record.addr6 = keep(info.at(2));
+        record.netmask6 = keep(info.at(3));
+        record.mtu = info.at(4).toInt();
+        for (int i = 0; i < dns.size() && i < 3; ++i)
+            record.dns[i] = keep(dns.at(i));
+        record.split_includes = list(includes, in);
+        record.split_excludes = list(excludes, out);
+        const std::string payload = ServiceProtocol::serialize(Varnel::configureRequest("vvpn0", record));
+        QCOMPARE(QString::fromStdString(payload).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                 QStringList{"v1 configure"} + request);
+    }
+
+    // The tunnel script turns what OpenVPN (--up) hands it into one
+    // "configure" request to the service; here a listener at the service's
+    // socket takes its place.
     void tunnelScript_data()
     {
         QTest::addColumn<QStringList>("environment");
         QTest::addColumn<QStringList>("request");   // "key value" lines after the verb; empty: none sent
-        QTest::newRow("vpnc: split routes, an exclude, DNS")
-            << QStringList{"reason=connect", "TUNDEV=vvpn0", "INTERNAL_IP4_ADDRESS=10.213.4.7",
-                           "INTERNAL_IP4_NETMASK=255.255.255.0", "INTERNAL_IP4_MTU=1399", "CISCO_SPLIT_INC=2",
-                           "CISCO_SPLIT_INC_0_ADDR=10.213.9.1", "CISCO_SPLIT_INC_0_MASKLEN=32",
-                           "CISCO_SPLIT_INC_1_ADDR=192.168.3.1", "CISCO_SPLIT_INC_1_MASKLEN=16", "CISCO_SPLIT_EXC=1",
-                           "CISCO_SPLIT_EXC_0_ADDR=192.168.7.0", "CISCO_SPLIT_EXC_0_MASKLEN=24",
-                           "INTERNAL_IP4_DNS=10.213.9.53 10.213.9.54"}
-            << QStringList{"device vvpn0", "address4 10.213.4.7/24", "mtu 1399", "route 10.213.9.1/32",
-                           "route 192.168.0.0/16", "exclude 192.168.7.0/24", "dns 10.213.9.53", "dns 10.213.9.54"};
-        QTest::newRow("vpnc: no split routes is everything, IPv6 too")
-            << QStringList{"reason=reconnect", "TUNDEV=vvpn1", "INTERNAL_IP4_ADDRESS=10.0.0.2",
-                           "INTERNAL_IP4_NETMASKLEN=32", "INTERNAL_IP6_ADDRESS=fd00::2", "INTERNAL_IP6_NETMASK=fd00::2/64"}
-            << QStringList{"device vvpn1", "address4 10.0.0.2/32", "address6 fd00::2/64", "route 0.0.0.0/0",
-                           "route ::/0"};
-        QTest::newRow("vpnc: disconnect sends nothing") << QStringList{"reason=disconnect", "TUNDEV=vvpn0"}
-                                                        << QStringList();
+        QTest::newRow("not run by OpenVPN: nothing sent")
+            << QStringList{"reason=connect", "TUNDEV=vvpn0", "INTERNAL_IP4_ADDRESS=10.213.4.7"} << QStringList();
         QTest::newRow("openvpn: subnet, routes, redirect-gateway, DNS")
             << QStringList{"script_type=up", "dev=vvpn2", "ifconfig_local=10.213.5.2",
                            "ifconfig_netmask=255.255.255.0", "tun_mtu=1500", "route_network_1=10.213.9.1",
@@ -406,7 +457,7 @@ private slots:
         script.start(qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT"), QStringList());
         QVERIFY(script.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(script.state() == QProcess::NotRunning, 10000);
-        QCOMPARE(script.exitCode(), 0);
+        QCOMPARE(script.exitCode(), request.isEmpty() ? 2 : 0);
         QCOMPARE(received, request.isEmpty() ? QStringList() : QStringList{"v1 configure"} + request);
     }
 };
