@@ -29,14 +29,6 @@ std::string endpointRule(const Endpoint &e)
 
 } // namespace
 
-LeakGuard::LeakGuard() = default;
-
-LeakGuard::~LeakGuard()
-{
-    if (m_nft)
-        nft_ctx_free(m_nft);
-}
-
 std::string LeakGuard::ruleset(const GuardSettings &s)
 {
     std::string guards;
@@ -78,18 +70,25 @@ bool LeakGuard::remove(std::string *error)
 
 bool LeakGuard::run(const std::string &commands, std::string *error)
 {
-    if (!m_nft) {
-        m_nft = nft_ctx_new(NFT_CTX_DEFAULT);
-        if (!m_nft) {
-            if (error)
-                *error = "nftables cannot be used";
-            return false;
+    // One context for the service's life (it has one thread), as the kill
+    // switch keeps one: a context per tunnel would read the iproute2 tables
+    // and open a netlink socket on every connect, and closing it at the
+    // tunnel's end waits for the kernel to settle the last change.
+    static nft_ctx *const nft = [] {
+        nft_ctx *context = nft_ctx_new(NFT_CTX_DEFAULT);
+        if (context) {
+            nft_ctx_buffer_output(context);
+            nft_ctx_buffer_error(context);
         }
-        nft_ctx_buffer_output(m_nft);
-        nft_ctx_buffer_error(m_nft);
+        return context;
+    }();
+    if (!nft) {
+        if (error)
+            *error = "nftables cannot be used";
+        return false;
     }
-    const bool ok = nft_run_cmd_from_buffer(m_nft, commands.c_str()) == 0;
-    const char *message = nft_ctx_get_error_buffer(m_nft);
+    const bool ok = nft_run_cmd_from_buffer(nft, commands.c_str()) == 0;
+    const char *message = nft_ctx_get_error_buffer(nft);
     if (!ok && error)
         *error = std::string("nftables refused the leak guards: ") + (message && *message ? message : "no reason given");
     return ok;

@@ -9,8 +9,6 @@
 
 #include <string>
 
-struct nft_ctx;
-
 namespace Varnel::Service {
 
 struct Endpoint;
@@ -28,11 +26,6 @@ struct GuardSettings
 class LeakGuard
 {
 public:
-    LeakGuard();
-    ~LeakGuard();
-    LeakGuard(const LeakGuard &) = delete;
-    LeakGuard &operator=(const LeakGuard &) = delete;
-
     // Puts the table in place, or replaces it in one transaction: there is no
     // moment without it during a reconnect.
     bool apply(const GuardSettings &settings, std::string *error);
@@ -44,8 +37,6 @@ public:
 
 private:
     bool run(const std::string &commands, std::string *error);
-
-    nft_ctx *m_nft = nullptr;
 };
 
 } // namespace Varnel::Service
