@@ -216,6 +216,11 @@ void ConnectPage::reconnect(bool force)
 
 void ConnectPage::onStatusChanged(OpenConnectConnection::Status status)
 {
+    // OpenVPN reports Connecting for each step of an attempt: the page shows
+    // it once (the rest would redo the same labels on this thread while the
+    // tunnel is being made).
+    if (status == OpenConnectConnection::Connecting && m_pageStatus == OpenConnectConnection::Connecting)
+        return;
     switch (status) {
     case OpenConnectConnection::Connecting:
         m_pageStatus = status;
