@@ -78,10 +78,21 @@ arrivals() {
 }
 
 demo_log() { sed 's/^/    /' "$work/demo.log"; }
+# The demo has exited (a child not yet waited for is a zombie).
+demo_ended() { local state; state=$(ps -o stat= -p "$demo_pid" 2>/dev/null); [ -z "$state" ] || [[ $state == Z* ]]; }
 
 # finish WHAT: waits for the demo to end; checks its status and that nothing of it is left.
 finish() {
   local what=$1 expected=$2 rc=0 before_run=$3
+  # A demo that does not end would hold the test until its time-out and say
+  # nothing: after a minute, show where it stands and end it.
+  if ! poll 600 demo_ended; then
+    not_ok "$what: the demo still runs after 60 s"
+    ps -o pid,pgid,stat,etime,args --forest -g "$demo_pid" | sed 's/^/    /'
+    demo_log
+    kill -KILL -- "-$demo_pid" 2>/dev/null
+    "$lab" cleanup-stale
+  fi
   wait "$demo_pid" || rc=$?
   if [ "$rc" -eq "$expected" ]; then ok "$what ends the demo (status $rc)"; else not_ok "$what ends the demo (status $rc, not $expected)"; demo_log; fi
   check "nothing of the demo's lab is left" test -z "$("$lab" leftovers "$demo_pid")"
