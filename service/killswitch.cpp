@@ -1,4 +1,5 @@
 #include "service/killswitch.h"
+#include "service/fd.h"
 
 #include "platform/datadir.h"
 
@@ -71,23 +72,6 @@ private:
 };
 
 namespace {
-
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Root's alone: owned by root and not writable by group or others.
 bool onlyRootMayChange(const struct stat &info)

@@ -1,4 +1,5 @@
 #include "service/tundevice.h"
+#include "service/fd.h"
 
 #include "service/request.h"
 
@@ -24,23 +25,6 @@ std::string systemError(const char *step)
 {
     return std::string(step) + ": " + std::strerror(errno);
 }
-
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // One route-netlink request: the header, its body, attributes after it.
 struct NetlinkRequest
