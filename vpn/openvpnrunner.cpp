@@ -12,7 +12,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -293,13 +292,9 @@ void OpenVpnRunner::handleLine(const QString &line)
 
 void OpenVpnRunner::onProcessOutput()
 {
-    static const QRegularExpression kDeviceOpened(QStringLiteral("^TUN/TAP device (\\S+) opened"));
     while (m_process->canReadLine()) {
         const QString line = QString::fromLocal8Bit(m_process->readLine()).trimmed();
         qInfo().noquote() << "OpenVPN >" << line;
-        const QRegularExpressionMatch device = kDeviceOpened.match(line);
-        if (device.hasMatch())
-            m_deviceName = device.captured(1);
         static const QLatin1String kPushReply("PUSH: Received control message: '");
         if (const int at = line.indexOf(kPushReply); at >= 0) {
             QString message = line.mid(at + kPushReply.size());

@@ -41,9 +41,6 @@ public:
     TunnelFailure failure() const { return m_failure; }
     QString failureDetail() const { return m_failureDetail; }
 
-    // The tunnel device OpenVPN opened ("tun0"), empty until it said so.
-    QString deviceName() const { return m_deviceName; }
-
     // The device the service made for this session, set before connect():
     // OpenVPN then opens it instead of making one, and leaves its
     // configuration to the tunnel script.
@@ -111,7 +108,6 @@ private:
     QString m_lastProblem;
     TunnelFailure m_failure = TunnelFailure::None;
     QString m_failureDetail;
-    QString m_deviceName;
     QString m_device;
     // A push reply that continues in the next message, and the
     // configuration's own options of the same kind.

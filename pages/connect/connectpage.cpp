@@ -6,6 +6,7 @@
 #include "common/config.h"
 #include "common/gui/afterpaint.h"
 #include "common/gui/iconcache.h"
+#include "common/gui/lockedserver.h"
 #include "common/gui/restyle.h"
 #include "common/gui/showmessage.h"
 #include "common/gui/showrefresh.h"
@@ -25,7 +26,6 @@ namespace {
 constexpr int kStatsIntervalMs = 10000;
 constexpr int kAnimationIntervalMs = 10;
 constexpr int kStateIconHeight = 30;
-const char kLockedAddress[] = "8.8.8.8";
 
 // Drawn once: the protection display follows every status.
 QPixmap stateIcon(const QString &path)
@@ -151,13 +151,8 @@ void ConnectPage::btnConnect_clicked()
     qDebug() << "server:::" << address;
     if (address.isEmpty() || (type == OpenConnectConnection::kOpenVpn && config.isEmpty()))
         return;
-    if (address == QLatin1String(kLockedAddress)) {
-        if (showMessage(tr("You are using free version of Varnel VPN.Buy now to unlock all server?"),
-                        QMessageBox::Yes | QMessageBox::No)
-            == QMessageBox::Yes)
-            emit paymentPageRequest();
+    if (offerPurchaseIfLocked(*bundle, [this] { emit paymentPageRequest(); }))
         return;
-    }
     qDebug() << "bundle-> ipId::::::::" << bundle->ipId();
 
     const auto settings = Config::instance();

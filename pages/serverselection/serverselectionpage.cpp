@@ -5,7 +5,7 @@
 #include "common/config.h"
 #include "common/gui/iconcache.h"
 #include "common/gui/pageindex.h"
-#include "common/gui/showmessage.h"
+#include "common/gui/lockedserver.h"
 #include "common/gui/showrefresh.h"
 #include "common/iconnames.h"
 #include "widgets/treeitems/treechilditem.h"
@@ -330,13 +330,8 @@ void ServerSelectionPage::onExpandItem(QModelIndex index)
         // The row's own record, not its widget: the build may change under
         // the message box's event loop.
         const std::shared_ptr<IPBundle> bundle = m_rows.at(rowIndex).bundle;
-        if (bundle->isLocked()) {
-            if (showMessage(tr("You are using free version of Varnel VPN.Buy now to unlock all server?"),
-                            QMessageBox::Yes | QMessageBox::No)
-                == QMessageBox::Yes)
-                emit paymentPageRequest();
+        if (offerPurchaseIfLocked(*bundle, [this] { emit paymentPageRequest(); }))
             return;
-        }
         const auto config = Config::instance();
         config->setActiveServer(bundle->ipId());
         config->save();

@@ -76,7 +76,6 @@ public:
     void refreshRows();
 
     QTreeWidgetItem *itemOf(const QModelIndex &index) const { return itemFromIndex(index); }
-    int rowWidgetCount() const { return m_withWidget.size(); }
 
 protected:
     void updateGeometries() override;
