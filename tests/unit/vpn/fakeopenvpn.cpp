@@ -2,7 +2,7 @@
 // line, records what it is given and sent, and plays a script of steps.
 //
 // FAKE_OPENVPN_RECORD  file to append records to: "arg <argument>",
-//                      "config-mode <octal>" (a file), "config <line>", "got <line>"
+//                      "config <line>", "got <line>"
 // "--config stdin" reads the configuration from standard input, as OpenVPN does.
 // FAKE_OPENVPN_STEPS   steps, one a line:
 //   go <file>       wait until the file exists
@@ -13,6 +13,7 @@
 //   sleep <ms>
 //   wait-close      wait until the management connection closes, then exit 0
 //   exit <code>
+//   ignore-term     ignore SIGTERM from here on (an OpenVPN that does not stop)
 // Any wait gives up after 15 s with exit code 3.
 
 #include <QCoreApplication>
@@ -23,8 +24,7 @@
 #include <QStringList>
 #include <QThread>
 
-#include <sys/stat.h>
-
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -58,17 +58,9 @@ QString argumentAfter(const QStringList &arguments, const QString &option)
 void recordConfig(const QString &fileName)
 {
     QFile config(fileName);
-    if (fileName == QLatin1String("stdin")) {
-        if (config.open(stdin, QIODevice::ReadOnly)) {
-            for (const QByteArray &line : config.readAll().split('\n'))
-                note(QStringLiteral("config ") + QString::fromLocal8Bit(line));
-        }
-        return;
-    }
-    struct stat status {};
-    if (::stat(QFile::encodeName(fileName).constData(), &status) == 0)
-        note(QStringLiteral("config-mode %1").arg(status.st_mode & 07777, 0, 8));
-    if (config.open(QIODevice::ReadOnly)) {
+    const bool opened = fileName == QLatin1String("stdin") ? config.open(stdin, QIODevice::ReadOnly)
+                                                           : config.open(QIODevice::ReadOnly);
+    if (opened) {
         for (const QByteArray &line : config.readAll().split('\n'))
             note(QStringLiteral("config ") + QString::fromLocal8Bit(line));
     }
@@ -126,6 +118,8 @@ int main(int argc, char *argv[])
                 readLines(socket);
             }
             return 0;
+        } else if (verb == QLatin1String("ignore-term")) {
+            std::signal(SIGTERM, SIG_IGN);
         } else if (verb == QLatin1String("exit")) {
             return rest.toInt();
         }

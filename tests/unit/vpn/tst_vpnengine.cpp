@@ -1,0 +1,557 @@
+#include "vpn/openconnectconnection.h"
+#include "vpn/openconnectserver.h"
+#include "vpn/openvpnrunner.h"
+#include "logwatch.h"
+#include "servicesandbox.h"
+#include "statusrecorder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QThreadPool>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using Varnel::OpenConnectConnection;
+using Varnel::OpenConnectServer;
+using Varnel::OpenVpnRunner;
+using Varnel::StatusRecorder;
+using Varnel::TunnelFailure;
+using Status = OpenConnectConnection::Status;
+
+namespace {
+
+// A TLS server on loopback that never answers a request: a connect attempt
+// to it waits for the login page until it is cancelled.
+class SilentTlsServer : public QTcpServer
+{
+public:
+    SilentTlsServer(const QSslCertificate &certificate, const QSslKey &key)
+        : m_certificate(certificate)
+        , m_key(key)
+    {
+        listen(QHostAddress::LocalHost);
+    }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
+    // Bytes the clients have sent after the handshake.
+    QByteArray received() const { return m_received; }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(m_certificate);
+        socket->setPrivateKey(m_key);
+        QObject::connect(socket, &QSslSocket::readyRead, this, [this, socket] { m_received += socket->readAll(); });
+        socket->startServerEncryption();
+    }
+
+private:
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    QByteArray m_received;
+};
+
+const QString kClient = QStringLiteral("client\nremote 10.0.0.1 1194\n");
+
+} // namespace
+
+// The engine without any real VPN server, beside the real service: the
+// OpenVPN runner and the controller against a stand-in OpenVPN program
+// (fakeopenvpn.cpp) that records what it is given and plays the management
+// side from a script; OpenConnect attempts that never get past their first step.
+class TestVpnEngine : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TestVpnEngine(ServiceSandbox &sandbox) : m_sandbox(sandbox) {}
+
+private slots:
+    void initTestCase()
+    {
+        QTemporaryDir pki;
+        QProcess openssl;
+        openssl.setWorkingDirectory(pki.path());
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
+                       "1", "-subj", "/CN=127.0.0.1", "-keyout", "key.pem", "-out", "cert.pem"});
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        QFile keyFile(pki.filePath(QStringLiteral("key.pem")));
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        m_key = QSslKey(&keyFile, QSsl::Ec);
+        m_certificate = QSslCertificate::fromPath(pki.filePath(QStringLiteral("cert.pem"))).value(0);
+        QVERIFY(!m_key.isNull() && !m_certificate.isNull());
+
+        QVERIFY(OpenConnectConnection::initTls());
+        m_engine = OpenConnectConnection::instance();
+    }
+
+    void init()
+    {
+        m_engine->setUsername(QStringLiteral("user"));
+        m_engine->setPassword(QStringLiteral("pass"));
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_record = m_dir->filePath(QStringLiteral("record"));
+        qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
+        qputenv("FAKE_OPENVPN_RECORD", m_record.toLocal8Bit());
+        QVERIFY(m_sandbox.running() || m_sandbox.start());
+    }
+
+    void cleanup()
+    {
+        // A failed test leaves its runner behind: end its program, remove its files.
+        for (const QPointer<OpenVpnRunner> &runner : qAsConst(m_runners))
+            delete runner.data();
+        m_runners.clear();
+        m_engine->disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(m_engine->status(), OpenConnectConnection::Disconnected, 10000);
+        QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+        qunsetenv("FAKE_OPENVPN_STEPS");
+    }
+
+    void runnerDialogue()
+    {
+        QPointer<OpenVpnRunner> runner = startRunner(
+            {"connect", "expect hold release", "send >PASSWORD:Need 'Auth' username/password",
+             "expect password Auth \"p\\\"w \\\\d\"", "send >STATE:1,CONNECTING,,,,,,",
+             "say PUSH: Received control message: 'PUSH_REPLY,redirect-gateway def1,push-continuation 2'",
+             "say PUSH: Received control message: 'PUSH_REPLY,dhcp-option DNS 10.8.0.1'",
+             "send >STATE:2,WAIT,,,,,,", "send >STATE:3,CONNECTED,SUCCESS,10.8.0.2,10.0.0.1,1194,,",
+             "send >BYTECOUNT:1024,2048", "wait-close"},
+            QStringLiteral("us\"er"), QStringLiteral("p\"w \\d"));
+        QSignalSpy connecting(runner.data(), &OpenVpnRunner::connecting);
+        QSignalSpy connected(runner.data(), &OpenVpnRunner::connected);
+        QSignalSpy transfer(runner.data(), &OpenVpnRunner::transfer);
+        QSignalSpy disconnected(runner.data(), &OpenVpnRunner::disconnected);
+
+        // The configuration reaches OpenVPN through its input: no file that
+        // anyone could replace before OpenVPN reads it. The management socket's
+        // folder is private. OpenVPN opens the service's device and hands what
+        // the server pushed to the tunnel script, which reaches the service.
+        QVERIFY(!runner->findChild<QTemporaryFile *>());
+        const QString socketPath = runner->findChild<QLocalServer *>()->fullServerName();
+        const QString privateDir = QFileInfo(socketPath).path();
+        struct stat status {};
+        QVERIFY(::stat(QFile::encodeName(privateDir).constData(), &status) == 0);
+        QCOMPARE(status.st_mode & 07777, 0700u);
+        QCOMPARE(QDir(privateDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System),
+                 QStringList {QStringLiteral("management")});
+
+        QTRY_COMPARE(connected.count(), 1);
+        QTRY_COMPARE(transfer.count(), 1);
+        QCOMPARE(transfer.at(0), (QVariantList{qint64(1024), qint64(2048)}));
+        // The CONNECTING state line; the WAIT line emits nothing.
+        QCOMPARE(connecting.count(), 1);
+        QCOMPARE(records(QStringLiteral("arg")),
+                 QStringList({"--config", "stdin", "--verb", "3", "--management", socketPath, "unix",
+                              "--management-client", "--management-query-passwords", "--management-hold",
+                              "--suppress-timestamps", "--dev", "vvpn3", "--dev-type", "tun", "--disable-dco",
+                              "--ifconfig-noexec", "--route-noexec", "--script-security", "2", "--up",
+                              qEnvironmentVariable("VARNELVPN_TUNNEL_SCRIPT"), "--up-restart", "--setenv",
+                              "VARNELVPN_SERVICE_SOCKET", qEnvironmentVariable("VARNELVPN_SERVICE_SOCKET"),
+                              "--setenv", "VARNELVPN_PUSHED_OPTIONS", privateDir + "/pushed"}));
+        // What the server pushed, both parts of it, for the tunnel script.
+        QFile pushed(privateDir + "/pushed");
+        QTRY_VERIFY(pushed.exists());
+        QVERIFY(pushed.open(QIODevice::ReadOnly));
+        QCOMPARE(pushed.readAll(),
+                 "PUSH_REPLY,redirect-gateway def1,push-continuation 2,PUSH_REPLY,dhcp-option DNS 10.8.0.1,");
+        QCOMPARE(records(QStringLiteral("config")), QStringList({"client", "remote 10.0.0.1 1194", ""}));
+        QCOMPARE(records(QStringLiteral("got")),
+                 QStringList({"state on", "state", "bytecount 1", "hold release", "username Auth \"us\\\"er\"",
+                              "password Auth \"p\\\"w \\\\d\""}));
+
+        // Only one management client: the listener is gone.
+        QLocalSocket late;
+        late.connectToServer(socketPath);
+        QVERIFY(!late.waitForConnected(1000));
+
+        runner->stop();
+        // The program quits when it loses the management connection; the runner follows.
+        QTRY_VERIFY(runner.isNull());
+        QCOMPARE(disconnected.count(), 1);
+    }
+
+    void rogueClientFirst()
+    {
+        const QString go = m_dir->filePath(QStringLiteral("go"));
+        QPointer<OpenVpnRunner> runner = startRunner(
+            {"go " + go, "connect", "expect hold release", "send >STATE:1,CONNECTED,SUCCESS,,,,,", "wait-close"});
+        QSignalSpy connected(runner.data(), &OpenVpnRunner::connected);
+        const Varnel::LogWatch log;
+
+        // Another local program reaches the socket before OpenVPN does.
+        QLocalSocket rogue;
+        rogue.connectToServer(runner->findChild<QLocalServer *>()->fullServerName());
+        QVERIFY(rogue.waitForConnected(3000));
+        QTRY_COMPARE(rogue.state(), QLocalSocket::UnconnectedState);
+        QCOMPARE(rogue.readAll(), QByteArray());
+        QVERIFY(log.contains(QStringLiteral("OpenVPN: refused a management connection from process %1")
+                                 .arg(QCoreApplication::applicationPid())));
+
+        // OpenVPN itself still gets through.
+        QFile goFile(go);
+        QVERIFY(goFile.open(QIODevice::WriteOnly));
+        goFile.close();
+        QTRY_COMPARE(connected.count(), 1);
+        QCOMPARE(records(QStringLiteral("got")).value(3), QStringLiteral("hold release"));
+        runner->stop();
+        QTRY_VERIFY(runner.isNull());
+    }
+
+    // How a runner's session ends, as the runner tells the controller.
+    void runnerEnds_data()
+    {
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("username");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<TunnelFailure>("failure");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<bool>("started");
+
+        const auto row = [](const char *name, const QStringList &steps, TunnelFailure failure,
+                            const QString &detail = QString(), const QString &config = kClient,
+                            const QString &username = QStringLiteral("user"),
+                            const QString &password = QStringLiteral("pass")) {
+            QTest::newRow(name) << config << username << password << steps << failure << detail
+                                << (failure != TunnelFailure::ConfigurationRefused
+                                    && failure != TunnelFailure::CredentialsRejected);
+        };
+        const QStringList upThen = {"connect", "expect hold release", "say TUN/TAP device tun7 opened",
+                                    "send >STATE:1,CONNECTED,SUCCESS,,,,,"};
+        const QString noDevice = QStringLiteral("ERROR: Cannot ioctl TUNSETIFF tun: Operation not permitted (errno=1)");
+        row("configuration refused: nothing written or started", {}, TunnelFailure::ConfigurationRefused,
+            "status", kClient + "status /tmp/status\n");
+        // A control character would end the command and start another: nothing can reach OpenVPN.
+        row("line feed in the password: not started", {}, TunnelFailure::CredentialsRejected, "", kClient, "user",
+            "pass\nsignal SIGTERM");
+        row("tab in the user name: not started", {}, TunnelFailure::CredentialsRejected, "", kClient, "us\ter");
+        QTest::newRow("credentials refused by the server")
+            << kClient << "user" << "pass"
+            << QStringList{"connect", "expect hold release", "send >PASSWORD:Verification Failed: 'Auth'", "wait-close"}
+            << TunnelFailure::CredentialsRejected << "" << true;
+        row("no tunnel device", {"connect", "expect hold release", "say " + noDevice, "exit 1"},
+            TunnelFailure::TunnelDevice, noDevice);
+        row("gone before it connected", {"connect", "say Options error: something", "exit 1"},
+            TunnelFailure::ServerUnreachable, "Options error: something");
+        row("gone after it connected", upThen + QStringList{"exit 1"}, TunnelFailure::ConnectionLost);
+        // An OpenVPN that ignores the polite stop is killed after its grace period.
+        row("stopped, though the program ignores it: no failure",
+            QStringList{"ignore-term"} + upThen + QStringList{"sleep 15000"}, TunnelFailure::None);
+    }
+
+    void runnerEnds()
+    {
+        QFETCH(QString, config);
+        QFETCH(QString, username);
+        QFETCH(QString, password);
+        QFETCH(QStringList, steps);
+        QFETCH(TunnelFailure, failure);
+        QFETCH(QString, detail);
+        QFETCH(bool, started);
+        const QString temporary = m_dir->filePath(QStringLiteral("tmp"));
+        QVERIFY(QDir().mkpath(temporary));
+        qputenv("TMPDIR", QFile::encodeName(temporary));
+        qputenv("FAKE_OPENVPN_STEPS", steps.join(QLatin1Char('\n')).toLocal8Bit());
+        auto *runner = new OpenVpnRunner;
+        QPointer<OpenVpnRunner> guard = runner;
+        m_runners << runner;
+        QSignalSpy connected(runner, &OpenVpnRunner::connected);
+        // Read as the controller reads it: when the end is reported (the runner
+        // goes soon after).
+        int ends = 0;
+        QPair<TunnelFailure, QString> reason;
+        QObject::connect(runner, &OpenVpnRunner::disconnected, this, [&] {
+            ++ends;
+            reason = qMakePair(runner->failure(), runner->failureDetail());
+        });
+        const bool running = runner->connect(config, username, password);
+        qunsetenv("TMPDIR");
+        QCOMPARE(running, started);
+        if (failure == TunnelFailure::None) {
+            QTRY_COMPARE(connected.count(), 1);
+            QCOMPARE(runner->deviceName(), QStringLiteral("tun7"));
+            runner->stop();
+        }
+        QTRY_COMPARE(ends, 1);
+        QCOMPARE(reason, qMakePair(failure, detail));
+        QCOMPARE(QFileInfo::exists(m_record), started);
+        if (!started)
+            QCOMPARE(QDir(temporary).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QTRY_VERIFY(guard.isNull());
+    }
+
+    void resultCodes_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("username");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("result");
+
+        const QString config = QStringLiteral("client\n");
+        QTest::newRow("OpenConnect, no gateway before credentials") << 2 << "" << "user" << "" << 4;
+        QTest::newRow("OpenConnect, empty password") << 2 << "127.0.0.1" << "user" << "" << 3;
+        QTest::newRow("OpenConnect, empty user name") << 2 << "127.0.0.1" << "" << "pass" << 3;
+        QTest::newRow("OpenVPN, no configuration before credentials") << 1 << "" << "" << "" << 4;
+        QTest::newRow("OpenVPN, empty password") << 1 << config << "user" << "" << 3;
+        QTest::newRow("OpenVPN, empty user name") << 1 << config << "" << "pass" << 3;
+        QTest::newRow("unknown protocol") << 0 << config << "user" << "pass" << 0;
+    }
+
+    void resultCodes()
+    {
+        QFETCH(int, protocol);
+        QFETCH(QString, server);
+        QFETCH(QString, username);
+        QFETCH(QString, password);
+        m_engine->setProtocol(protocol);
+        m_engine->setUsername(username);
+        m_engine->setPassword(password);
+        if (protocol == OpenConnectConnection::kOpenConnect)
+            m_engine->setServer(std::make_shared<OpenConnectServer>(server));
+        else
+            m_engine->setOpenVpnConfig(QString::fromLatin1(server.toLatin1().toBase64()), QStringLiteral("h:1"));
+        StatusRecorder status(m_engine.get());
+        QTEST(int(m_engine->connect()), "result");
+        // No status may come: a refused connect starts nothing, so one would be queued already.
+        QTest::qWait(50);
+        QCOMPARE(status.statuses.size(), 0);
+        QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+    }
+
+    void openVpnSession()
+    {
+        qputenv("FAKE_OPENVPN_STEPS", "connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n"
+                                      "send >BYTECOUNT:100,200\nwait-close");
+        useOpenVpn();
+        QCOMPARE(m_engine->openVpnConfig(), QStringLiteral("remote 10.0.0.1 1194\n"));
+        StatusRecorder status(m_engine.get());
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
+        QTRY_COMPARE(status.stats, (QList<QPair<quint64, quint64>>{{200, 100}}));
+        QCOMPARE(status.statuses, QList<Status>({OpenConnectConnection::Connecting, OpenConnectConnection::Connected}));
+        // OpenVPN was given the device the service made.
+        QCOMPARE(m_sandbox.devices(), QStringList{m_engine->tunnelDevice()});
+        QVERIFY(records(QStringLiteral("arg")).join(' ').contains("--dev " + m_engine->tunnelDevice() + " "));
+        // No command channel in OpenVPN sessions: the counts come from the runner.
+        QCOMPARE(m_engine->update_stats(), -1);
+
+        m_engine->disconnect();
+        QTRY_COMPARE(status.statuses.mid(2), QList<Status> {OpenConnectConnection::Disconnected});
+        QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+        QTRY_VERIFY(m_sandbox.devices().isEmpty());
+        // A vanished runner is nothing to stop (a status would be queued at once).
+        m_engine->disconnect();
+        QTest::qWait(50);
+        QCOMPARE(status.statuses.size(), 3);
+    }
+
+    // Without the service nothing starts: the attempt ends at once and says
+    // how to start the service.
+    void serviceNotRunning_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::newRow("OpenVPN") << int(OpenConnectConnection::kOpenVpn);
+        QTest::newRow("OpenConnect") << int(OpenConnectConnection::kOpenConnect);
+    }
+
+    void serviceNotRunning()
+    {
+        QFETCH(int, protocol);
+        m_sandbox.stop();
+        useOpenVpn();
+        useOpenConnect(QStringLiteral("127.0.0.1:1"));
+        m_engine->setProtocol(protocol);
+        StatusRecorder status(m_engine.get());
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
+        QTRY_COMPARE(status.statuses, QList<Status>{OpenConnectConnection::Disconnected});
+        QCOMPARE(status.failures.size(), 1);
+        QCOMPARE(status.failures.first().second, TunnelFailure::ServiceUnavailable);
+        QVERIFY(status.details.first().contains(QStringLiteral("sudo systemctl start varnelvpn")));
+        QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty() && !m_engine->isSessionRunning());
+    }
+
+    // An OpenConnect attempt waiting for its login page, stopped by the user
+    // or by the end of the application's event loop (then the controller
+    // stops it before the thread pool would wait for it forever).
+    void attemptStopped_data()
+    {
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("disconnect") << false;
+        QTest::newRow("event loop ends") << true;
+    }
+
+    void attemptStopped()
+    {
+        QFETCH(bool, quit);
+        SilentTlsServer server(m_certificate, m_key);
+        StatusRecorder status(m_engine.get());
+        startWaitingAttempt(server);
+        QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Connecting);
+        // The attempt holds the command channel: a second one is refused.
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::AlreadyActive);
+        QCOMPARE(m_engine->update_stats(), 0);
+
+        QElapsedTimer timer;
+        timer.start();
+        if (quit) {
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCoreApplication::exec();
+            QVERIFY2(timer.elapsed() < 2500, qPrintable(QString::number(timer.elapsed())));
+        } else {
+            m_engine->disconnect();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(status.last(), OpenConnectConnection::Disconnected, 5000);
+        QCOMPARE(status.statuses, QList<Status>({OpenConnectConnection::Connecting,
+                                                  OpenConnectConnection::Disconnecting,
+                                                  OpenConnectConnection::Disconnected}));
+        QCOMPARE(m_engine->lastError(), QStringLiteral("Authentication error; cannot obtain cookie"));
+        QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
+
+        // The stopped session was released: a new one can start.
+        startWaitingAttempt(server);
+        m_engine->disconnect();
+        QTRY_COMPARE_WITH_TIMEOUT(status.count(OpenConnectConnection::Disconnected), 2, 5000);
+    }
+
+    void disconnectAsTheSessionEnds()
+    {
+        QTcpServer probe;   // a port nobody listens on once it is closed
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        useOpenConnect(QStringLiteral("127.0.0.1:%1").arg(probe.serverPort()));
+        probe.close();
+        StatusRecorder status(m_engine.get());
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
+        // Nobody listens: the session fails and ends by itself while the GUI
+        // thread is busy, so its Disconnected is queued before the user's
+        // disconnect is handled.
+        const QString refused = QStringLiteral("Authentication error; cannot obtain cookie");
+        QElapsedTimer timer;
+        timer.start();
+        while ((m_engine->lastError() != refused || QThreadPool::globalInstance()->activeThreadCount() > 0)
+               && timer.elapsed() < 15000)
+            QThread::msleep(10);
+        QCOMPARE(m_engine->lastError(), refused);
+        QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+        QCOMPARE(m_engine->server()->protocol, QStringLiteral("anyconnect"));
+        m_engine->disconnect();
+
+        QTRY_COMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
+        // It must stay so: the ended session's last signals are queued already.
+        QTest::qWait(50);
+        QCOMPARE(m_engine->status(), OpenConnectConnection::Disconnected);
+        QCOMPARE(status.statuses.mid(0, 2), QList<Status>({OpenConnectConnection::Connecting,
+                                                           OpenConnectConnection::Disconnected}));
+        QCOMPARE(status.last(), OpenConnectConnection::Disconnected);
+
+        // The session is over and released: no channel is left.
+        const Varnel::LogWatch log;
+        QCOMPARE(m_engine->update_stats(), -1);
+        QVERIFY(log.contains(QStringLiteral("update_stats: invalid socket")));
+    }
+
+    void commandChannelUnavailable()
+    {
+        useOpenConnect(QStringLiteral("127.0.0.1:1"));
+        StatusRecorder status(m_engine.get());
+        const Varnel::LogWatch log;
+
+        // No descriptor left for the command channel.
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = dup(0);
+        QVERIFY(lowestFree >= 0);
+        close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const OpenConnectConnection::ConnectResult result = m_engine->connect();
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+        QCOMPARE(result, OpenConnectConnection::SetupFailed);
+        QVERIFY(log.contains(QStringLiteral("invalid socket")) && log.contains(QStringLiteral("pipe setup fails")));
+        // No status may come: nothing was started.
+        QTest::qWait(50);
+        QCOMPARE(status.statuses.size(), 0);
+        // Nothing is left half set up: the next attempt goes ahead.
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
+        QTRY_COMPARE_WITH_TIMEOUT(status.statuses.value(1), OpenConnectConnection::Disconnected, 15000);
+    }
+
+private:
+    // Starts a runner whose program plays steps; the runner is owned by the test.
+    OpenVpnRunner *startRunner(const QStringList &steps, const QString &username = QStringLiteral("user"),
+                               const QString &password = QStringLiteral("pass"))
+    {
+        qputenv("FAKE_OPENVPN_STEPS", steps.join(QLatin1Char('\n')).toLocal8Bit());
+        auto *runner = new OpenVpnRunner;
+        runner->setDevice(QStringLiteral("vvpn3"));
+        m_runners << runner;
+        runner->connect(kClient, username, password);
+        return runner;
+    }
+
+    // What the program recorded under prefix.
+    QStringList records(const QString &prefix) const
+    {
+        QFile file(m_record);
+        QStringList found;
+        if (!file.open(QIODevice::ReadOnly))
+            return found;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QString text = QString::fromUtf8(line);
+            if (text.startsWith(prefix + QLatin1Char(' ')))
+                found << text.mid(prefix.size() + 1);
+        }
+        return found;
+    }
+
+    // Starts an OpenConnect attempt that waits on a silent server.
+    void startWaitingAttempt(SilentTlsServer &server)
+    {
+        QVERIFY(server.isListening());
+        useOpenConnect(server.address());
+        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
+        // Past the handshake (its key pinned), the login request is waiting for an answer.
+        QTRY_VERIFY_WITH_TIMEOUT(server.received().contains("POST"), 10000);
+    }
+
+    void useOpenConnect(const QString &address)
+    {
+        m_engine->setProtocol(OpenConnectConnection::kOpenConnect);
+        m_engine->setServer(std::make_shared<OpenConnectServer>(address));
+    }
+
+    void useOpenVpn()
+    {
+        m_engine->setProtocol(OpenConnectConnection::kOpenVpn);
+        m_engine->setOpenVpnConfig(QString::fromLatin1(QByteArray("remote remoteIP remotePort\n").toBase64()),
+                                   QStringLiteral("10.0.0.1:1194"));
+    }
+
+    ServiceSandbox &m_sandbox;
+    std::shared_ptr<OpenConnectConnection> m_engine;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_record;
+    QList<QPointer<OpenVpnRunner>> m_runners;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+};
+
+VARNEL_SERVICE_TEST_MAIN(TestVpnEngine, QCoreApplication)
+#include "tst_vpnengine.moc"
