@@ -36,12 +36,9 @@ private slots:
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("cipher");
-        QTest::newRow("endpoint") << "https://api.example.com/login.php" << kEndpointKey
-                                  << "LwJcOAJXTVcEBC5YTTAQABIUAFokGUVnHQIFEQtaNx5Y";
         // Ten characters under a nine-byte key: the last one is mixed with the key's first byte again.
         QTest::newRow("reply, key wraps") << "0123456789" << kReplyKey << "Yl5IXgEdXUBIaw==";
         QTest::newRow("credential") << "alice" << kCredentialKey << "Klg9MjI=";
-        QTest::newRow("authToken") << "{\"a\":1}" << kAuthTokenKey << "CEoTTU9VTg==";
         QTest::newRow("non-ascii") << QString::fromUtf8("Jürgen € 密码") << kCredentialKey
                                    << "AffoIzAuWnSz1ecUsf7RrJTV";
         QTest::newRow("empty") << QString() << kCredentialKey << QString();
@@ -69,25 +66,16 @@ private slots:
             QTest::newRow(name) << in << out << size16 << size24 << weight;
         };
         row("24px, no blank", "QLabel{font-size:24px;}", "QLabel{font-size: 22px;}");
-        row("18px keeps size, gains blank", "a{font-size:18px;} b{font-size: 18px;}",
-            "a{font-size: 18px;} b{font-size: 18px;}");
         row("weights", "a{font-weight: 600;} b{font-weight:700;}", "a{font-weight: 500;} b{font-weight: 500;}");
         row("116px is not 16px", "a{font-size:116px;} b{font-size: 160px;}", "a{font-size: 116px;} b{font-size: 160px;}");
-        row("weight 60 beside 600", "a{font-weight:60;} b{font-weight: 600;}", "a{font-weight: 500;} b{font-weight: 500;}");
         // Only weights that some declaration ends with ";" are known to the sheet.
         row("weight without semicolon", "a{font-weight: 800}", "a{font-weight: 800}");
-        row("non-numeric", "a{font-weight: bold; font-size: 1em;}", "a{font-weight: bold; font-size: 1em;}");
         row("ends at zero byte", QByteArray("a{font-size:24px;}\0b{font-size:16px;}", 37), "a{font-size: 22px;}");
         // 16 -> 24 must not then be taken for a 24 and turned into 22 (and the other way round).
         row("16 made 24 stays 24", "a{font-size:16px;} b{font-size:24px;}", "a{font-size: 24px;} b{font-size: 22px;}",
             24, 22, 400);
-        row("24 made 16 stays 16", "a{font-size:24px;} b{font-size:16px;}", "a{font-size: 16px;} b{font-size: 12px;}",
-            12, 16, 400);
-        row("other bytes survive",
-            QString::fromUtf8("/* Überschrift – 標題 */\nQLabel#lblTitle {\n  font-size:24px;\n"
-                              "  font-family: \"Montserrat\";\n}\n").toUtf8(),
-            QString::fromUtf8("/* Überschrift – 標題 */\nQLabel#lblTitle {\n  font-size: 22px;\n"
-                              "  font-family: \"Montserrat\";\n}\n").toUtf8());
+        row("other bytes survive", QString::fromUtf8("/* Überschrift */\nQLabel#t {\n  font-size:24px;\n}\n").toUtf8(),
+            QString::fromUtf8("/* Überschrift */\nQLabel#t {\n  font-size: 22px;\n}\n").toUtf8());
     }
     void fontRewrite()
     {
@@ -104,7 +92,6 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::newRow("one word") << QByteArray("Asia/Dhaka") << 880;
         QTest::newRow("two words, UK") << QByteArray("Europe/London") << 44;
-        QTest::newRow("two words, US") << QByteArray("America/New_York") << 1;
         QTest::newRow("no country") << QByteArray("UTC") << -1;
     }
     void callingCodeOfZone()
@@ -123,10 +110,8 @@ private slots:
         const QDate winter(2023, 1, 15);
         const QDate summer(2023, 7, 15);
         QTest::newRow("five hours west") << QByteArray("America/New_York") << winter << "-05:00";
-        QTest::newRow("west, summer time") << QByteArray("America/New_York") << summer << "-04:00";
         QTest::newRow("half hour west") << QByteArray("America/St_Johns") << winter << "-03:30";
         QTest::newRow("Nepal") << QByteArray("Asia/Kathmandu") << summer << "+05:45";
-        QTest::newRow("UTC") << QByteArray("UTC") << summer << "+00:00";
     }
     void utcOffset()
     {
@@ -142,43 +127,25 @@ private slots:
         const QByteArray previous = qgetenv("TZ");
         qputenv("TZ", "Asia/Kolkata");
         const QString india = QStringLiteral("%1 %2").arg(countryCallingCode()).arg(utcOffsetText());
-        qputenv("TZ", "UTC");
-        const QString utc = QStringLiteral("%1 %2").arg(countryCallingCode()).arg(utcOffsetText());
         if (previous.isNull())
             qunsetenv("TZ");
         else
             qputenv("TZ", previous);
         QCOMPARE(india, QStringLiteral("91 +05:30"));
-        QCOMPARE(utc, QStringLiteral("-1 +00:00"));
     }
 
-    void jsonRoundTripRelativeToCurrentDir()
+    void jsonFiles()
     {
-        const QString previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const QString name = m_dir.filePath(QStringLiteral("bundile"));
         const QJsonDocument doc(QJsonObject{{"status", 1}, {"servers", QJsonArray{QJsonObject{{"ip_id", 7}}}}});
-        writeJson(doc, QStringLiteral("bundile"));
-        const QJsonDocument back = readJson(QStringLiteral("bundile"));
-        QDir::setCurrent(previous);
-        QCOMPARE(back, doc);
-        QCOMPARE(contents(m_dir.filePath(QStringLiteral("bundile"))), doc.toJson(QJsonDocument::Indented));
-    }
-
-    void nullDocumentEmptiesFileAndUnreadableReadsNull()
-    {
-        const QString name = m_dir.filePath(QStringLiteral("cache"));
-        writeJson(QJsonDocument(QJsonObject{{"a", "b"}}), name);
-        QVERIFY(contents(name).size() > 0);
+        writeJson(doc, name);
+        QCOMPARE(readJson(name), doc);
+        // A null document empties the file; an empty, broken or missing file reads as null.
         writeJson(QJsonDocument(), name);
-        QVERIFY(QFile::exists(name));
         QCOMPARE(contents(name), QByteArray());
-
-        const QString broken = m_dir.filePath(QStringLiteral("broken.json"));
-        QFile f(broken);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("{\"a\": ");
-        f.close();
-        for (const QString &unreadable : {name, broken, m_dir.filePath(QStringLiteral("missing.json"))})
+        writeTextFile(QStringLiteral("{\"a\": "), m_dir.path(), QStringLiteral("broken.json"));
+        for (const QString &unreadable : {name, m_dir.filePath(QStringLiteral("broken.json")),
+                                          m_dir.filePath(QStringLiteral("missing.json"))})
             QVERIFY2(readJson(unreadable).isNull(), qPrintable(unreadable));
     }
 
