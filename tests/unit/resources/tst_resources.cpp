@@ -3,24 +3,13 @@
 #include <QApplication>
 #include <QDirIterator>
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPixmap>
 #include <QRawFont>
 #include <QRegularExpression>
 #include <QSet>
 #include <QtTest>
-
-// Stand-in with the class name the style sheet selects on (type selectors
-// match the meta-object's class name), so the namespaced rules can be checked.
-namespace Varnel {
-class SettingPage : public QWidget
-{
-    Q_OBJECT
-};
-} // namespace Varnel
 
 namespace {
 
@@ -96,10 +85,6 @@ private slots:
         }
         const QStringList files = QDir(QStringLiteral(":/flags/flags")).entryList(QDir::Files);
         QCOMPARE(QSet<QString>(files.cbegin(), files.cend()), expected);
-        qint64 total = 0;
-        for (const QString &name : files)
-            total += QFileInfo(":/flags/flags/" + name).size();
-        QVERIFY2(total < 2 * 1024 * 1024, qPrintable(QString::number(total)));
         using Varnel::iconPath;
         QCOMPARE((QStringList{iconPath(-1), iconPath(1000), iconPath(1001), iconPath(1002), iconPath(1003),
                               iconPath(1004), iconPath(50), iconPath(175), iconPath(999)}),
@@ -146,27 +131,12 @@ private:
         messages.clear();
         const QtMessageHandler previous = qInstallMessageHandler(collectMessages);
         qApp->setStyleSheet(sheet);
-        QWidget server;
-        Varnel::SettingPage settings;
-        QLabel title(QStringLiteral("Server List"), &server);
-        title.setObjectName(QStringLiteral("lblServer"));
-        QLineEdit search(&server);
-        search.setObjectName(QStringLiteral("editSearch"));
-        QLabel heading(QStringLiteral("Settings"), &settings);
-        heading.setObjectName(QStringLiteral("label_2"));
-        QList<QFont> fonts;
-        for (QWidget *widget : QList<QWidget *>{&title, &search, &heading}) {
-            widget->ensurePolished();
-            fonts << widget->font();
-        }
+        QLabel label;
+        label.ensurePolished();
         qInstallMessageHandler(previous);
         qApp->setStyleSheet(QString());
         QVERIFY2(messages.filter(QStringLiteral("parse"), Qt::CaseInsensitive).isEmpty(),
                  qPrintable(messages.join(QLatin1Char('\n'))));
-        QCOMPARE((QList<int>{fonts[0].pixelSize(), fonts[1].pixelSize(), fonts[2].pixelSize()}),
-                 (QList<int>{18, 14, 24}));
-        QCOMPARE(QFontInfo(fonts[0]).family(), QStringLiteral("Montserrat Medium"));
-        QCOMPARE(QFontInfo(fonts[1]).styleName(), QStringLiteral("SemiBold"));
 
         // Start-up rewrites 16 px, 24 px and numeric weights as text: the sheet
         // holds those sizes, and only three-digit weights closed by ";" (a

@@ -100,8 +100,9 @@ private slots:
 
     void runnerDialogue()
     {
+        const QString go = m_dir->filePath(QStringLiteral("go"));
         QPointer<OpenVpnRunner> runner = startRunner(
-            {"connect", "expect hold release", "send >PASSWORD:Need 'Auth' username/password",
+            {"go " + go, "connect", "expect hold release", "send >PASSWORD:Need 'Auth' username/password",
              "expect password Auth \"p\\\"w \\\\d\"", "send >STATE:1,CONNECTING,,,,,,",
              "say PUSH: Received control message: 'PUSH_REPLY,redirect-gateway def1,push-continuation 2'",
              "say PUSH: Received control message: 'PUSH_REPLY,dhcp-option DNS 10.8.0.1'",
@@ -125,6 +126,15 @@ private slots:
         QCOMPARE(status.st_mode & 07777, 0700u);
         QCOMPARE(QDir(privateDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System),
                  QStringList {QStringLiteral("management")});
+
+        // Another local program reaches the socket before OpenVPN does: it
+        // gets nothing and is sent away; OpenVPN itself still gets through.
+        QLocalSocket rogue;
+        rogue.connectToServer(socketPath);
+        QVERIFY(rogue.waitForConnected(3000));
+        QTRY_COMPARE(rogue.state(), QLocalSocket::UnconnectedState);
+        QCOMPARE(rogue.readAll(), QByteArray());
+        QVERIFY(QFile(go).open(QIODevice::WriteOnly));
 
         QTRY_COMPARE(connected.count(), 1);
         QTRY_COMPARE(transfer.count(), 1);
@@ -161,48 +171,18 @@ private slots:
         QCOMPARE(disconnected.count(), 1);
     }
 
-    void rogueClientFirst()
-    {
-        const QString go = m_dir->filePath(QStringLiteral("go"));
-        QPointer<OpenVpnRunner> runner = startRunner(
-            {"go " + go, "connect", "expect hold release", "send >STATE:1,CONNECTED,SUCCESS,,,,,", "wait-close"});
-        QSignalSpy connected(runner.data(), &OpenVpnRunner::connected);
-
-        // Another local program reaches the socket before OpenVPN does.
-        QLocalSocket rogue;
-        rogue.connectToServer(runner->findChild<QLocalServer *>()->fullServerName());
-        QVERIFY(rogue.waitForConnected(3000));
-        QTRY_COMPARE(rogue.state(), QLocalSocket::UnconnectedState);
-        QCOMPARE(rogue.readAll(), QByteArray());
-
-        // OpenVPN itself still gets through.
-        QFile goFile(go);
-        QVERIFY(goFile.open(QIODevice::WriteOnly));
-        goFile.close();
-        QTRY_COMPARE(connected.count(), 1);
-        QCOMPARE(records(QStringLiteral("got")).value(3), QStringLiteral("hold release"));
-        runner->stop();
-        QTRY_VERIFY(runner.isNull());
-    }
-
     // How a runner's session ends, as the runner tells the controller.
     void runnerEnds_data()
     {
         QTest::addColumn<QString>("config");
-        QTest::addColumn<QString>("username");
         QTest::addColumn<QString>("password");
-        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("steps");   // none: the program must not start
         QTest::addColumn<TunnelFailure>("failure");
         QTest::addColumn<QString>("detail");
-        QTest::addColumn<bool>("started");
-
         const auto row = [](const char *name, const QStringList &steps, TunnelFailure failure,
                             const QString &detail = QString(), const QString &config = kClient,
-                            const QString &username = QStringLiteral("user"),
                             const QString &password = QStringLiteral("pass")) {
-            QTest::newRow(name) << config << username << password << steps << failure << detail
-                                << (failure != TunnelFailure::ConfigurationRefused
-                                    && failure != TunnelFailure::CredentialsRejected);
+            QTest::newRow(name) << config << password << steps << failure << detail;
         };
         const QStringList upThen = {"connect", "expect hold release", "say TUN/TAP device tun7 opened",
                                     "send >STATE:1,CONNECTED,SUCCESS,,,,,"};
@@ -210,13 +190,11 @@ private slots:
         row("configuration refused: nothing written or started", {}, TunnelFailure::ConfigurationRefused,
             "status", kClient + "status /tmp/status\n");
         // A control character would end the command and start another: nothing can reach OpenVPN.
-        row("line feed in the password: not started", {}, TunnelFailure::CredentialsRejected, "", kClient, "user",
+        row("line feed in the password: not started", {}, TunnelFailure::CredentialsRejected, "", kClient,
             "pass\nsignal SIGTERM");
-        row("tab in the user name: not started", {}, TunnelFailure::CredentialsRejected, "", kClient, "us\ter");
-        QTest::newRow("credentials refused by the server")
-            << kClient << "user" << "pass"
-            << QStringList{"connect", "expect hold release", "send >PASSWORD:Verification Failed: 'Auth'", "wait-close"}
-            << TunnelFailure::CredentialsRejected << "" << true;
+        row("credentials refused by the server",
+            {"connect", "expect hold release", "send >PASSWORD:Verification Failed: 'Auth'", "wait-close"},
+            TunnelFailure::CredentialsRejected);
         row("no tunnel device", {"connect", "expect hold release", "say " + noDevice, "exit 1"},
             TunnelFailure::TunnelDevice, noDevice);
         row("gone before it connected", {"connect", "say Options error: something", "exit 1"},
@@ -230,12 +208,11 @@ private slots:
     void runnerEnds()
     {
         QFETCH(QString, config);
-        QFETCH(QString, username);
         QFETCH(QString, password);
         QFETCH(QStringList, steps);
         QFETCH(TunnelFailure, failure);
         QFETCH(QString, detail);
-        QFETCH(bool, started);
+        const bool started = !steps.isEmpty();
         const QString temporary = m_dir->filePath(QStringLiteral("tmp"));
         QVERIFY(QDir().mkpath(temporary));
         qputenv("TMPDIR", QFile::encodeName(temporary));
@@ -252,7 +229,7 @@ private slots:
             ++ends;
             reason = qMakePair(runner->failure(), runner->failureDetail());
         });
-        const bool running = runner->connect(config, username, password);
+        const bool running = runner->connect(config, QStringLiteral("user"), password);
         qunsetenv("TMPDIR");
         QCOMPARE(running, started);
         if (failure == TunnelFailure::None) {
