@@ -16,13 +16,13 @@ class TestScriptRunner : public QObject
     QTemporaryDir m_dir;
 
     // An executable shell script with the given body (empty: none).
-    QString script(const QString &body, QFile::Permissions mode = QFile::ReadOwner | QFile::ExeOwner)
+    QString script(const QString &body)
     {
         const QString path = m_dir.filePath(QString::number(++m_scripts));
         QFile file(path);
         if (!body.isEmpty() && file.open(QIODevice::WriteOnly)) {
             file.write("#!/bin/sh\n" + body.toUtf8() + '\n');
-            file.setPermissions(mode);
+            file.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
         }
         return path;
     }
@@ -32,30 +32,25 @@ private slots:
     void outcome_data()
     {
         QTest::addColumn<QString>("body");
-        QTest::addColumn<bool>("executable");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("output");   // standard output, then standard error
-        QTest::newRow("finished, failed") << "echo out; echo because >&2; exit 3" << true << int(ScriptResult::Finished)
-                                          << 3 << QByteArray("out\nbecause\n");
-        QTest::newRow("finished, succeeded") << "exit 0" << true << int(ScriptResult::Finished) << 0 << QByteArray();
+        QTest::newRow("finished, failed") << "echo out; echo because >&2; exit 3" << int(ScriptResult::Finished) << 3
+                                          << QByteArray("out\nbecause\n");
         // A script that reads its input must not wait for the time-out.
-        QTest::newRow("input at its end") << "cat; echo done" << true << int(ScriptResult::Finished) << 0
-                                          << QByteArray("done\n");
-        QTest::newRow("missing") << "" << true << int(ScriptResult::FailedToStart) << -1 << QByteArray();
-        QTest::newRow("not executable") << "exit 0" << false << int(ScriptResult::FailedToStart) << -1 << QByteArray();
-        QTest::newRow("crashed") << "kill -SEGV $$" << true << int(ScriptResult::Crashed) << -1 << QByteArray();
+        QTest::newRow("input at its end, succeeded") << "cat; echo done" << int(ScriptResult::Finished) << 0
+                                                     << QByteArray("done\n");
+        QTest::newRow("missing") << "" << int(ScriptResult::FailedToStart) << -1 << QByteArray();
+        QTest::newRow("crashed") << "kill -SEGV $$" << int(ScriptResult::Crashed) << -1 << QByteArray();
     }
 
     void outcome()
     {
         QFETCH(QString, body);
-        QFETCH(bool, executable);
         QFETCH(int, exitCode);
         QElapsedTimer clock;
         clock.start();
-        const ScriptResult result = ScriptRunner(10000).run(
-            script(body, executable ? QFile::ReadOwner | QFile::ExeOwner : QFile::ReadOwner));
+        const ScriptResult result = ScriptRunner(10000).run(script(body));
         QVERIFY(clock.elapsed() < 5000);
         QTEST(int(result.outcome), "outcome");
         if (exitCode >= 0)
