@@ -192,14 +192,10 @@ private slots:
         // A control character would end the command and start another: nothing can reach OpenVPN.
         row("line feed in the password: not started", {}, TunnelFailure::CredentialsRejected, "", kClient,
             "pass\nsignal SIGTERM");
-        row("credentials refused by the server",
-            {"connect", "expect hold release", "send >PASSWORD:Verification Failed: 'Auth'", "wait-close"},
-            TunnelFailure::CredentialsRejected);
         row("no tunnel device", {"connect", "expect hold release", "say " + noDevice, "exit 1"},
             TunnelFailure::TunnelDevice, noDevice);
         row("gone before it connected", {"connect", "say Options error: something", "exit 1"},
             TunnelFailure::ServerUnreachable, "Options error: something");
-        row("gone after it connected", upThen + QStringList{"exit 1"}, TunnelFailure::ConnectionLost);
         // An OpenVPN that ignores the polite stop is killed after its grace period.
         row("stopped, though the program ignores it: no failure",
             QStringList{"ignore-term"} + upThen + QStringList{"sleep 15000"}, TunnelFailure::None);
@@ -313,21 +309,11 @@ private slots:
     }
 
     // Without the service nothing starts: the attempt ends at once and says
-    // how to start the service.
-    void serviceNotRunning_data()
-    {
-        QTest::addColumn<int>("protocol");
-        QTest::newRow("OpenVPN") << int(OpenConnectConnection::kOpenVpn);
-        QTest::newRow("OpenConnect") << int(OpenConnectConnection::kOpenConnect);
-    }
-
+    // how to start the service (OpenVPN's attempt: in the connect-flow test).
     void serviceNotRunning()
     {
-        QFETCH(int, protocol);
         m_sandbox.stop();
-        useOpenVpn();
         useOpenConnect(QStringLiteral("127.0.0.1:1"));
-        m_engine->setProtocol(protocol);
         StatusRecorder status(m_engine.get());
         QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
         QTRY_COMPARE(status.statuses, QList<Status>{OpenConnectConnection::Disconnected});
