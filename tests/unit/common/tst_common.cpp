@@ -319,18 +319,6 @@ private slots:
             QTEST(utcOffsetText(QDateTime(date, time, QTimeZone(zone))), "text");
     }
 
-    void localeFollowsTheSystemZone()
-    {
-        const QByteArray previous = qgetenv("TZ");
-        qputenv("TZ", "Asia/Kolkata");
-        const QString india = QStringLiteral("%1 %2").arg(countryCallingCode()).arg(utcOffsetText());
-        if (previous.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", previous);
-        QCOMPARE(india, QStringLiteral("91 +05:30"));
-    }
-
     void jsonFiles()
     {
         const QString name = m_dir.filePath(QStringLiteral("bundile"));
@@ -454,20 +442,12 @@ private slots:
         const auto mode = [this] { return int(QFile::permissions(m_fileName)) & 0x7077; };
         const int ownerOnly = QFile::ReadOwner | QFile::WriteOwner;
         auto config = Config::instance();
-        // Each kind of write, each time starting from a world-readable or missing file.
-        const QList<std::function<void()>> writes = {
-            [&] { config->save(); },
-            [&] { config->saveState(1, 1); },
-            [&] { config->setAutoLogin(false); },
-        };
-        for (const auto &write : writes) {
-            QFile::remove(m_fileName);
-            write();
-            QCOMPARE(mode(), ownerOnly);
-            QVERIFY(QFile::setPermissions(m_fileName, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-            write();
-            QCOMPARE(mode(), ownerOnly);
-        }
+        // Written new, and over a world-readable file (every write goes through one helper).
+        config->save();
+        QCOMPARE(mode(), ownerOnly);
+        QVERIFY(QFile::setPermissions(m_fileName, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        config->saveState(1, 1);
+        QCOMPARE(mode(), ownerOnly);
     }
 
     void interfacesInNamespace_data()
@@ -475,7 +455,6 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("address");
         QTest::newRow("nothing up") << QString(":") << QString();
-        QTest::newRow("loopback only") << QString("ip link set lo up") << QString();
         // v0 carries the only usable address; v1 has IPv6 only; w0 has IPv4 but is down.
         QTest::newRow("running, not loopback, IPv4")
             << QString("ip link set lo up\n"

@@ -282,32 +282,6 @@ private slots:
         QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
     }
 
-    void openVpnSession()
-    {
-        qputenv("FAKE_OPENVPN_STEPS", "connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n"
-                                      "send >BYTECOUNT:100,200\nwait-close");
-        useOpenVpn();
-        QCOMPARE(m_engine->openVpnConfig(), QStringLiteral("remote 10.0.0.1 1194\n"));
-        StatusRecorder status(m_engine.get());
-        QCOMPARE(m_engine->connect(), OpenConnectConnection::Started);
-        QTRY_COMPARE(status.stats, (QList<QPair<quint64, quint64>>{{200, 100}}));
-        QCOMPARE(status.statuses, QList<Status>({OpenConnectConnection::Connecting, OpenConnectConnection::Connected}));
-        // OpenVPN was given the device the service made.
-        QCOMPARE(m_sandbox.devices(), QStringList{m_engine->tunnelDevice()});
-        QVERIFY(records(QStringLiteral("arg")).join(' ').contains("--dev " + m_engine->tunnelDevice() + " "));
-        // No command channel in OpenVPN sessions: the counts come from the runner.
-        QCOMPARE(m_engine->update_stats(), -1);
-
-        m_engine->disconnect();
-        QTRY_COMPARE(status.statuses.mid(2), QList<Status> {OpenConnectConnection::Disconnected});
-        QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
-        QTRY_VERIFY(m_sandbox.devices().isEmpty());
-        // A vanished runner is nothing to stop (a status would be queued at once).
-        m_engine->disconnect();
-        QTest::qWait(50);
-        QCOMPARE(status.statuses.size(), 3);
-    }
-
     // Without the service nothing starts: the attempt ends at once and says
     // how to start the service (OpenVPN's attempt: in the connect-flow test).
     void serviceNotRunning()
@@ -467,13 +441,6 @@ private:
     {
         m_engine->setProtocol(OpenConnectConnection::kOpenConnect);
         m_engine->setServer(std::make_shared<OpenConnectServer>(address));
-    }
-
-    void useOpenVpn()
-    {
-        m_engine->setProtocol(OpenConnectConnection::kOpenVpn);
-        m_engine->setOpenVpnConfig(QString::fromLatin1(QByteArray("remote remoteIP remotePort\n").toBase64()),
-                                   QStringLiteral("10.0.0.1:1194"));
     }
 
     ServiceSandbox &m_sandbox;

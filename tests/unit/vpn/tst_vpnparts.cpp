@@ -177,11 +177,9 @@ private slots:
         refused("double dash", "--log /x\n", 1, "log");
         refused("directive after an address with a line break", "remote 10.0.0.1\nplugin /x.so 1194\n", 2, "plugin");
         refused("connection block", "<connection>\nremote h 1\n</connection>\n", 1, "<connection>");
-        refused("credentials block", "<auth-user-pass>\nu\np\n</auth-user-pass>\n", 1, "<auth-user-pass>");
         refused("block end found by its start", "<ca>\nx\n</ca> rest\nup /bin/sh\n", 4, "up");
         refused("block without end", "client\n<ca>\nplugin x\n", 2, "ca");
         refused("device path", "dev /dev/net/tun\n", 1, "dev");
-        refused("device name running into the next line", "dev tun\\\nclient\n", 1, "dev");
         refused("long line", "remote " + QByteArray(250, 'a') + "plugin /x.so\n", 1, "");
         // Structures OpenVPN reads in its own way: each stops at the unknown
         // directive on the line where OpenVPN 2.6 stops.
@@ -287,15 +285,11 @@ private slots:
             {"g:staff t:username", "g:staff t:username p:password"}, {newGroup, ok},
             {"group_list=staff", user, password});
         row("several groups, none wanted", "", {"g:staff,guests t:username"}, {cancelled}, {});
-        row("several groups, wanted one not offered", "nobody-offers-this", {"g:staff,guests t:username"}, {cancelled},
-            {});
         row("several groups, wanted one offered", "guests", {"g:staff,guests t:username"}, {newGroup},
             {"group_list=guests"});
         row("names without case", "", {"t:UserName p:PASSWORD"}, {ok},
             {"UserName=" + kInput.username, "PASSWORD=" + kInput.password});
         row("unknown field", "", {"t:email"}, {cancelled}, {});
-        // A select that is not the group list cannot be answered.
-        row("other select", "", {"s:realm t:username"}, {cancelled}, {});
         row("ignored field skipped, whatever it is", "", {"i:email t:username"}, {ok}, {"email=", user});
         // ocserv asks for the user name, then the password, and asks for the
         // password again when it was wrong: the second time is not answered.
@@ -332,7 +326,6 @@ private slots:
 
     void formsWithNothingToFill()
     {
-        const LogWatch log;
         const auto fill = [](const char *layout) {
             AuthFormState state;
             Form form(QString::fromLatin1(layout));
@@ -342,7 +335,6 @@ private slots:
         QCOMPARE((QList<int>{fill("t:username"), fill("h:csrf"), fill("h:csrf"), fill("t:username"), fill("h:csrf")}),
                  (QList<int>{OC_FORM_RESULT_OK, OC_FORM_RESULT_OK, OC_FORM_RESULT_CANCELLED, OC_FORM_RESULT_OK,
                              OC_FORM_RESULT_OK}));
-        QVERIFY(log.contains(QStringLiteral("unknown type 4")));
     }
 
     void keyPinnedPerGateway()
