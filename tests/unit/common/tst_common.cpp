@@ -1,6 +1,7 @@
-// The widget-free pieces of common/: the log, the cipher, the style sheet's
-// font rewrite, the locale values, the file helpers, the settings store and
-// the local address.
+// The widget-free pieces of common/ and platform/: the log, the cipher, the
+// style sheet's font rewrite, the locale values, the file helpers, the
+// settings store, the local address, the device description and the
+// URL-scheme registration.
 #include "common/config.h"
 #include "common/crypto.h"
 #include "common/fileutil.h"
@@ -8,6 +9,9 @@
 #include "common/logger.h"
 #include "common/netinfo.h"
 #include "common/stylefonts.h"
+#include "platform/deviceinfo.h"
+#include "platform/urlscheme.h"
+#include "unit/vpn/logwatch.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -67,6 +71,17 @@ QByteArray contents(const QString &fileName)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+QString read(const QString &fileName)
+{
+    return QString::fromUtf8(contents(fileName));
+}
+
+bool write(const QString &fileName, const QString &text)
+{
+    QFile f(fileName);
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0;
+}
+
 } // namespace
 
 class TestCommon : public QObject
@@ -98,8 +113,15 @@ private:
         return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
     }
 
+    QString path(const QString &name) const { return m_xdg->filePath(name); }
+    QString entryFile() const { return path("data/applications/varnelvpn-url.desktop"); }
+    QString mimeApps() const { return qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/mimeapps.list"); }
+
     const QString m_fileName;
     QTemporaryDir m_dir;
+    // Per test: "data" is the user's folder, "system" the
+    // system's (never the machine's own: an installed package would count).
+    std::unique_ptr<QTemporaryDir> m_xdg;
     Logger &logger = Logger::instance();
 
 private slots:
@@ -114,6 +136,12 @@ private slots:
     void init()
     {
         QVERIFY(m_dir.isValid());
+        m_xdg = std::make_unique<QTemporaryDir>();
+        QFile::remove(mimeApps());
+        for (const char *folder : {"system/applications", "system/bin"})
+            QVERIFY(QDir(m_xdg->path()).mkpath(QLatin1String(folder)));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(path("system")));
         QFile::remove(m_fileName);
         auto config = Config::instance();
         config->setServerHash(QString());
@@ -122,39 +150,28 @@ private slots:
     }
 
     // The process's first record has id 0; a record holds what was logged,
-    // when and where, is announced, and is echoed quoted.
-    void recordAndEcho()
+    // is announced and is echoed quoted. One call more than is kept drops
+    // the oldest; the window after an id holds what came after it.
+    void recordsBoundAndWindow()
     {
         QVERIFY(logger.messagesSince(-1).isEmpty());
         QSignalSpy spy(&logger, &Logger::newLogMessage);
         logger.log(QStringLiteral("say \"hi\""), 2, 4);
-        const auto records = logger.messagesSince(-1);
-        QCOMPARE(records.size(), 1);
-        const Logger::Message &m = records.first();
+        const Logger::Message m = logger.messagesSince(-1).value(0);
         QCOMPARE((QList<int>{m.id, m.level, m.category}), (QList<int>{0, 2, 4}));
         QCOMPARE(m.message, QStringLiteral("say \"hi\""));
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).value<Logger::Message>().id, 0);
         QCOMPARE(g_infoLines, QStringList{QStringLiteral("\"say \\\"hi\\\"\"")});
-    }
 
-    // One record more than is kept: the oldest one is gone; the window after
-    // an id holds what came after it, or everything kept.
-    void boundAndWindow()
-    {
-        const int start = clearedNextId();
-        const int calls = Logger::kMaxRecords + 1;
-        for (int i = 0; i < calls; ++i)
-            logger.log(QString::number(start + i), 1, 4);
+        const int last = Logger::kMaxRecords;
+        for (int i = 1; i <= last; ++i)
+            logger.log(QString::number(i), 1, 4);
         const auto records = logger.messagesSince(-1);
         QCOMPARE(records.size(), Logger::kMaxRecords);
-        QCOMPARE(records.first().id, start + 1);
-        const int last = start + calls - 1;
-        QCOMPARE(records.last().id, last);
+        QCOMPARE(qMakePair(records.first().id, records.last().id), qMakePair(1, last));
         QCOMPARE(records.last().message, QString::number(last));
-        QVERIFY(logger.messagesSince(last).isEmpty() && logger.messagesSince(last + 10).isEmpty());
+        QVERIFY(logger.messagesSince(last).isEmpty());
         QCOMPARE(texts(logger.messagesSince(last - 2)), (QStringList{QString::number(last - 1), QString::number(last)}));
-        QCOMPARE(logger.messagesSince(start - 2).size(), Logger::kMaxRecords);
     }
 
     // Long texts count by what they take: a client that logs a large reply
@@ -473,6 +490,122 @@ private slots:
             QSKIP("needs root, unshare and ip to lay out a network namespace");
         QFETCH(QString, setup);
         QTEST(probe(setup), "address");
+    }
+
+    // The desktop entry starts this executable (its moves: in the instance
+    // tests). Quoting escapes " ` $ \ with a backslash, the string rule
+    // doubles each backslash; % is doubled so it is not a field code.
+    void entryNamesTheExecutable()
+    {
+        registerUrlScheme(R"(/x/"q"/$HOME/`id`/50%/b\s)");
+        registerUrlScheme(R"(/x/"q"/$HOME/`id`/50%/b\s)");
+        const QString entry = read(entryFile());
+        QVERIFY2(entry.startsWith("[Desktop Entry]\n") && entry.contains("\nMimeType=x-scheme-handler/varnelvpn;\n"),
+                 qPrintable(entry));
+        QCOMPARE(entry.split('\n').filter(QRegularExpression("^Exec=")),
+                 QStringList{R"(Exec="/x/\\"q\\"/\\$HOME/\\`id\\`/50%%/b\\\\s" %u)"});
+        // One association, however often registered.
+        QCOMPARE(read(mimeApps()),
+                 QStringLiteral("[Default Applications]\nx-scheme-handler/varnelvpn=varnelvpn-url.desktop;\n"));
+    }
+
+    void mimeAppsKeepsOtherLines_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        const QString entry = QStringLiteral("x-scheme-handler/varnelvpn=varnelvpn-url.desktop;\n");
+        QTest::newRow("other handler replaced")
+            << "# user's own\n[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n"
+               "x-scheme-handler/varnelvpn=old.desktop;\nx-scheme-handler/varnelvpnx=other.desktop;\n\n"
+               "[Removed Associations]\nimage/png=gimp.desktop;\n"
+            << "# user's own\n[Default Applications]\nx-scheme-handler/http=firefox.desktop;\n" + entry
+                   + "x-scheme-handler/varnelvpnx=other.desktop;\n\n[Removed Associations]\nimage/png=gimp.desktop;\n";
+        QTest::newRow("added after the section's last entry")
+            << "[Default Applications]\ntext/html=firefox.desktop;\n\n[Added Associations]\ntext/plain=g.desktop;\n"
+            << "[Default Applications]\ntext/html=firefox.desktop;\n" + entry
+                   + "\n[Added Associations]\ntext/plain=g.desktop;\n";
+        QTest::newRow("section added, no final line break")
+            << "[Added Associations]\ntext/plain=gedit.desktop;"
+            << "[Added Associations]\ntext/plain=gedit.desktop;\n\n[Default Applications]\n" + entry;
+    }
+    void mimeAppsKeepsOtherLines()
+    {
+        QFETCH(QString, before);
+        QVERIFY(write(mimeApps(), before));
+        registerUrlScheme("/opt/varnel/VarnelVPN");
+        QTEST(read(mimeApps()), "after");
+    }
+
+    void installedEntryTakesOver_data()
+    {
+        QTest::addColumn<QString>("exec");        // the installed entry's Exec; %1: the installed program
+        QTest::addColumn<QString>("mimeTypes");
+        QTest::addColumn<bool>("startInstalled"); // else a copy elsewhere (a build tree) starts
+        QTest::addColumn<bool>("installedHandles");
+        const QString scheme = QStringLiteral("x-scheme-handler/varnelvpn;");
+        QTest::newRow("installed program starts") << "\"%1\" %u" << "text/plain;" + scheme << true << true;
+        QTest::newRow("on the search path") << "varnelvpn %u" << scheme << true << true;
+        QTest::newRow("a copy elsewhere starts") << "%1 %u" << scheme << false << false;
+        QTest::newRow("entry without the scheme") << "%1 %u" << "text/plain;" << true << false;
+    }
+
+    void installedEntryTakesOver()
+    {
+        QFETCH(QString, exec);
+        QFETCH(QString, mimeTypes);
+        QFETCH(bool, startInstalled);
+        QFETCH(bool, installedHandles);
+        const QString installed = path("system/bin/varnelvpn");
+        const QString copy = path("system/varnelvpn");
+        QVERIFY(write(installed, "#!/bin/sh\n") && write(copy, "#!/bin/sh\n"));
+        QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(write(path("system/applications/varnelvpn.desktop"),
+                      "[Desktop Entry]\nType=Application\nName=VarnelVPN\nExec=" + exec.arg(installed)
+                          + "\nMimeType=" + mimeTypes + "\n[Desktop Action x]\nExec=/bin/true\n"));
+        const QByteArray searchPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(path("system/bin")) + ':' + searchPath);
+
+        registerUrlScheme(copy);   // an earlier start from elsewhere left its entry
+        QVERIFY(QFile::exists(entryFile()));
+        registerUrlScheme(startInstalled ? installed : copy);
+        qputenv("PATH", searchPath);
+
+        QCOMPARE(QFile::exists(entryFile()), !installedHandles);
+        const QString handler = installedHandles ? "varnelvpn.desktop" : "varnelvpn-url.desktop";
+        QCOMPARE(read(mimeApps()), "[Default Applications]\nx-scheme-handler/varnelvpn=" + handler + ";\n");
+    }
+
+    void readsTrimmedValuesElseUnknownAndLogged_data()
+    {
+        // A null content: the file is missing.
+        QTest::addColumn<QByteArray>("vendorFile");
+        QTest::addColumn<QByteArray>("productFile");
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QStringList>("logged");   // files named in the log, in order
+        QTest::newRow("trimmed") << QByteArray("LENOVO \n") << QByteArray("  ThinkPad X1 Carbon Gen 9\n")
+                                 << "LENOVO" << "ThinkPad X1 Carbon Gen 9" << QStringList();
+        QTest::newRow("vendor missing, model blank") << QByteArray() << QByteArray(" \n") << "Unknown" << "Unknown"
+                                                     << QStringList({"sys_vendor", "product_name"});
+    }
+    void readsTrimmedValuesElseUnknownAndLogged()
+    {
+        QFETCH(QByteArray, vendorFile);
+        QFETCH(QByteArray, productFile);
+        QFETCH(QStringList, logged);
+        QTemporaryDir dmi;
+        for (const auto &[name, bytes] : {std::pair<const char *, QByteArray>{"sys_vendor", vendorFile},
+                                          {"product_name", productFile}}) {
+            QFile f(dmi.filePath(QLatin1String(name)));
+            QVERIFY(bytes.isNull() || (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()));
+        }
+        const LogWatch log;
+        const DeviceInfo info = deviceInfoFrom(dmi.path());
+        QTEST(info.manufacturer, "manufacturer");
+        QTEST(info.model, "model");
+        QCOMPARE(log.lines().size(), logged.size());
+        for (int i = 0; i < logged.size(); ++i)
+            QVERIFY2(log.lines().at(i).contains(dmi.filePath(logged.at(i))), qPrintable(log.lines().at(i)));
     }
 };
 
