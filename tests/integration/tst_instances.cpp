@@ -128,14 +128,11 @@ bool answers(const Sandbox &sandbox)
 QString valueIn(const QString &fileName, const QString &key)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    const QString prefix = key + QLatin1Char('=');
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size());
-    }
-    return QString();
+    const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QRegularExpression::escape(key)),
+                              QRegularExpression::MultilineOption)
+        .match(text)
+        .captured(1);
 }
 
 // The Exec line of the desktop entry that handles the program's URL scheme.
@@ -213,30 +210,40 @@ private slots:
     void secondStartHandsOverAndExits();
     void killedPrimaryDoesNotBlock();
     void simultaneousStartsGiveOnePrimary();
-    void schemeFollowsTheExecutable();
     void plantedByAnotherUser_data();
     void plantedByAnotherUser();
 };
 
+// The second start is a copy of the program elsewhere, started with a link
+// from a folder that holds a file named like the cache: the same program for
+// the same user, so it hands over to the running one at once, but re-points
+// the URL scheme on its way.
 void TestInstances::secondStartHandsOverAndExits()
 {
     Sandbox sandbox;
     Instance primary(sandbox);
     QVERIFY(waitForPrimary(sandbox, primary));
+    const QString original = QFileInfo(kProgram).absoluteFilePath();
+    // Start-up writes the entry after it takes the instance socket.
+    QString exec;
+    QTRY_VERIFY2_WITH_TIMEOUT((exec = schemeHandlerExec(sandbox)).contains(original), qPrintable(exec), 5000);
+    QVERIFY(exec.endsWith(QLatin1String("%u")));
 
-    // Started with a link, from a folder that holds a file named like the cache.
     const QString otherWork = sandbox.path("otherwork");
     const QString cache = sandbox.path("home") + QStringLiteral("/.local/state/VarnelVPN/bundile");
-    QVERIFY(QDir().mkpath(otherWork) && QDir().mkpath(QFileInfo(cache).path()));
+    const QString copy = sandbox.path("moved/varnelvpn");
+    QVERIFY(QDir().mkpath(otherWork) && QDir().mkpath(QFileInfo(cache).path()) && QDir().mkpath(QFileInfo(copy).path()));
     for (const QString &file : {cache, otherWork + QStringLiteral("/bundile")}) {
         QFile bundle(file);
         QVERIFY(bundle.open(QIODevice::WriteOnly));
         bundle.write("{}");
     }
+    QVERIFY(QFile::copy(kProgram, copy));
+    QVERIFY(QFile::setPermissions(copy, QFile::permissions(kProgram)));
 
     QElapsedTimer clock;
     clock.start();
-    Instance second(sandbox, {QStringLiteral("varnelvpn://open")}, kProgram, otherWork);
+    Instance second(sandbox, {QStringLiteral("varnelvpn://open")}, copy, otherWork);
     QVERIFY(second.exitsCleanlyWithin(5000));
     QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!second.errors().contains(QLatin1String("window shown")));
@@ -249,6 +256,8 @@ void TestInstances::secondStartHandsOverAndExits()
     QVERIFY(primary.running());
     QCOMPARE(QFileInfo(cache).size(), 0);
     QCOMPARE(QFileInfo(otherWork + QStringLiteral("/bundile")).size(), 2);
+    exec = schemeHandlerExec(sandbox);
+    QVERIFY2(exec.contains(copy) && !exec.contains(original), qPrintable(exec));
 }
 
 void TestInstances::killedPrimaryDoesNotBlock()
@@ -288,32 +297,6 @@ void TestInstances::simultaneousStartsGiveOnePrimary()
         QVERIFY(answers(sandbox));
         QTRY_VERIFY_WITH_TIMEOUT(primary.errors().contains(QLatin1String("window shown")), 5000);
     }
-}
-
-void TestInstances::schemeFollowsTheExecutable()
-{
-    Sandbox sandbox;
-    Instance first(sandbox);
-    QVERIFY(waitForPrimary(sandbox, first));
-    const QString original = QFileInfo(kProgram).absoluteFilePath();
-    // Start-up writes the entry after it takes the instance socket.
-    QString exec;
-    QTRY_VERIFY2_WITH_TIMEOUT((exec = schemeHandlerExec(sandbox)).contains(original), qPrintable(exec), 5000);
-    QVERIFY(exec.endsWith(QLatin1String("%u")));
-
-    // A copy elsewhere is the same program for the same user: it hands over
-    // to the running one, but re-points the scheme on its way.
-    const QString copy = sandbox.path("moved/varnelvpn");
-    QVERIFY(QDir().mkpath(QFileInfo(copy).path()));
-    QVERIFY(QFile::copy(kProgram, copy));
-    QVERIFY(QFile::setPermissions(copy, QFile::permissions(kProgram)));
-
-    Instance moved(sandbox, {}, copy);
-    QVERIFY(moved.exitsCleanlyWithin(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(first.errors().contains(QLatin1String("window shown")), 5000);
-    exec = schemeHandlerExec(sandbox);
-    QVERIFY2(exec.contains(copy), qPrintable(exec));
-    QVERIFY(!exec.contains(original));
 }
 
 // Another user plants a login reply, a link or a lock in a folder that both

@@ -3,27 +3,18 @@
 // users cannot touch each other's tunnel or lift each other's block, and a
 // killed client leaves no device and (with its kill switch on) the block.
 
-#include "servicefixture.h"
+#include "servicesandbox.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <cstring>
 #include <pwd.h>
-#include <sched.h>
-#include <grp.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -120,26 +111,18 @@ private slots:
         const auto configure = [](const std::string &fields, const std::string &device = "vvpn0") {
             return framed("v1 configure\ndevice " + device + "\n" + fields);
         };
-        const auto routes = [](int count) {
-            std::string out;
-            for (int i = 0; i < count; ++i)
-                out += "route 10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0/24\n";
-            return out;
-        };
-        row("odd interface name", configure("", "eth0"), "invalid device");
-        row("overlong interface name", configure("", "vvpn" + std::string(500, '1')), "invalid device");
+        // One refusal of each kind the parser has (every field value it
+        // refuses is in its unit test); here: the service acts on none.
         row("interface name with a command", configure("", "vvpn0;touch${IFS}" + canary), "invalid device");
         row("endpoint with a command",
             framed("v1 open\nprotocol openvpn\nendpoint $(touch " + canary + ")\nport 1\ntransport udp\nkillswitch on\n"),
             "invalid endpoint");
         row("path traversal", framed("v1 close\ndevice ../../../../etc/passwd\n"), "invalid device");
         row("exclude that is a path", configure("exclude /etc/shadow\n"), "invalid exclude");
-        row("address out of range", configure("address4 10.0.0.256/24\n"), "invalid address4");
-        row("prefix out of range", configure("route ::/129\n"), "invalid route");
-        row("port out of range", framed("v1 open\nprotocol openvpn\nendpoint 192.0.2.1\nport 65536\ntransport udp\nkillswitch on\n"),
-            "invalid port");
-        row("1001 routes", configure(routes(1001)), "invalid route");
-        row("10,000 routes", configure(routes(10000)), "malformed, closed");
+        std::string routes;
+        for (int i = 0; i < 10000; ++i)
+            routes += "route 10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0/24\n";
+        row("10,000 routes", configure(routes), "malformed, closed");
         row("oversized frame", std::string("\x00\x01\x00\x01", 4) + std::string(65537, 'a'), "malformed, closed");
         row("length 0", std::string(4, '\0'), "malformed, closed");
         row("not text", framed(std::string("v1 status\n\x01\xff\n", 13)), "malformed");
@@ -173,14 +156,12 @@ private slots:
         QCOMPARE(slow.reply(), QStringLiteral("ok"));
     }
 
+    // A half frame is waited for (see the slow client above), but not for ever.
     void halfFrameTimesOut()
     {
         Client slow(m_socket, kUserA);
         slow.send(framed("v1 status\n").substr(0, 3));
-        QElapsedTimer timer;
-        timer.start();
         QCOMPARE(slow.reply(false, 8000), QStringLiteral("malformed"));
-        QVERIFY2(timer.elapsed() > 4500, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(slow.reply(), QStringLiteral("closed"));
     }
 
@@ -250,46 +231,20 @@ private slots:
         }
     }
 
-    // The client that opened the tunnel is killed: within 1 s its device is
-    // gone, and with its kill switch on the block holds without its way out.
-    void clientKilled_data()
+    // The connection that opened the tunnel ends (all the service sees of a
+    // killed client): within 1 s its device is gone, and with its kill
+    // switch on the block holds without its way out.
+    void clientGone_data()
     {
         QTest::addColumn<bool>("killSwitch");
         QTest::newRow("kill switch on") << true;
         QTest::newRow("kill switch off") << false;
     }
-    void clientKilled()
+    void clientGone()
     {
         QFETCH(bool, killSwitch);
-        const std::string open = framed(kOpen + (killSwitch ? "on\n" : "off\n"));
-        const QByteArray path = QFile::encodeName(m_socket);
-        int ready[2];
-        QVERIFY(::pipe(ready) == 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // Only system calls from here: this is a copy of a Qt program.
-            sockaddr_un address {};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            char reply[256];
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(kUserA, kUserA, kUserA) != 0
-                || ::setresuid(kUserA, kUserA, kUserA) != 0
-                || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-                || ::write(fd, open.data(), open.size()) != ssize_t(open.size()) || ::read(fd, reply, sizeof reply) <= 0)
-                ::_exit(1);
-            (void)!::write(ready[1], "x", 1);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        const bool opened = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!opened)
-            ::waitpid(child, nullptr, 0);
-        QVERIFY(opened);
-        QVERIFY(devices().contains(QStringLiteral("vvpn0")));
+        auto owner = std::make_unique<Client>(m_socket, kUserA);
+        QCOMPARE(owner->request(kOpen + (killSwitch ? "on\n" : "off\n")), QStringLiteral("ok"));
         QCOMPARE(setMembers("endpoints4").contains(QLatin1String("192.0.2.1 . udp . 1194")), killSwitch);
         // Configured from another connection of the owner's, as its tunnel script does.
         QCOMPARE(Client(m_socket, kUserA).request("v1 configure\ndevice vvpn0\naddress4 10.8.0.2/24\nroute 10.9.0.0/16\n"),
@@ -300,13 +255,8 @@ private slots:
         };
         QVERIFY(ourRoutes().contains(QLatin1String("10.9.0.0/16")));
 
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        QElapsedTimer timer;
-        timer.start();
-        while (devices().contains(QStringLiteral("vvpn0")) && timer.elapsed() < 1000)
-            QTest::qWait(20);
-        QVERIFY2(!devices().contains(QStringLiteral("vvpn0")), "the device outlived its client by 1 s");
+        owner.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!devices().contains(QStringLiteral("vvpn0")), 1000);
         // The block comes before the device goes.
         QCOMPARE(blockInPlace(), killSwitch);
         QCOMPARE(ourRoutes(), QString());
@@ -383,18 +333,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // A network namespace of its own: the devices and the firewall the
-    // service changes are this test's, and go with it.
-    if (::geteuid() != 0) {
-        std::fprintf(stderr, "SKIP: tst_service starts the service as root: run it as root\n");
-        return 77;
-    }
-    if (::unshare(CLONE_NEWNET) != 0) {
-        std::fprintf(stderr, "SKIP: tst_service needs a network namespace of its own: %s\n", std::strerror(errno));
-        return 77;
-    }
-    QProcess::execute(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
-                                             QStringLiteral("up")});
+    if (const int skip = ServiceSandbox::enterNamespace())
+        return skip;
     QCoreApplication app(argc, argv);
     TestService test;
     return QTest::qExec(&test, argc, argv);
