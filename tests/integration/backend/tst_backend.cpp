@@ -387,7 +387,6 @@ private slots:
         QTEST(record->freeMinutes(), "freeMinutes");
         QCOMPARE(record->contactEmail(), user == "premium.user" ? QStringLiteral("premium@varnel.test")
                                                                 : QStringLiteral("help@varnel.test"));
-        QCOMPARE(record->featuresHref(), m_backend.baseUrl() + QStringLiteral("/features?src=app"));
 
         // 103 (OpenConnect of connection type 0) and 104 (type 3) are dropped.
         const IPBundleList list = record->bundles();
@@ -476,27 +475,26 @@ private slots:
             QCOMPARE(QFile::permissions(path) & others, QFileDevice::Permissions());
     }
 
+    // Logged out, the cache is not used and the network answer replaces it;
+    // with automatic login a filled cache answers without a request, and an
+    // empty one goes to the network.
     void autoLoginAnswersFromCache()
     {
-        ClientSandbox::storeEndpoints(ClientSandbox::endpointsAt(m_backend.baseUrl()));
-        const QJsonDocument refusal(QJsonObject {{"response_code", 2}, {"message", "Cached refusal"}});
-        LoginCache::write(refusal);
-        ApiRequest api;
-        // Logged out: the cache is not used and the network answer replaces it.
-        QCOMPARE(api.login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
+        const QString cached = QStringLiteral("Cached refusal");
+        LoginCache::write(QJsonDocument(QJsonObject {{"response_code", 2}, {"message", cached}}));
+        QCOMPARE(m_api->login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
         QCOMPARE(LoginCache::read().object().value("response_code").toInt(), 1);
 
         Config::instance()->setAutoLogin(true);
-        LoginCache::write(refusal);
-        QCOMPARE(api.login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 1);
-        QCOMPARE(api.message(), QStringLiteral("Cached refusal"));
+        LoginCache::write(QJsonDocument(QJsonObject {{"response_code", 2}, {"message", cached}}));
+        QCOMPARE(m_api->login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 1);
+        QCOMPARE(m_api->message(), cached);
         LoginCache::write(QJsonDocument(QJsonObject {{"response_code", 1}, {"user_type", 1}}));
-        QCOMPARE(api.login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
+        QCOMPARE(m_api->login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
         QCOMPARE(User::instance()->userType(), 1);
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
-
-        LoginCache::write(QJsonDocument());   // an empty cache goes to the network
-        QCOMPARE(api.login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
+        LoginCache::write(QJsonDocument());
+        QCOMPARE(m_api->login(QStringLiteral("premium.user"), QStringLiteral("premium-pass")), 0);
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 2);
     }
 
