@@ -2,15 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,12 +25,13 @@ class Sandbox
 public:
     Sandbox()
     {
-        for (const char *sub : {"home", "config", "data", "runtime", "work"})
+        for (const char *sub : {"home", "config", "data", "runtime", "work", "tmp"})
             QDir(m_root.path()).mkpath(QLatin1String(sub));
         QFile::setPermissions(path("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
-    QString path(const char *sub) const { return m_root.path() + QLatin1Char('/') + QLatin1String(sub); }
+    QString path(const char *sub) const { return m_root.filePath(QLatin1String(sub)); }
+    QString socketPath() const { return SingleInstance::socketPath(path("runtime")); }
 
     QProcessEnvironment environment() const
     {
@@ -46,68 +44,49 @@ public:
         return env;
     }
 
-    QString socketPath() const { return SingleInstance::socketPath(path("runtime")); }
-    QString lockPath() const { return SingleInstance::lockPath(path("runtime")); }
-
 private:
     QTemporaryDir m_root;
 };
 
 // One run of the program; collects what it writes to stderr (the log's
 // debug echo) and ends it on destruction if it still runs.
-class Instance
+class Instance : public QProcess
 {
 public:
-    Instance(const Sandbox &sandbox, const QStringList &arguments = {}, const QString &program = kProgram,
-             const QString &workDir = QString())
-        : Instance(sandbox.environment(), program, arguments, workDir.isEmpty() ? sandbox.path("work") : workDir)
+    Instance(const QProcessEnvironment &environment, const QString &workDir, const QStringList &arguments = {},
+             const QString &program = kProgram)
     {
-    }
-    Instance(const QProcessEnvironment &environment, const QString &program, const QStringList &arguments,
-             const QString &workDir)
-    {
-        m_process.setProcessEnvironment(environment);
-        m_process.setWorkingDirectory(workDir);
-        m_process.setProgram(program);
-        m_process.setArguments(arguments);
-        m_process.start();
+        setProcessEnvironment(environment);
+        setWorkingDirectory(workDir);
+        start(program, arguments);
         // Signals go only to a process known to be running.
-        m_started = m_process.waitForStarted(5000);
+        m_started = waitForStarted(5000);
     }
-    ~Instance() { stop(); }
+    explicit Instance(const Sandbox &sandbox) : Instance(sandbox.environment(), sandbox.path("work")) {}
+    ~Instance() override { stop(); }
 
     bool started() const { return m_started; }
-    bool running() const { return m_process.state() == QProcess::Running; }
+    bool running() const { return state() == QProcess::Running; }
     // Ended by itself, normally and with code 0, within the time.
     bool exitsCleanlyWithin(int ms)
     {
-        return m_started && (!running() || m_process.waitForFinished(ms))
-               && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+        return m_started && (!running() || waitForFinished(ms)) && exitStatus() == NormalExit && exitCode() == 0;
     }
-    bool finishesWithin(int ms) { return m_process.waitForFinished(ms); }
-
     QString errors()
     {
-        m_errors += QString::fromLocal8Bit(m_process.readAllStandardError());
+        m_errors += QString::fromLocal8Bit(readAllStandardError());
         return m_errors;
     }
-
     void stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000))
-            killHard();
-    }
-    void killHard()   // SIGKILL: nothing is cleaned up
-    {
-        m_process.kill();
-        m_process.waitForFinished(3000);
+        terminate();
+        if (running() && !waitForFinished(3000)) {
+            kill();
+            waitForFinished(3000);
+        }
     }
 
 private:
-    QProcess m_process;
     QString m_errors;
     bool m_started = false;
 };
@@ -118,35 +97,28 @@ bool waitForPrimary(const Sandbox &sandbox, Instance &instance)
         && instance.running();
 }
 
-// Asks the running primary to answer; only a primary whose event loop runs does.
-bool answers(const Sandbox &sandbox)
-{
-    return Varnel::sendInstanceMessage(sandbox.socketPath(), QStringLiteral("Wake up!"), 5000);
-}
-
 // The value of key in a "key=value" text file, empty when absent.
 QString valueIn(const QString &fileName, const QString &key)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    const QString prefix = key + QLatin1Char('=');
-    for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size());
-    }
-    return QString();
+    const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QRegularExpression::escape(key)),
+                              QRegularExpression::MultilineOption).match(text).captured(1);
 }
 
 // The Exec line of the desktop entry that handles the program's URL scheme.
 QString schemeHandlerExec(const Sandbox &sandbox)
 {
     const QString entry = valueIn(sandbox.path("config") + QStringLiteral("/mimeapps.list"),
-                                  QStringLiteral("x-scheme-handler/varnelvpn"))
-                              .section(QLatin1Char(';'), 0, 0);
-    if (entry.isEmpty())
-        return QString();
-    return valueIn(sandbox.path("data") + QStringLiteral("/applications/") + entry, QStringLiteral("Exec"));
+                                  QStringLiteral("x-scheme-handler/varnelvpn")).section(QLatin1Char(';'), 0, 0);
+    return entry.isEmpty() ? QString()
+                           : valueIn(sandbox.path("data") + QStringLiteral("/applications/") + entry, QStringLiteral("Exec"));
+}
+
+bool writeFile(const QString &path, const QString &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
 }
 
 // Files another user leaves for the client, as root makes them: "name=text"
@@ -160,48 +132,23 @@ bool plant(const QString &folder, const QString &entry)
     const int equals = entry.indexOf(QLatin1Char('='));
     const QString path = folder + QLatin1Char('/') + entry.left(arrow >= 0 ? arrow : equals >= 0 ? equals : entry.size());
     bool made = false;
-    if (arrow >= 0) {
+    if (arrow >= 0)
         made = ::symlink(QFile::encodeName(entry.mid(arrow + 2)).constData(), QFile::encodeName(path).constData()) == 0;
-    } else if (equals >= 0) {
-        QFile file(path);
-        made = file.open(QIODevice::WriteOnly) && file.write(entry.mid(equals + 1).toUtf8()) >= 0
-               && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
-    } else {
+    else if (equals >= 0)
+        made = writeFile(path, entry.mid(equals + 1)) && ::chmod(QFile::encodeName(path).constData(), 0644) == 0;
+    else
         made = QDir().mkdir(path) && ::chmod(QFile::encodeName(path).constData(), 0777) == 0;
-    }
     return made && ::lchown(QFile::encodeName(path).constData(), kOther, kOther) == 0;
 }
 
 // Owner, mode and content (or link target) of each path, to compare.
-QStringList describe(const QStringList &paths)
+QString describe(const QStringList &paths)
 {
-    QStringList description;
-    for (const QString &path : paths) {
-        struct stat st {};
-        QString text = path + QLatin1Char(' ');
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
-            description << text + QStringLiteral("absent");
-            continue;
-        }
-        text += QStringLiteral("uid %1 mode %2 ").arg(st.st_uid).arg(st.st_mode, 0, 8);
-        QFile file(path);
-        if (S_ISLNK(st.st_mode))
-            text += QStringLiteral("-> ") + QFile::symLinkTarget(path);
-        else if (S_ISREG(st.st_mode) && file.open(QIODevice::ReadOnly))
-            text += QString::fromUtf8(file.readAll());
-        description << text;
-    }
-    return description;
-}
-
-bool chownTree(const QString &path, uid_t uid)
-{
-    bool done = ::lchown(QFile::encodeName(path).constData(), uid, uid) == 0;
-    QDirIterator it(path, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        done = ::lchown(QFile::encodeName(it.next()).constData(), uid, uid) == 0 && done;
-    return done;
+    QProcess stat;
+    const QString command = QStringLiteral("stat -c '%n %u %a %N' \"$@\"; cat \"$@\"");
+    stat.start(QStringLiteral("sh"), QStringList {QStringLiteral("-c"), command, QStringLiteral("sh")} + paths);
+    stat.waitForFinished(5000);
+    return QString::fromUtf8(stat.readAll());
 }
 
 } // namespace
@@ -210,214 +157,168 @@ class TestInstances : public QObject
 {
     Q_OBJECT
 private slots:
-    void secondStartHandsOverAndExits();
-    void killedPrimaryDoesNotBlock();
-    void simultaneousStartsGiveOnePrimary();
-    void schemeFollowsTheExecutable();
-    void plantedByAnotherUser_data();
-    void plantedByAnotherUser();
-};
-
-void TestInstances::secondStartHandsOverAndExits()
-{
-    Sandbox sandbox;
-    Instance primary(sandbox);
-    QVERIFY(waitForPrimary(sandbox, primary));
-
-    // Started with a link, from a folder that holds a file named like the cache.
-    const QString otherWork = sandbox.path("otherwork");
-    const QString cache = sandbox.path("home") + QStringLiteral("/.local/state/VarnelVPN/bundile");
-    QVERIFY(QDir().mkpath(otherWork) && QDir().mkpath(QFileInfo(cache).path()));
-    for (const QString &file : {cache, otherWork + QStringLiteral("/bundile")}) {
-        QFile bundle(file);
-        QVERIFY(bundle.open(QIODevice::WriteOnly));
-        bundle.write("{}");
-    }
-
-    QElapsedTimer clock;
-    clock.start();
-    Instance second(sandbox, {QStringLiteral("varnelvpn://open")}, kProgram, otherWork);
-    QVERIFY(second.exitsCleanlyWithin(5000));
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(!second.errors().contains(QLatin1String("window shown")));
-
-    // The first one showed its window; the second emptied the user's cache,
-    // and its working directory is none of its business.
-    QTRY_VERIFY_WITH_TIMEOUT(primary.errors().contains(
-                                 QLatin1String("Message \\\"Wake up!\\\" from another instance: window shown")),
-                             5000);
-    QVERIFY(primary.running());
-    QCOMPARE(QFileInfo(cache).size(), 0);
-    QCOMPARE(QFileInfo(otherWork + QStringLiteral("/bundile")).size(), 2);
-}
-
-void TestInstances::killedPrimaryDoesNotBlock()
-{
-    Sandbox sandbox;
+    // The second start is a copy of the program elsewhere, started with a link
+    // from a folder that holds a file named like the cache: the same program for
+    // the same user, so it hands over to the running one at once, but re-points
+    // the URL scheme on its way.
+    void secondStartHandsOverAndExits()
     {
-        Instance first(sandbox);
-        QVERIFY(waitForPrimary(sandbox, first));
-        first.killHard();
-    }
-    QVERIFY(QFile::exists(sandbox.lockPath()));
-    QVERIFY(QFile::exists(sandbox.socketPath()));
-
-    Instance next(sandbox);
-    QVERIFY(next.started());
-    QVERIFY(!next.finishesWithin(1500));   // a secondary would be gone by now
-    QVERIFY(answers(sandbox));
-    QTRY_VERIFY_WITH_TIMEOUT(next.errors().contains(QLatin1String("window shown")), 5000);
-}
-
-void TestInstances::simultaneousStartsGiveOnePrimary()
-{
-    for (int round = 0; round < 3; ++round) {
         Sandbox sandbox;
+        Instance primary(sandbox);
+        QVERIFY(waitForPrimary(sandbox, primary));
+        const QString original = QFileInfo(kProgram).absoluteFilePath();
+        // Start-up writes the entry after it takes the instance socket.
+        QString exec;
+        QTRY_VERIFY2_WITH_TIMEOUT((exec = schemeHandlerExec(sandbox)).contains(original), qPrintable(exec), 5000);
+        QVERIFY(exec.endsWith(QLatin1String("%u")));
+
+        const QString cache = sandbox.path("home") + QStringLiteral("/.local/state/VarnelVPN/bundile");
+        const QString copy = sandbox.path("tmp") + QStringLiteral("/varnelvpn");
+        QVERIFY(QDir().mkpath(QFileInfo(cache).path()));
+        QVERIFY(writeFile(cache, "{}") && writeFile(sandbox.path("tmp") + QStringLiteral("/bundile"), "{}"));
+        QVERIFY(QFile::copy(kProgram, copy));
+        QVERIFY(QFile::setPermissions(copy, QFile::permissions(kProgram)));
+
+        QElapsedTimer clock;
+        clock.start();
+        Instance second(sandbox.environment(), sandbox.path("tmp"), {QStringLiteral("varnelvpn://open")}, copy);
+        QVERIFY(second.exitsCleanlyWithin(5000));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!second.errors().contains(QLatin1String("window shown")));
+
+        // The first one showed its window; the second emptied the user's cache,
+        // and its working directory is none of its business.
+        QTRY_VERIFY_WITH_TIMEOUT(primary.errors().contains(
+                                     QLatin1String("Message \\\"Wake up!\\\" from another instance: window shown")),
+                                 5000);
+        QVERIFY(primary.running());
+        QCOMPARE(QFileInfo(cache).size(), 0);
+        QCOMPARE(QFileInfo(sandbox.path("tmp") + QStringLiteral("/bundile")).size(), 2);
+        exec = schemeHandlerExec(sandbox);
+        QVERIFY2(exec.contains(copy) && !exec.contains(original), qPrintable(exec));
+    }
+
+    // A killed primary leaves its lock and socket behind; two starts at once
+    // after it: exactly one becomes the primary and answers, the other hands
+    // over and leaves.
+    void killedPrimaryThenSimultaneousStarts()
+    {
+        Sandbox sandbox;
+        {
+            Instance first(sandbox);
+            QVERIFY(waitForPrimary(sandbox, first));
+            first.kill();
+            first.waitForFinished(3000);
+        }
+        QVERIFY(QFile::exists(SingleInstance::lockPath(sandbox.path("runtime"))));
+        QVERIFY(QFile::exists(sandbox.socketPath()));
+
         Instance a(sandbox);
         Instance b(sandbox);
-        QVERIFY(a.started());
-        QVERIFY(b.started());
-
-        // Exactly one of them hands over and leaves; the other stays.
+        QVERIFY(a.started() && b.started());
         QVERIFY2(QTest::qWaitFor([&] { return !a.running() || !b.running(); }, 8000) && a.running() != b.running(),
                  "both or none still running");
         Instance &primary = a.running() ? a : b;
-        Instance &secondary = a.running() ? b : a;
-        QVERIFY(secondary.exitsCleanlyWithin(1000));
-        QVERIFY(!primary.finishesWithin(1000));
-        QVERIFY(answers(sandbox));
+        QVERIFY((a.running() ? b : a).exitsCleanlyWithin(1000));
+        QVERIFY(!primary.waitForFinished(1000));
+        // Only a primary whose event loop runs answers.
+        QVERIFY(Varnel::sendInstanceMessage(sandbox.socketPath(), QStringLiteral("Wake up!"), 5000));
         QTRY_VERIFY_WITH_TIMEOUT(primary.errors().contains(QLatin1String("window shown")), 5000);
     }
-}
 
-void TestInstances::schemeFollowsTheExecutable()
-{
-    Sandbox sandbox;
-    Instance first(sandbox);
-    QVERIFY(waitForPrimary(sandbox, first));
-    const QString original = QFileInfo(kProgram).absoluteFilePath();
-    // Start-up writes the entry after it takes the instance socket.
-    QString exec;
-    QTRY_VERIFY2_WITH_TIMEOUT((exec = schemeHandlerExec(sandbox)).contains(original), qPrintable(exec), 5000);
-    QVERIFY(exec.endsWith(QLatin1String("%u")));
+    // Another user plants a login reply, a link or a lock in a folder that both
+    // may write to, where a client that trusted its working directory, its
+    // state folder, its data folder or the temporary folder would find it. The
+    // client, started by an ordinary user who logs in automatically, reads no
+    // planted reply (its login goes to the network, where nothing answers),
+    // writes through no link, and is not stopped by the lock.
+    void plantedByAnotherUser_data()
+    {
+        QTest::addColumn<int>("sharedMode");
+        QTest::addColumn<QStringList>("pointing");   // what names the shared folder; "cwd": the working directory
+        QTest::addColumn<QStringList>("planted");     // "~": the user's home
+        QTest::addColumn<QStringList>("arguments");
 
-    // A copy elsewhere is the same program for the same user: it hands over
-    // to the running one, but re-points the scheme on its way.
-    const QString copy = sandbox.path("moved/varnelvpn");
-    QVERIFY(QDir().mkpath(QFileInfo(copy).path()));
-    QVERIFY(QFile::copy(kProgram, copy));
-    QVERIFY(QFile::setPermissions(copy, QFile::permissions(kProgram)));
-
-    Instance moved(sandbox, {}, copy);
-    QVERIFY(moved.exitsCleanlyWithin(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(first.errors().contains(QLatin1String("window shown")), 5000);
-    exec = schemeHandlerExec(sandbox);
-    QVERIFY2(exec.contains(copy), qPrintable(exec));
-    QVERIFY(!exec.contains(original));
-}
-
-// Another user plants a login reply, a link or a lock in a folder that both
-// may write to, where a client that trusted its working directory, its
-// state folder, its data folder or the temporary folder would find it. The
-// client, started by an ordinary user who logs in automatically, reads no
-// planted reply (its login goes to the network, where nothing answers),
-// writes through no link, and is not stopped by the lock.
-void TestInstances::plantedByAnotherUser_data()
-{
-    QTest::addColumn<int>("sharedMode");
-    QTest::addColumn<QStringList>("pointing");   // what names the shared folder; "cwd": the working directory
-    QTest::addColumn<QStringList>("planted");     // "~": the user's home
-    QTest::addColumn<QStringList>("arguments");
-
-    const QString reply = QStringLiteral(R"(bundile={"response_code":1,"user_type":2,"message":"planted reply"})");
-    const QString lock = QStringLiteral("Morvanta-VarnelVPN-%1.lock=1\nvarnelvpn\nelsewhere\n").arg(kUser);
-    // Qt's runtime folder when XDG_RUNTIME_DIR is unset or not the user's
-    // (this user has no name); another user's there makes Qt give up and a
-    // client fall back to the temporary folder itself.
-    const QString qtRuntime = QStringLiteral("runtime-/");
-    const QStringList none;
-    const QStringList link{QStringLiteral("varnelvpn://open")};
-    // The kernel guards links in sticky folders only (fs.protected_symlinks):
-    // a plain world-writable folder is the harder case.
-    QTest::newRow("cache in the working directory") << 01777 << QStringList{"cwd"} << QStringList{reply} << none;
-    QTest::newRow("cache in the state folder")
-        << 01777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN/", "VarnelVPN/" + reply} << none;
-    QTest::newRow("link as the cache, start with a link")
-        << 0777 << QStringList{"cwd"} << QStringList{"bundile->~/victim"} << link;
-    QTest::newRow("link as the state folder, start with a link")
-        << 0777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN->~/own"} << link;
-    QTest::newRow("link as the URL-scheme entry")
-        << 0777 << QStringList{"XDG_DATA_HOME"}
-        << QStringList{"applications/", "applications/varnelvpn-url.desktop->~/victim"} << none;
-    QTest::newRow("lock in the temporary folder") << 01777 << QStringList{"TMPDIR"} << QStringList{qtRuntime, lock}
-                                                  << none;
-    QTest::newRow("lock in a shared runtime folder")
-        << 01777 << QStringList{"XDG_RUNTIME_DIR", "TMPDIR"} << QStringList{qtRuntime, lock} << none;
-}
-
-void TestInstances::plantedByAnotherUser()
-{
-    QFETCH(int, sharedMode);
-    QFETCH(QStringList, pointing);
-    QFETCH(QStringList, planted);
-    QFETCH(QStringList, arguments);
-    if (::geteuid() != 0)
-        QSKIP("files of another user are planted by root");
-
-    // The user's home holds a file and a folder of their own; the settings
-    // log in automatically at a backend that does not answer.
-    Sandbox sandbox;
-    const QString root = QFileInfo(sandbox.path("home")).path();
-    const QString home = sandbox.path("home");
-    const QString shared = root + QStringLiteral("/shared");
-    QVERIFY(QDir().mkpath(home + QStringLiteral("/own")) && QDir().mkpath(sandbox.path("config") + "/Morvanta")
-            && QDir().mkpath(sandbox.path("tmp")) && QDir().mkdir(shared));
-    QString settings = QStringLiteral("[General]\nAutoLogin=true\n");
-    for (const char *key : {"loginUrl", "signupUrl", "forgotPassUrl", "loggedDeviceUrl", "paymentData",
-                            "subscriveServer", "ReferServer", "ReferInfoServer", "DecisionData"})
-        settings += QLatin1String(key) + QStringLiteral("=https://127.0.0.1:1/x\n");
-    for (const auto &[name, text] : {std::pair<QString, QString>{home + "/victim", "the user's own file"},
-                                     {home + "/own/bundile", "the user's own file"},
-                                     {sandbox.path("config") + "/Morvanta/VarnelVPN.conf", settings}}) {
-        QFile file(name);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
+        const QString reply = QStringLiteral(R"(bundile={"response_code":1,"user_type":2,"message":"planted reply"})");
+        const QStringList none;
+        const QStringList link{QStringLiteral("varnelvpn://open")};
+        // The kernel guards links in sticky folders only (fs.protected_symlinks):
+        // a plain world-writable folder is the harder case.
+        QTest::newRow("cache in the state folder")
+            << 01777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN/", "VarnelVPN/" + reply} << none;
+        QTest::newRow("link as the cache, start with a link")
+            << 0777 << QStringList{"cwd"} << QStringList{"bundile->~/victim"} << link;
+        QTest::newRow("link as the state folder, start with a link")
+            << 0777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN->~/own"} << link;
+        QTest::newRow("link as the URL-scheme entry")
+            << 0777 << QStringList{"XDG_DATA_HOME"}
+            << QStringList{"applications/", "applications/varnelvpn-url.desktop->~/victim"} << none;
+        // Qt's runtime folder when XDG_RUNTIME_DIR is not the user's (this user
+        // has no name); another user's there makes Qt give up and a client fall
+        // back to the temporary folder itself.
+        QTest::newRow("lock in a shared runtime and temporary folder")
+            << 01777 << QStringList{"XDG_RUNTIME_DIR", "TMPDIR"}
+            << QStringList{"runtime-/", QStringLiteral("Morvanta-VarnelVPN-%1.lock=1\nvarnelvpn\nelsewhere\n").arg(kUser)}
+            << none;
     }
-    for (const char *sub : {"home", "config", "data", "runtime", "work", "tmp"})
-        QVERIFY(chownTree(sandbox.path(sub), kUser));
-    QCOMPARE(::chmod(QFile::encodeName(root).constData(), 0755), 0);
-    QCOMPARE(::chmod(QFile::encodeName(shared).constData(), mode_t(sharedMode)), 0);
+    void plantedByAnotherUser()
+    {
+        QFETCH(QStringList, pointing);
+        QFETCH(QStringList, planted);
+        QFETCH(QStringList, arguments);
+        if (::geteuid() != 0)
+            QSKIP("files of another user are planted by root");
 
-    QStringList watched{home + QStringLiteral("/victim"), home + QStringLiteral("/own/bundile")};
-    for (QString entry : planted) {
-        QVERIFY2(plant(shared, entry.replace(QLatin1Char('~'), home)), qPrintable(entry));
-        watched << shared + QLatin1Char('/') + entry.section(QRegularExpression(QStringLiteral("->|=|/$")), 0, 0);
+        // The user's home holds a file and a folder of their own; the settings
+        // log in automatically at a backend that does not answer.
+        Sandbox sandbox;
+        const QString home = sandbox.path("home");
+        const QString shared = QFileInfo(home).path() + QStringLiteral("/shared");
+        QVERIFY(QDir().mkpath(home + QStringLiteral("/own")) && QDir().mkpath(sandbox.path("config") + "/Morvanta"));
+        QString settings = QStringLiteral("[General]\nAutoLogin=true\n");
+        for (const char *key : {"loginUrl", "signupUrl", "forgotPassUrl", "loggedDeviceUrl", "paymentData",
+                                "subscriveServer", "ReferServer", "ReferInfoServer", "DecisionData"})
+            settings += QLatin1String(key) + QStringLiteral("=https://127.0.0.1:1/x\n");
+        QVERIFY(writeFile(home + "/victim", "the user's own file") && writeFile(home + "/own/bundile", "own")
+                && writeFile(sandbox.path("config") + "/Morvanta/VarnelVPN.conf", settings));
+        QFETCH(int, sharedMode);
+        QCOMPARE(QProcess::execute("sh", {"-c", QStringLiteral("chown -R %1:%1 %2/* && chmod 0755 %2 && mkdir -m %3 %4")
+                                                    .arg(kUser).arg(QFileInfo(home).path()).arg(sharedMode, 0, 8)
+                                                    .arg(shared)}),
+                 0);
+
+        QStringList watched{home + QStringLiteral("/victim"), home + QStringLiteral("/own/bundile")};
+        for (QString entry : planted) {
+            QVERIFY2(plant(shared, entry.replace(QLatin1Char('~'), home)), qPrintable(entry));
+            watched << shared + QLatin1Char('/') + entry.section(QRegularExpression(QStringLiteral("->|=|/$")), 0, 0);
+        }
+        const QString before = describe(watched);
+        QVERIFY2(before.contains(QLatin1String("the user's own file")), qPrintable(before));
+
+        QProcessEnvironment environment = sandbox.environment();
+        environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        environment.insert(QStringLiteral("TMPDIR"), sandbox.path("tmp"));
+        for (const QString &name : pointing) {
+            if (name != QLatin1String("cwd"))
+                environment.insert(name, shared);
+        }
+        Instance client(environment, pointing.contains(QStringLiteral("cwd")) ? shared : sandbox.path("work"),
+                        QStringList{QStringLiteral("--reuid=%1").arg(kUser), QStringLiteral("--regid=%1").arg(kUser),
+                                    QStringLiteral("--clear-groups"), kProgram} + arguments,
+                        QStringLiteral("setpriv"));
+
+        const QString networkError = QStringLiteral("Network error : reason");
+        QVERIFY(QTest::qWaitFor([&] {
+            return !client.running() || client.errors().contains(networkError)
+                   || client.errors().contains(QLatin1String("Login Data"));
+        }, 10000));
+        QVERIFY2(client.running(), qPrintable(client.errors()));
+        QVERIFY2(client.errors().contains(networkError), qPrintable(client.errors()));
+        QVERIFY(!client.errors().contains(QLatin1String("planted reply")));
+        client.stop();   // it saves its settings on the way out
+        QCOMPARE(describe(watched), before);
     }
-    const QStringList before = describe(watched);
-
-    QProcessEnvironment environment = sandbox.environment();
-    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    environment.insert(QStringLiteral("TMPDIR"), sandbox.path("tmp"));
-    for (const QString &name : pointing) {
-        if (name != QLatin1String("cwd"))
-            environment.insert(name, shared);
-    }
-    Instance client(environment, QStringLiteral("setpriv"),
-                    QStringList{QStringLiteral("--reuid=%1").arg(kUser), QStringLiteral("--regid=%1").arg(kUser),
-                                QStringLiteral("--clear-groups"), kProgram}
-                        + arguments,
-                    pointing.contains(QStringLiteral("cwd")) ? shared : sandbox.path("work"));
-
-    const QString networkError = QStringLiteral("Network error : reason");
-    QVERIFY(QTest::qWaitFor([&] {
-        return !client.running() || client.errors().contains(networkError)
-               || client.errors().contains(QLatin1String("Login Data"));
-    }, 10000));
-    QVERIFY2(client.running(), qPrintable(client.errors()));
-    QVERIFY2(client.errors().contains(networkError), qPrintable(client.errors()));
-    QVERIFY(!client.errors().contains(QLatin1String("planted reply")));
-    client.stop();   // it saves its settings on the way out
-    QCOMPARE(describe(watched), before);
-}
+};
 
 QTEST_GUILESS_MAIN(TestInstances)
 #include "tst_instances.moc"

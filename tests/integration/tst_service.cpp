@@ -3,27 +3,16 @@
 // users cannot touch each other's tunnel or lift each other's block, and a
 // killed client leaves no device and (with its kill switch on) the block.
 
-#include "servicefixture.h"
+#include "servicesandbox.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <cstring>
 #include <pwd.h>
-#include <sched.h>
-#include <grp.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,29 +21,22 @@ const auto framed = ServicePeer::framed;
 
 constexpr uid_t kUserA = 65534;
 const std::string kOpen = "v1 open\nprotocol openvpn\nendpoint 192.0.2.1\nport 1194\ntransport udp\nkillswitch ";
+const QString kBusy = QStringLiteral("another user's VPN connection is active");
 
-QString run(const QString &program, const QStringList &arguments)
+// What a shell command prints.
+QString out(const QString &command)
 {
     QProcess p;
-    p.start(program, arguments);
+    p.start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
     p.waitForFinished(10000);
     return QString::fromLocal8Bit(p.readAllStandardOutput());
 }
 
-QString nftRuleset()
-{
-    return run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("ruleset")});
-}
-
-QStringList devices()
-{
-    QStringList names;
-    const QString links = run(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("link"), QStringLiteral("show")});
-    auto it = QRegularExpression(QStringLiteral("^\\d+: ([^:@]+)"), QRegularExpression::MultilineOption).globalMatch(links);
-    while (it.hasNext())
-        names << it.next().captured(1);
-    return names;
-}
+QString devices() { return out(QStringLiteral("ip -o link show | cut -d: -f2")); }
+bool hasTunnel() { return devices().contains(QLatin1String("vvpn0")); }
+QString nftRuleset() { return out(QStringLiteral("nft list ruleset")); }
+bool blockInPlace() { return nftRuleset().contains(QLatin1String("table inet varnelvpn_killswitch")); }
+QString endpointSet() { return out(QStringLiteral("nft list set inet varnelvpn_killswitch endpoints4")); }
 
 } // namespace
 
@@ -70,32 +52,25 @@ class TestService : public QObject
     QString m_canary = m_dir.filePath(QStringLiteral("canary"));
     uid_t m_userB = 0;
 
+    QString request(uid_t uid, const std::string &payload) { return Client(m_socket, uid).request(payload, true); }
+
     // What a refused request must leave as it was: devices, the firewall,
     // and every file of this test's folder (the data folder among them).
     QString snapshot() const
     {
-        QString out = devices().join(QLatin1Char(' ')) + QLatin1Char('\n') + nftRuleset();
+        QStringList files {devices(), nftRuleset()};
         QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
-        QStringList files;
         while (it.hasNext()) {
             const QFileInfo info(it.next());
             QFile file(info.filePath());
-            const QByteArray hash = info.isFile() && file.open(QIODevice::ReadOnly)
-                                        ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1).toHex()
-                                        : QByteArray();
-            files << QStringLiteral("%1 %2 %3 %4").arg(info.filePath()).arg(int(info.permissions())).arg(info.size()).arg(QString::fromLatin1(hash));
+            const QByteArray content = info.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            files << QStringLiteral("%1 %2 %3").arg(info.filePath()).arg(int(info.permissions()))
+                         .arg(QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex()));
         }
         files.sort();
-        return out + files.join(QLatin1Char('\n'));
+        return files.join(QLatin1Char('\n'));
     }
-
-    QString setMembers(const char *set) const
-    {
-        return run(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("set"), QStringLiteral("inet"),
-                                           QStringLiteral("varnelvpn_killswitch"), QLatin1String(set)});
-    }
-    bool blockInPlace() const { return nftRuleset().contains(QLatin1String("table inet varnelvpn_killswitch")); }
 
 private slots:
     void initTestCase()
@@ -120,26 +95,18 @@ private slots:
         const auto configure = [](const std::string &fields, const std::string &device = "vvpn0") {
             return framed("v1 configure\ndevice " + device + "\n" + fields);
         };
-        const auto routes = [](int count) {
-            std::string out;
-            for (int i = 0; i < count; ++i)
-                out += "route 10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0/24\n";
-            return out;
-        };
-        row("odd interface name", configure("", "eth0"), "invalid device");
-        row("overlong interface name", configure("", "vvpn" + std::string(500, '1')), "invalid device");
+        // One refusal of each kind the parser has (every field value it
+        // refuses is in its unit test); here: the service acts on none.
         row("interface name with a command", configure("", "vvpn0;touch${IFS}" + canary), "invalid device");
         row("endpoint with a command",
             framed("v1 open\nprotocol openvpn\nendpoint $(touch " + canary + ")\nport 1\ntransport udp\nkillswitch on\n"),
             "invalid endpoint");
         row("path traversal", framed("v1 close\ndevice ../../../../etc/passwd\n"), "invalid device");
         row("exclude that is a path", configure("exclude /etc/shadow\n"), "invalid exclude");
-        row("address out of range", configure("address4 10.0.0.256/24\n"), "invalid address4");
-        row("prefix out of range", configure("route ::/129\n"), "invalid route");
-        row("port out of range", framed("v1 open\nprotocol openvpn\nendpoint 192.0.2.1\nport 65536\ntransport udp\nkillswitch on\n"),
-            "invalid port");
-        row("1001 routes", configure(routes(1001)), "invalid route");
-        row("10,000 routes", configure(routes(10000)), "malformed, closed");
+        std::string routes;
+        for (int i = 0; i < 10000; ++i)
+            routes += "route 10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".0/24\n";
+        row("10,000 routes", configure(routes), "malformed, closed");
         row("oversized frame", std::string("\x00\x01\x00\x01", 4) + std::string(65537, 'a'), "malformed, closed");
         row("length 0", std::string(4, '\0'), "malformed, closed");
         row("not text", framed(std::string("v1 status\n\x01\xff\n", 13)), "malformed");
@@ -158,12 +125,10 @@ private slots:
             Client hostile(m_socket, kUserA);
             QVERIFY(hostile.connected());
             hostile.send(bytes.toStdString());
-            if (expected != QLatin1String("gone")) {
-                const QString got = hostile.reply();
-                QCOMPARE(got, expected.section(QLatin1Char(','), 0, 0));
-                if (expected.endsWith(QLatin1String("closed")))
-                    QCOMPARE(hostile.reply(), QStringLiteral("closed"));
-            }
+            if (expected != QLatin1String("gone"))
+                QCOMPARE(hostile.reply(), expected.section(QLatin1Char(','), 0, 0));
+            if (expected.endsWith(QLatin1String("closed")))
+                QCOMPARE(hostile.reply(), QStringLiteral("closed"));
         }
         QCOMPARE(observer.request("v1 status\n"), QStringLiteral("ok"));
         QCOMPARE(snapshot(), before);
@@ -173,24 +138,19 @@ private slots:
         QCOMPARE(slow.reply(), QStringLiteral("ok"));
     }
 
-    void halfFrameTimesOut()
+    // A half frame is waited for (see the slow client above), but not for
+    // ever; nor are more than 16 connections of one user at a time.
+    void patienceAndConnectionLimit()
     {
         Client slow(m_socket, kUserA);
         slow.send(framed("v1 status\n").substr(0, 3));
-        QElapsedTimer timer;
-        timer.start();
         QCOMPARE(slow.reply(false, 8000), QStringLiteral("malformed"));
-        QVERIFY2(timer.elapsed() > 4500, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(slow.reply(), QStringLiteral("closed"));
-    }
 
-    void connectionLimitPerUser()
-    {
         std::vector<std::unique_ptr<Client>> clients;
         for (int i = 0; i < 16; ++i)
             clients.push_back(std::make_unique<Client>(m_socket, kUserA));
-        Client seventeenth(m_socket, kUserA);
-        QCOMPARE(seventeenth.request("v1 status\n"), QStringLiteral("closed"));
+        QCOMPARE(Client(m_socket, kUserA).request("v1 status\n"), QStringLiteral("closed"));
         QCOMPARE(clients.front()->request("v1 status\n"), QStringLiteral("ok"));
         QCOMPARE(Client(m_socket, m_userB).request("v1 status\n"), QStringLiteral("ok"));
         clients.clear();
@@ -198,122 +158,59 @@ private slots:
         QTRY_COMPARE(Client(m_socket, kUserA).request("v1 status\n"), QStringLiteral("ok"));
     }
 
-    // One scenario, step by step: who asks what, and the answer.
-    void betweenUsers_data()
-    {
-        QTest::addColumn<int>("uid");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QString>("expected");
-        const auto step = [](const char *name, int uid, const std::string &request, const char *expected) {
-            QTest::newRow(name) << uid << QByteArray::fromStdString(request) << QString::fromLatin1(expected);
-        };
-        const int b = -1; // the second user, known at run time
-        step("A opens", kUserA, kOpen + "off\n", "ok");
-        step("B cannot open", b, kOpen + "off\n", "busy | another user's VPN connection is active");
-        step("B cannot close", b, "v1 close\ndevice vvpn0\n", "denied | another user's VPN connection is active");
-        step("B cannot configure", b, "v1 configure\ndevice vvpn0\nmtu 1400\n",
-             "denied | another user's VPN connection is active");
-        step("A configures", kUserA, "v1 configure\ndevice vvpn0\naddress4 10.8.0.2/24\nmtu 1400\n", "ok");
-        step("root configures", 0, "v1 configure\ndevice vvpn0\naddress4 10.8.0.3/24\n", "ok");
-        step("A holds the block", kUserA, "v1 killswitch\nstate on\n", "ok");
-        step("B's off leaves it", b, "v1 killswitch\nstate off\n", "ok");
-        step("root closes", 0, "v1 close\ndevice vvpn0\n", "ok");
-        step("root lifts it", 0, "v1 killswitch\nstate off\n", "ok");
-    }
+    // A's tunnel: B can neither open another, close it nor change it, and
+    // cannot lift A's block; root can do all of it.
     void betweenUsers()
     {
-        QFETCH(int, uid);
-        QFETCH(QByteArray, request);
-        QFETCH(QString, expected);
-        // A's connection opens the tunnel and must live through the steps.
-        static std::unique_ptr<Client> userA;
-        if (!userA)
-            userA = std::make_unique<Client>(m_socket, kUserA);
-        Client other(m_socket, uid < 0 ? m_userB : uid_t(uid));
-        Client &client = uid == int(kUserA) ? *userA : other;
-        QCOMPARE(client.request(request.toStdString(), expected.contains(QLatin1Char('|'))), expected);
+        Client userA(m_socket, kUserA);
+        QCOMPARE(userA.request(kOpen + "off\n"), QStringLiteral("ok"));
+        QVERIFY(out(QStringLiteral("ip -d link show vvpn0")).contains(QStringLiteral("user ") + getpwuid(kUserA)->pw_name));
+        QCOMPARE(request(m_userB, kOpen + "off\n"), "busy | " + kBusy);
+        QCOMPARE(request(m_userB, "v1 close\ndevice vvpn0\n"), "denied | " + kBusy);
+        QCOMPARE(request(m_userB, "v1 configure\ndevice vvpn0\nmtu 1400\n"), "denied | " + kBusy);
+        QCOMPARE(devices().count(QLatin1String("vvpn")), 1);
+        QVERIFY(hasTunnel());
 
-        const QString tag = QString::fromLatin1(QTest::currentDataTag());
-        if (tag == QLatin1String("A opens"))
-            QVERIFY(run(QStringLiteral("ip"), {QStringLiteral("-d"), QStringLiteral("link"), QStringLiteral("show"),
-                                               QStringLiteral("vvpn0")})
-                        .contains(QStringLiteral("user ") + QString::fromLocal8Bit(getpwuid(kUserA)->pw_name)));
-        if (tag.startsWith(QLatin1String("B cannot")))
-            QCOMPARE(devices().filter(QStringLiteral("vvpn")), QStringList {QStringLiteral("vvpn0")});
-        if (tag == QLatin1String("B's off leaves it"))
-            QVERIFY(blockInPlace());
-        if (tag == QLatin1String("root closes"))
-            QTRY_VERIFY(!devices().contains(QStringLiteral("vvpn0")));
-        if (tag == QLatin1String("root lifts it")) {
-            QVERIFY(!blockInPlace());
-            userA.reset();
-        }
+        QCOMPARE(userA.request("v1 configure\ndevice vvpn0\naddress4 10.8.0.2/24\nmtu 1400\n"), QStringLiteral("ok"));
+        QCOMPARE(request(0, "v1 configure\ndevice vvpn0\naddress4 10.8.0.3/24\n"), QStringLiteral("ok"));
+        QCOMPARE(userA.request("v1 killswitch\nstate on\n"), QStringLiteral("ok"));
+        QCOMPARE(request(m_userB, "v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QVERIFY(blockInPlace());
+        QCOMPARE(request(0, "v1 close\ndevice vvpn0\n"), QStringLiteral("ok"));
+        QTRY_VERIFY(!hasTunnel());
+        QCOMPARE(request(0, "v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QVERIFY(!blockInPlace());
     }
 
-    // The client that opened the tunnel is killed: within 1 s its device is
-    // gone, and with its kill switch on the block holds without its way out.
-    void clientKilled_data()
+    // The connection that opened the tunnel ends (all the service sees of a
+    // killed client): within 1 s its device is gone, and with its kill
+    // switch on the block holds without its way out.
+    void clientGone_data()
     {
         QTest::addColumn<bool>("killSwitch");
         QTest::newRow("kill switch on") << true;
         QTest::newRow("kill switch off") << false;
     }
-    void clientKilled()
+    void clientGone()
     {
         QFETCH(bool, killSwitch);
-        const std::string open = framed(kOpen + (killSwitch ? "on\n" : "off\n"));
-        const QByteArray path = QFile::encodeName(m_socket);
-        int ready[2];
-        QVERIFY(::pipe(ready) == 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            // Only system calls from here: this is a copy of a Qt program.
-            sockaddr_un address {};
-            address.sun_family = AF_UNIX;
-            std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            char reply[256];
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(kUserA, kUserA, kUserA) != 0
-                || ::setresuid(kUserA, kUserA, kUserA) != 0
-                || ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-                || ::write(fd, open.data(), open.size()) != ssize_t(open.size()) || ::read(fd, reply, sizeof reply) <= 0)
-                ::_exit(1);
-            (void)!::write(ready[1], "x", 1);
-            ::pause();
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        const bool opened = ::read(ready[0], &byte, 1) == 1;
-        ::close(ready[0]);
-        if (!opened)
-            ::waitpid(child, nullptr, 0);
-        QVERIFY(opened);
-        QVERIFY(devices().contains(QStringLiteral("vvpn0")));
-        QCOMPARE(setMembers("endpoints4").contains(QLatin1String("192.0.2.1 . udp . 1194")), killSwitch);
+        auto owner = std::make_unique<Client>(m_socket, kUserA);
+        QCOMPARE(owner->request(kOpen + (killSwitch ? "on\n" : "off\n")), QStringLiteral("ok"));
+        QCOMPARE(endpointSet().contains(QLatin1String("192.0.2.1 . udp . 1194")), killSwitch);
         // Configured from another connection of the owner's, as its tunnel script does.
-        QCOMPARE(Client(m_socket, kUserA).request("v1 configure\ndevice vvpn0\naddress4 10.8.0.2/24\nroute 10.9.0.0/16\n"),
+        QCOMPARE(request(kUserA, "v1 configure\ndevice vvpn0\naddress4 10.8.0.2/24\nroute 10.9.0.0/16\n"),
                  QStringLiteral("ok"));
-        const auto ourRoutes = [] {
-            return run(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("proto"),
-                                              QStringLiteral("118")});
-        };
-        QVERIFY(ourRoutes().contains(QLatin1String("10.9.0.0/16")));
+        const QString ourRoutes = QStringLiteral("ip route show proto 118");
+        QVERIFY(out(ourRoutes).contains(QLatin1String("10.9.0.0/16")));
 
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        QElapsedTimer timer;
-        timer.start();
-        while (devices().contains(QStringLiteral("vvpn0")) && timer.elapsed() < 1000)
-            QTest::qWait(20);
-        QVERIFY2(!devices().contains(QStringLiteral("vvpn0")), "the device outlived its client by 1 s");
+        owner.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(!hasTunnel(), 1000);
         // The block comes before the device goes.
         QCOMPARE(blockInPlace(), killSwitch);
-        QCOMPARE(ourRoutes(), QString());
+        QCOMPARE(out(ourRoutes), QString());
         QVERIFY(!nftRuleset().contains(QLatin1String("varnelvpn_tunnel")));
-        if (killSwitch)
-            QVERIFY(!setMembers("endpoints4").contains(QLatin1String("192.0.2.1")));
-        QCOMPARE(Client(m_socket, 0).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QVERIFY(!endpointSet().contains(QLatin1String("192.0.2.1")));
+        QCOMPARE(request(0, "v1 killswitch\nstate off\n"), QStringLiteral("ok"));
     }
 
     // The scripts are loaded only as root's alone; nothing else is loaded.
@@ -330,20 +227,16 @@ private slots:
     void unsafeScriptRefused()
     {
         QFETCH(QString, spoil);
-        QFETCH(QString, expected);
         const QString script = m_data + QStringLiteral("/block_outbound_except_vpn.nft");
-        const auto shell = [](const QString &command) {
-            return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
-        };
-        QCOMPARE(shell(QString(spoil).replace(QLatin1String("SCRIPT"), script).replace(QLatin1String("DATA"), m_data)), 0);
+        out(spoil.replace(QLatin1String("SCRIPT"), script).replace(QLatin1String("DATA"), m_data));
         const QString ruleset = nftRuleset();
-        QCOMPARE(Client(m_socket, kUserA).request("v1 killswitch\nstate on\n"), expected);
+        QTEST(Client(m_socket, kUserA).request("v1 killswitch\nstate on\n"), "expected");
         QCOMPARE(nftRuleset(), ruleset);
         // Back as installed; the hold asked for above ends.
-        QCOMPARE(shell(QStringLiteral("rm -f %1 %1.real && chmod 0755 %2 && %3/install.sh %2 >/dev/null")
-                           .arg(script, m_data, QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS))),
-                 0);
-        QCOMPARE(Client(m_socket, 0).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        out(QStringLiteral("rm -f %1 %1.real && chmod 0755 %2 && %3/install.sh %2 >/dev/null")
+                .arg(script, m_data, QStringLiteral(VARNEL_KILLSWITCH_SCRIPTS)));
+        QVERIFY(QFileInfo(script).isFile());
+        QCOMPARE(request(0, "v1 killswitch\nstate off\n"), QStringLiteral("ok"));
     }
 
     // Stop and start again: the tunnel goes with the service, the block and
@@ -354,47 +247,30 @@ private slots:
         QCOMPARE(owner.request(kOpen + "on\n"), QStringLiteral("ok"));
         QVERIFY(m_service.stop());
         QCOMPARE(owner.reply(), QStringLiteral("closed"));
-        QVERIFY(!devices().contains(QStringLiteral("vvpn0")));
+        QVERIFY(!hasTunnel());
         QVERIFY(blockInPlace());
-        const QByteArray statePath = QFile::encodeName(m_data + QStringLiteral("/service.txt"));
-        QFile state(QFile::decodeName(statePath));
+        QFile state(m_data + QStringLiteral("/service.txt"));
         QVERIFY(state.open(QIODevice::ReadOnly));
         QCOMPARE(state.readAll(), QByteArray("KillSwith:ON"));
-        struct stat info {};
-        QVERIFY(::stat(statePath.constData(), &info) == 0);
-        QCOMPARE(info.st_uid, uid_t(0));
-        QCOMPARE(info.st_mode & 07777, mode_t(0644));
+        QCOMPARE(out("stat -c '%u %a' " + state.fileName()), QStringLiteral("0 644\n"));
 
         // As after a reboot: no table, and a device left over.
-        run(QStringLiteral("nft"), {QStringLiteral("delete"), QStringLiteral("table"), QStringLiteral("inet"),
-                                    QStringLiteral("varnelvpn_killswitch")});
-        run(QStringLiteral("ip"), {QStringLiteral("tuntap"), QStringLiteral("add"), QStringLiteral("vvpn7"),
-                                   QStringLiteral("mode"), QStringLiteral("tun")});
-        QVERIFY(devices().contains(QStringLiteral("vvpn7")));
+        out(QStringLiteral("nft delete table inet varnelvpn_killswitch; ip tuntap add vvpn7 mode tun"));
+        QVERIFY(devices().contains(QLatin1String("vvpn7")));
         QVERIFY(m_service.start());
         QVERIFY(blockInPlace());
-        QVERIFY(!devices().contains(QStringLiteral("vvpn7")));
-        QCOMPARE(Client(m_socket, m_userB).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QVERIFY(!devices().contains(QLatin1String("vvpn7")));
+        QCOMPARE(request(m_userB, "v1 killswitch\nstate off\n"), QStringLiteral("ok"));
         QVERIFY(blockInPlace());
-        QCOMPARE(Client(m_socket, kUserA).request("v1 killswitch\nstate off\n"), QStringLiteral("ok"));
+        QCOMPARE(request(kUserA, "v1 killswitch\nstate off\n"), QStringLiteral("ok"));
         QVERIFY(!blockInPlace());
     }
 };
 
 int main(int argc, char **argv)
 {
-    // A network namespace of its own: the devices and the firewall the
-    // service changes are this test's, and go with it.
-    if (::geteuid() != 0) {
-        std::fprintf(stderr, "SKIP: tst_service starts the service as root: run it as root\n");
-        return 77;
-    }
-    if (::unshare(CLONE_NEWNET) != 0) {
-        std::fprintf(stderr, "SKIP: tst_service needs a network namespace of its own: %s\n", std::strerror(errno));
-        return 77;
-    }
-    QProcess::execute(QStringLiteral("ip"), {QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"),
-                                             QStringLiteral("up")});
+    if (const int skip = ServiceSandbox::enterNamespace())
+        return skip;
     QCoreApplication app(argc, argv);
     TestService test;
     return QTest::qExec(&test, argc, argv);

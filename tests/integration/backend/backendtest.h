@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 // Base of the tests against the reference backend: one backend for the
 // program, and before each test function its state back to the start and a
@@ -18,8 +19,12 @@ public:
     explicit BackendTest(const QStringList &backendArguments = {}) : m_arguments(backendArguments) {}
 
 protected slots:
-    void initTestCase();
-    void init();
+    void initTestCase() { QVERIFY2(m_backend.start(m_arguments), qPrintable(m_backend.errorText())); }
+    void init()
+    {
+        QVERIFY(m_backend.reset());
+        m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
+    }
     void cleanup() { m_sandbox.leave(); }
 
 protected:
@@ -32,12 +37,10 @@ private:
     QStringList m_arguments;
 };
 
-// An address where nothing listens.
-quint16 closedLoopbackPort();
+// An address on loopback where nothing listens.
 QString closedBase();
 
-// Readers of a request as the reference backend recorded it: the names of
-// its form in order, and one value.
+// The form of a request as the reference backend recorded it: its names in
+// order, and the values of some.
 QStringList formNames(const QJsonObject &request);
-QString formValue(const QJsonObject &request, const QString &name);
 QStringList formValues(const QJsonObject &request, const QStringList &names);

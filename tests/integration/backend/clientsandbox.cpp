@@ -19,14 +19,8 @@ ClientSandbox::ClientSandbox()
     qputenv("XDG_STATE_HOME", m_root.filePath(QStringLiteral("state")).toUtf8());
 }
 
-ClientSandbox::~ClientSandbox()
-{
-    leave();
-}
-
 void ClientSandbox::enter(const QString &apiBase, const QString &caFile)
 {
-    leave();
     m_test = std::make_unique<QTemporaryDir>(m_root.filePath(QStringLiteral("test-XXXXXX")));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_test->filePath(QStringLiteral("config")));
     qputenv("XDG_STATE_HOME", m_test->filePath(QStringLiteral("state")).toUtf8());
@@ -36,11 +30,6 @@ void ClientSandbox::enter(const QString &apiBase, const QString &caFile)
     qunsetenv("VARNELVPN_HTTP_TIMEOUT_MS");
     Varnel::Config::instance()->load();   // defaults of a fresh store: logged out
     Varnel::setVpnCredentials(QString(), QString());
-}
-
-void ClientSandbox::leave()
-{
-    m_test.reset();
 }
 
 QVariant ClientSandbox::stored(const QString &key) const

@@ -15,10 +15,7 @@
 class RefBackendProcess
 {
 public:
-    RefBackendProcess();
-    ~RefBackendProcess();
-    RefBackendProcess(const RefBackendProcess &) = delete;
-    RefBackendProcess &operator=(const RefBackendProcess &) = delete;
+    ~RefBackendProcess() { stop(); }
 
     // Makes fresh certificates and starts the server on a free port with the
     // test data set; false (with errorText()) when it did not come up.
@@ -28,26 +25,26 @@ public:
 
     QString baseUrl() const { return m_baseUrl; }
     // The CA that signed the server certificate (not the rogue one).
-    QString caFile() const;
+    QString caFile() const { return m_certs.filePath(QStringLiteral("ca.crt")); }
 
-    // Requests seen per path since the last reset.
-    int count(const QString &path);
+    // Requests seen on a path, and on all paths, since the last reset.
+    int count(const QString &path) { return control(QStringLiteral("counts")).value(path).toInt(); }
     int totalCount();
     // The last request on a path: method, path, body, form [[name, value]...], headers.
-    QJsonObject last(const QString &path);
+    QJsonObject last(const QString &path) { return control(QStringLiteral("last"), {{"path", path}}); }
     // mode: none, delay, status500, notjson, close; path "*" for every path.
     bool setFault(const QString &path, const QString &mode, int delayMs = 0, int times = 0);
     // Counts, faults and account state back to the start.
     bool reset();
-    QJsonObject account(const QString &username);
+    QJsonObject account(const QString &username) { return control(QStringLiteral("account"), {{"username", username}}); }
     // A plain GET of any address of the server (web pages).
     QByteArray fetch(const QUrl &url, int *status);
 
 private:
-    QJsonObject counts();
-    QByteArray control(const QString &pathAndQuery, const QByteArray &postBody, bool post,
-                       int *status = nullptr);
-    QByteArray send(const QUrl &url, const QByteArray &postBody, bool post, int *status);
+    // A control: GET with the fields in the query, or POST with them as the form.
+    QJsonObject control(const QString &name, const QList<QPair<QString, QString>> &fields = {}, bool post = false,
+                        int *status = nullptr);
+    QByteArray send(const QUrl &url, const QByteArray *postBody, int *status);
 
     QTemporaryDir m_certs;
     QProcess m_process;
