@@ -43,7 +43,6 @@
 #include "widgets/busystate.h"
 #include "widgets/congratulations/congratulationspopup.h"
 #include "widgets/device/devicewidget.h"
-#include "widgets/menuentry/menuentry.h"
 #include "widgets/payment/package.h"
 #include "widgets/payment/webpicturelink.h"
 #include "widgets/placeholdertint.h"
@@ -416,38 +415,6 @@ private slots:
         QVERIFY(boxes.texts().isEmpty());
     }
 
-    // Every re-show of the window, as from the tray, passes through the
-    // automatic login and reopens the logged-in area where the user left it.
-    void reshowPassesThroughAutomaticLogin()
-    {
-        storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
-        MessageCatcher boxes;
-        RootWindow window(QStringLiteral("not"));
-        auto *pages = child<QStackedWidget>(&window, "stackedWidget");
-        QList<int> visited;
-        connect(pages, &QStackedWidget::currentChanged, this, [&visited](int index) { visited << index; });
-        window.show();
-        QTRY_COMPARE_WITH_TIMEOUT(visited, (QList<int>{0, 3}), 15000);
-
-        // To the settings through the menu: the settings page records itself.
-        QWidget *area = pages->widget(3);
-        auto *left = child<QStackedWidget>(area, "stackedWidget");
-        QTest::mousePress(child(area, "btnManu"), Qt::LeftButton);
-        QTest::mousePress(child<MenuEntry>(area, "settingButton"), Qt::LeftButton);
-        QCOMPARE(left->currentIndex(), 9);
-        QTRY_COMPARE(Config::instance()->loadState(), qMakePair(9, 0));
-
-        // Elsewhere meanwhile, on a page that records nothing: only the
-        // restore can bring the settings back.
-        window.hide();
-        left->setCurrentIndex(6);
-        visited.clear();
-        window.show();
-        QTRY_COMPARE_WITH_TIMEOUT(visited, (QList<int>{0, 3}), 15000);
-        QCOMPARE(left->currentIndex(), 9);
-        QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
-        QVERIFY(boxes.texts().isEmpty());
-    }
 
     void accountPage_data()
     {
@@ -1064,37 +1031,28 @@ private slots:
     }
 
     // The page base: each show records the page (beside the connect page)
-    // before the refresh, which runs after the show event; back is a signal.
+    // before the refresh, which runs after the show event.
     void pageRecordsAndRefreshesAfterEveryShow()
     {
         struct SamplePage : Page {
-            SamplePage()
-            {
-                recordWhenShown(LeftPage::Setting);
-                setBackButton(back);
-            }
+            SamplePage() { recordWhenShown(LeftPage::Setting); }
             void reload() override { seenAtRefresh << Config::instance()->loadState(); }
-            QPushButton *back = new QPushButton(this);
             QList<QPair<int, int>> seenAtRefresh;
         } page;
-        QSignalSpy back(&page, &Page::clickBack);
         for (int show = 1; show <= 2; ++show) {
             Config::instance()->saveState(show, 1);
             page.hide();
             page.show();
-            QCOMPARE(page.seenAtRefresh.size(), show - 1);   // not inside the show event
+            QCOMPARE(page.seenAtRefresh.size(), show - 1);
             QTRY_COMPARE(page.seenAtRefresh.size(), show);
             QCOMPARE(page.seenAtRefresh.constLast(), qMakePair(9, 0));
         }
-        page.back->click();
-        QCOMPARE(back.size(), 1);
-        QCOMPARE(page.seenAtRefresh.size(), 2);
     }
 
-    // A request's busy state: the button and the inputs it was given are
-    // disabled (a second start keeps the look it restores), a spinner turns
-    // in the button or a label; afterwards all back as it was, no late
-    // frame, and a press delivered meanwhile runs nothing.
+    // A request's busy state: the button (or a spinner label) and the
+    // inputs it was given are disabled while a spinner turns; a second start
+    // keeps the look it restores, a press delivered meanwhile runs nothing;
+    // afterwards all is back as it was, without a late frame.
     void busyState_data()
     {
         QTest::addColumn<bool>("label");
@@ -1108,50 +1066,38 @@ private slots:
         auto *layout = new QVBoxLayout(&window);
         auto *edit = new QLineEdit;
         auto *lockedEdit = new QLineEdit;   // disabled by the page for its own reasons
-        auto *button = new QPushButton(QStringLiteral("Redeem"));
+        auto *button = new QPushButton(QIcon(QStringLiteral(":/img/logo.png")), QStringLiteral("Redeem"));
         auto *spinner = new QLabel;
         for (QWidget *w : std::initializer_list<QWidget *>{edit, lockedEdit, button, spinner})
             layout->addWidget(w);
-        button->setIcon(QIcon(QStringLiteral(":/img/logo.png")));
-        button->setIconSize(QSize(12, 12));
-        spinner->setMinimumSize(40, 40);
         lockedEdit->setEnabled(false);
+        spinner->setMinimumSize(40, 40);   // the spinner's size
         window.show();
         const qint64 idleIcon = button->icon().cacheKey();
-        auto owned = label ? std::make_unique<BusyState>(spinner) : std::make_unique<BusyState>(button);
-        BusyState &busy = *owned;
-        busy.setWidgets({edit, lockedEdit});
+        auto busy = label ? std::make_unique<BusyState>(spinner) : std::make_unique<BusyState>(button);
+        busy->setWidgets({edit, lockedEdit});
         QCOMPARE(spinner->isHidden(), label);
-        const auto frame = [&] {
-            return label ? spinner->movie()->currentPixmap().cacheKey()
-                         : button->icon().pixmap(button->iconSize(), QIcon::Disabled).cacheKey();
-        };
-        QStringList ran;
-        const bool first = busy.run([&] {
-            busy.start();
-            QVERIFY(busy.isBusy() && !edit->isEnabled());
-            QCOMPARE(button->isEnabled(), label);
+        bool second = true;
+        QVERIFY(busy->run([&] {
+            busy->start();
+            QVERIFY(!edit->isEnabled() && spinner->isVisible());
             QCOMPARE(button->text().isEmpty(), !label);
-            QVERIFY(spinner->isVisible());
+            QSet<qint64> frames;
+            const auto frame = [&] {
+                return label ? qint64(spinner->movie()->currentFrameNumber())
+                             : button->icon().pixmap(button->iconSize(), QIcon::Disabled).cacheKey();
+            };
+            QVERIFY2(QTest::qWaitFor([&] { frames << frame(); return frames.size() >= 3; }, 2000), "no turning");
             if (label)
                 QCOMPARE(spinner->movie()->scaledSize(), QSize(40, 40));
-            QSet<qint64> frames;
-            QVERIFY2(QTest::qWaitFor([&] { frames << frame(); return frames.size() >= 3; }, 2000), "no turning");
-            // What a second press, delivered by the request's own event loop, does.
-            QVERIFY(!busy.run([&] { ran << QStringLiteral("second"); }));
-        });
-        QVERIFY(first);
-        QVERIFY(ran.isEmpty());
-        busy.stop();
-        QVERIFY(!busy.isBusy());
+            second = busy->run([] {});
+        }));
+        QVERIFY(!second && !busy->isBusy());
         QCOMPARE(button->text(), QStringLiteral("Redeem"));
-        QCOMPARE(button->iconSize(), QSize(12, 12));
         QVERIFY(button->isEnabled() && edit->isEnabled() && !lockedEdit->isEnabled());
         QCOMPARE(spinner->isHidden(), label);
         QTest::qWait(150);   // the movie turns a frame every 50 ms
         QCOMPARE(button->icon().cacheKey(), idleIcon);
-        if (label)
-            QCOMPARE(spinner->movie()->state(), QMovie::NotRunning);
     }
 
     void placeholderIsLighterThanTextInEveryState()
@@ -1193,16 +1139,14 @@ private slots:
         QPainter(&banded).fillRect(QRect((picture.width() - side) / 2, (picture.height() - side) / 2, side, side), Qt::red);
         const QImage badge = roundBadge(banded, height).toImage();
         QCOMPARE(badge.size(), QSize(height, height));
+        // Transparent corners, the square's colour up to the rim, a soft rim.
         const int last = height - 1;
-        for (const QPoint corner : {QPoint(0, 0), QPoint(last, 0), QPoint(0, last), QPoint(last, last)})
-            QCOMPARE(qAlpha(badge.pixel(corner)), 0);
-        // Inside the disc only the square's colour, up to the rim.
-        for (const QPoint inside : {QPoint(height / 2, height / 2), QPoint(3, height / 2), QPoint(last - 3, height / 2),
-                                    QPoint(height / 2, 3), QPoint(height / 2, last - 3)}) {
+        QCOMPARE(qAlpha(badge.pixel(0, 0)) + qAlpha(badge.pixel(last, last)), 0);
+        for (const QPoint inside : {QPoint(height / 2, height / 2), QPoint(3, height / 2), QPoint(height / 2, last - 3)})
+        {
             const QColor colour = QColor::fromRgba(badge.pixel(inside));
             QVERIFY2(colour.alpha() == 255 && colour.red() > 200 && colour.blue() < 60, qPrintable(colour.name()));
         }
-        // Antialiased: the rim has partly transparent pixels.
         bool soft = false;
         for (int x = 0; x < height / 2 && !soft; ++x)
             soft = qAlpha(badge.pixel(x, height / 4)) > 0 && qAlpha(badge.pixel(x, height / 4)) < 255;

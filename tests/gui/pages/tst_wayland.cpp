@@ -1,7 +1,6 @@
 // The client as a native Wayland client: the test runs Debian's weston
-// without a screen (headless backend) in a runtime folder of its own; the
-// program started as a Wayland session starts it becomes a Wayland client,
-// and the window logs in through its login page against the reference backend.
+// without a screen (headless backend) in a runtime folder of its own, and
+// the window logs in through its login page against the reference backend.
 // What opens over the window (a message box, the toast, the share panel)
 // comes up against it: Wayland lets no client place a window on the
 // screen, so each is a child window of the root window (the compositor puts
@@ -11,7 +10,6 @@
 #include "child.h"
 
 #include "app/rootwindow.h"
-#include "app/singleinstance.h"
 #include "app/windowgeometry.h"
 #include "backend/user.h"
 #include "common/gui/msgbox.h"
@@ -20,7 +18,6 @@
 #include "widgets/toast/dialog.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLineEdit>
@@ -75,7 +72,6 @@ public:
                                         10000);
         if (!up || !QFileInfo::exists(socket))
             return QStringLiteral("weston gave no socket: ") + QString::fromLocal8Bit(m_weston.readAll().right(400));
-        m_socket = socket;
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
         qputenv("WAYLAND_DISPLAY", kSocket);
         qputenv("QT_QPA_PLATFORM", "wayland");
@@ -89,15 +85,10 @@ public:
         m_weston.waitForFinished(1000);
     }
 
-    QString socket() const { return m_socket; }
-
 private:
     QTemporaryDir m_runtime;
     QProcess m_weston;
-    QString m_socket;
 };
-
-Weston *g_weston = nullptr;
 
 // The modal message box that the window opens while f runs: exposed, a child
 // window of the root window; its text, or why not.
@@ -134,30 +125,6 @@ private slots:
     {
         BackendPageTest::initTestCase();
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("wayland"));
-    }
-
-    // The program in a Wayland session (no platform chosen, the session's
-    // WAYLAND_DISPLAY): a Wayland client of its own, up and answering; the
-    // desktop entry's quit request ends it.
-    void theProgramIsANativeClient()
-    {
-        QTemporaryDir files;
-        QProcessEnvironment env = m_sandbox.clientEnvironment(files.path());
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        env.remove(QStringLiteral("DISPLAY"));
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), g_weston->socket());
-        QProcess client;
-        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, files.path());
-        QVERIFY(client.waitForStarted(10000));
-        const QString instance = SingleInstance::socketPath(files.filePath(QStringLiteral("runtime")));
-        QVERIFY(sendInstanceMessage(instance, QLatin1String(kWakeUpMessage), 10000));
-        QVERIFY(sendInstanceMessage(instance, QLatin1String(kQuitMessage), 5000));
-        QVERIFY(client.waitForFinished(10000));
-        QCOMPARE(client.exitCode(), 0);
-        QFile log(files.filePath(QStringLiteral("client.log")));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray output = log.readAll();
-        QVERIFY2(output.contains("Window system: wayland"), output.constData());
     }
 
     // A login through the window: refused first (the message box over the
@@ -210,7 +177,6 @@ int main(int argc, char *argv[])
 {
     // Static: QTest may end the process with exit(), and weston must go with it.
     static Weston weston;
-    g_weston = &weston;
     const QString reason = weston.start();
     if (!reason.isEmpty()) {
         std::fprintf(stderr, "Wayland test skipped: %s\n", qPrintable(reason));
