@@ -1031,14 +1031,21 @@ private slots:
     }
 
     // The page base: each show records the page (beside the connect page)
-    // before the refresh, which runs after the show event.
+    // before the refresh, which runs after the show event; its back button
+    // asks for the way back.
     void pageRecordsAndRefreshesAfterEveryShow()
     {
         struct SamplePage : Page {
-            SamplePage() { recordWhenShown(LeftPage::Setting); }
+            SamplePage()
+            {
+                recordWhenShown(LeftPage::Setting);
+                setBackButton(back);
+            }
             void reload() override { seenAtRefresh << Config::instance()->loadState(); }
+            QPushButton *back = new QPushButton(this);
             QList<QPair<int, int>> seenAtRefresh;
         } page;
+        QSignalSpy back(&page, &Page::clickBack);
         for (int show = 1; show <= 2; ++show) {
             Config::instance()->saveState(show, 1);
             page.hide();
@@ -1047,6 +1054,8 @@ private slots:
             QTRY_COMPARE(page.seenAtRefresh.size(), show);
             QCOMPARE(page.seenAtRefresh.constLast(), qMakePair(9, 0));
         }
+        page.back->click();
+        QCOMPARE(back.size(), 1);
     }
 
     // A request's busy state: the button (or a spinner label) and the
