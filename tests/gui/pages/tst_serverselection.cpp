@@ -107,30 +107,22 @@ private:
         tree()->scrollToItem(item);
         return tree()->itemWidget(item, 0);
     }
-    TreeParentItem *category(int row) { return qobject_cast<TreeParentItem *>(rowWidget(tree()->topLevelItem(row))); }
+    TreeChildItem *server(QTreeWidgetItem *item) { return qobject_cast<TreeChildItem *>(rowWidget(item)); }
     QStringList titles()
     {
         QStringList result;
         for (int i = 0; i < tree()->topLevelItemCount(); ++i)
-            result << category(i)->title();
+            result << qobject_cast<TreeParentItem *>(rowWidget(tree()->topLevelItem(i)))->title();
         return result;
     }
     QTreeWidgetItem *categoryItem(const QString &title) { return tree()->topLevelItem(titles().indexOf(title)); }
-    QList<QTreeWidgetItem *> serverItems(const QString &title)
-    {
-        QList<QTreeWidgetItem *> result;
-        QTreeWidgetItem *parent = categoryItem(title);
-        for (int i = 0; parent && i < parent->childCount(); ++i)
-            result << parent->child(i);
-        return result;
-    }
-    TreeChildItem *server(QTreeWidgetItem *item) { return qobject_cast<TreeChildItem *>(rowWidget(item)); }
-    // For short categories, whose rows all stay in view together.
+    // The rows of a short category, whose rows all stay in view together.
     QList<TreeChildItem *> servers(const QString &title)
     {
         QList<TreeChildItem *> result;
-        for (QTreeWidgetItem *item : serverItems(title))
-            result << server(item);
+        QTreeWidgetItem *parent = categoryItem(title);
+        for (int i = 0; parent && i < parent->childCount(); ++i)
+            result << server(parent->child(i));
         return result;
     }
     QStringList serverNames(const QString &title)
@@ -148,6 +140,16 @@ private:
     static QImage starOf(QWidget *row)
     {
         return child<QPushButton>(row, "btnFavorite")->icon().pixmap(QSize(15, 15)).toImage();
+    }
+    // A row's rounded corners: t top, b bottom, a all, m none.
+    static QString cornersOf(const QWidget *row)
+    {
+        const QString style = row->styleSheet();
+        if (style.contains(QLatin1String("border-radius:8px")))
+            return QStringLiteral("a");
+        if (style.contains(QLatin1String("border-top-left-radius")))
+            return QStringLiteral("t");
+        return style.contains(QLatin1String("border-bottom-left-radius")) ? QStringLiteral("b") : QStringLiteral("m");
     }
     static int liveRowWidgets(QWidget *page)
     {
@@ -255,21 +257,13 @@ private slots:
         QFETCH(QStringList, corners);
         showListOf(QStringLiteral("premium.user"), protocol, searchText);
         QCOMPARE(serverNames(category), names);
-
-        const QMap<QString, QString> radius{{"t", "border-top-left-radius"},
-                                            {"b", "border-bottom-left-radius"},
-                                            {"a", "border-radius:8px"}};
-        const QList<TreeChildItem *> rows = servers(category);
-        for (int i = 0; i < rows.size(); ++i) {
-            const QString expected = corners.at(i);
-            if (expected == QLatin1String("m")) {
-                QTRY_VERIFY(rows.at(i)->styleSheet().startsWith(QLatin1String("QWidget{\nborder:1px solid white;")));
-                continue;
-            }
-            QTRY_VERIFY2(rows.at(i)->styleSheet().contains(radius.value(expected)), qPrintable(rows.at(i)->styleSheet()));
-            QVERIFY(rows.at(i)->styleSheet().contains(QLatin1String("background:white}") + QString(28, ' ')
-                                                      + QLatin1String("QWidget::hover{background:#F5F5F5;}")));
-        }
+        const auto seen = [&] {
+            QStringList result;
+            for (TreeChildItem *row : servers(category))
+                result << cornersOf(row);
+            return result;
+        };
+        QTRY_COMPARE(seen(), corners);
     }
 
     void categoryRowsShowTheirPictures()
@@ -318,22 +312,14 @@ private slots:
         config->save();
         QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
         QSignalSpy payment(m_page, &ServerSelectionPage::paymentPageRequest);
-        QSignalSpy menu(m_page, &ServerSelectionPage::menueButtonClick);
 
         press(servers("Germany").at(2));   // Berlin
-        QCOMPARE((QList<int>{connect.count(), payment.count(), menu.count()}), (QList<int>{connects, payments, 0}));
+        QCOMPARE(qMakePair(connect.count(), payment.count()), qMakePair(connects, payments));
         QCOMPARE(m_messages->texts(), connects ? QStringList{} : QStringList{QStringLiteral(
                      "You are using free version of Varnel VPN.Buy now to unlock all server?")});
         const int active = connects ? 301 : 203;
         QCOMPARE(qMakePair(config->activeServer(), stored(QStringLiteral("ActiveServer")).toInt()),
                  qMakePair(active, active));
-
-        // The menu button asks for the menu on its press and again on its click.
-        auto *button = child<QPushButton>(m_page, "btnManu");
-        QTest::mousePress(button, Qt::LeftButton);
-        QCOMPARE(menu.count(), 1);
-        QTest::mouseRelease(button, Qt::LeftButton);
-        QCOMPARE(menu.count(), 2);
     }
 
     void categoriesOpenAsAnAccordionWithoutSearchText_data()
@@ -369,21 +355,16 @@ private slots:
             QVERIFY(!tree()->topLevelItem(i)->isExpanded());
     }
 
-    void theStarTogglesTheFavouriteEverywhere_data()
-    {
-        QTest::addColumn<bool>("mainWindowSet");
-        QTest::newRow("toast at the main window") << true;
-        QTest::newRow("toast at the row's window") << false;
-    }
+    // The star of a row: the favourite stored, the star changed in every
+    // category after the rebuild, a toast that survives the rebuild for
+    // five seconds without taking the keyboard from the search field; the
+    // last favourite's removal removes its category.
     void theStarTogglesTheFavouriteEverywhere()
     {
-        QFETCH(bool, mainWindowSet);
         showListOf(QStringLiteral("premium.user"));
-        auto mainWindow = std::make_unique<QWidget>();
-        mainWindow->setGeometry(300, 200, 400, 700);
-        if (mainWindowSet)
-            setMainWindow(mainWindow.get());
-        QWidget *anchor = mainWindowSet ? mainWindow.get() : m_host.get();
+        QWidget anchor;
+        anchor.setGeometry(300, 200, 400, 700);
+        setMainWindow(&anchor);
         QSettings("Varnel", "Morvanta Limited").remove("FAVORITE");
 
         auto *sylhetStar = child<QPushButton>(servers("Bangladesh").at(2), "btnFavorite");
@@ -407,26 +388,24 @@ private slots:
         QCOMPARE(serverNames(kCategories[2]), QStringList{"Sylhet"});
         const QImage starred = cachedPictureOfHeight(":/img/Star.png", 15).toImage();
         for (const QString &title : {kCategories[0], kCategories[2], kCategories[4], QStringLiteral("Bangladesh")}) {
-            for (QTreeWidgetItem *item : serverItems(title)) {
-                const bool favourite = server(item)->bundle()->ipId() == 201;
-                QTRY_COMPARE(starOf(server(item)) == starred, favourite);
-            }
+            for (TreeChildItem *row : servers(title))
+                QTRY_COMPARE(starOf(row) == starred, row->bundle()->ipId() == 201);
         }
 
         // The toast outlived the row that raised it.
-        const QList<Dialog *> toasts = anchor->findChildren<Dialog *>();
+        const QList<Dialog *> toasts = anchor.findChildren<Dialog *>();
         QCOMPARE(toasts.size(), 1);
         QPointer<Dialog> toast = toasts.constFirst();
         QVERIFY(toast->isVisible());
         QCOMPARE(child<QLabel>(toast, "lblText")->text(), QStringLiteral("added to favorite locations"));
-        QCOMPARE(toast->frameGeometry().center(), anchor->mapToGlobal(QPoint(170, 590)));
+        QCOMPARE(toast->frameGeometry().center(), anchor.mapToGlobal(QPoint(170, 590)));
 
         // Removing the last favourite removes its category at once.
         QTest::mouseClick(child<QPushButton>(servers(kCategories[2]).at(0), "btnFavorite"), Qt::LeftButton);
         QVERIFY(Config::instance()->favourites().isEmpty());
         QVERIFY(!titles().contains(kCategories[2]));
         QTRY_VERIFY(starOf(servers("Bangladesh").at(2)) == cachedPictureOfHeight(":/img/favourit.png", 15).toImage());
-        QCOMPARE(anchor->findChildren<Dialog *>().size(), 2);
+        QCOMPARE(anchor.findChildren<Dialog *>().size(), 2);
 
         QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), 7000);
         QVERIFY2(shown.elapsed() >= 4750, qPrintable(QString::number(shown.elapsed())));   // a coarse timer
@@ -504,55 +483,37 @@ private slots:
         QCOMPARE(liveRowWidgets(m_page), 0);   // nothing made for a page nobody sees
     }
 
+    // With 5,000 servers only the rows in view and a few spare ones have
+    // widgets: after the show, and with the largest category open and
+    // scrolled by hand, where every row in view has its widget.
     void fiveThousandServersCostOnlyTheRowsInView()
     {
         const QJsonObject reply{{"response_code", 1}, {"message", "ok"}, {"user_type", 2},
                                 {"ip_bundle", RefBackend::ServerGenerator::generate(5000, 1)}};
         QCOMPARE(ApiRequest::instance()->applyLoginReply(QJsonDocument(reply)), 0);
-        const IPBundleList bundles = User::instance()->bundles();
         showPage();
         const int rowHeight = tree()->visualItemRect(tree()->topLevelItem(0)).height();
         QVERIFY(rowHeight > 20);
-        // What fits into the view and the spare rows around it.
         const int bound = 3 * tree()->viewport()->height() / rowHeight + 12;
         QVERIFY2(liveRowWidgets(m_page) <= bound, qPrintable(QString::number(liveRowWidgets(m_page))));
 
-        // The high-speed category lists every fast server of the list, in order.
-        QVector<int> fastIds;
-        for (const auto &bundle : bundles)
-            if (bundle->fastServer())
-                fastIds << bundle->ipId();
         QTreeWidgetItem *fast = tree()->topLevelItem(0);
-        QCOMPARE(fast->childCount(), fastIds.size());
-        QVERIFY(fastIds.size() > 500);
+        QVERIFY(fast->childCount() > 500);
         press(rowWidget(fast));
         QVERIFY(fast->isExpanded());
-        QVERIFY(liveRowWidgets(m_page) <= bound);
-        QVERIFY(liveRowWidgets(m_page) > 3);
-
-        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
-        for (int i : {fastIds.size() - 1, 7}) {
-            QTreeWidgetItem *item = fast->child(i);
-            auto *row = qobject_cast<TreeChildItem *>(rowWidget(item));
-            QVERIFY(row);
-            QCOMPARE(row->bundle()->ipId(), fastIds.at(i));
-            QVERIFY(tree()->visualItemRect(item).contains(row->geometry()));
-            QVERIFY(row->isVisible());
-            QVERIFY(liveRowWidgets(m_page) <= bound);
-        }
-
-        // Scrolled by hand: every row in view has its widget.
         tree()->verticalScrollBar()->setValue(tree()->verticalScrollBar()->maximum() / 3);
         for (int y = 0; y < tree()->viewport()->height(); y += rowHeight / 2) {
             if (QTreeWidgetItem *item = tree()->itemAt(QPoint(40, y)))
                 QVERIFY(tree()->itemWidget(item, 0));
         }
-        int unlocked = fastIds.size() / 3;
+        QVERIFY(liveRowWidgets(m_page) <= bound);
+        int unlocked = fast->childCount() / 3;
         while (server(fast->child(unlocked))->bundle()->isLocked())
             ++unlocked;
+        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
         press(server(fast->child(unlocked)));
         QCOMPARE(connect.count(), 1);
-        QCOMPARE(Config::instance()->activeServer(), fastIds.at(unlocked));
+        QCOMPARE(Config::instance()->activeServer(), server(fast->child(unlocked))->bundle()->ipId());
     }
 };
 
