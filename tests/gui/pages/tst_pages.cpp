@@ -46,7 +46,6 @@
 #include "tools/refbackend/routes.h"
 #include "tools/refbackend/webpages.h"
 #include "vpn/trafficformat.h"
-#include "widgets/busystate.h"
 #include "widgets/congratulations/congratulationspopup.h"
 #include "widgets/device/devicewidget.h"
 #include "widgets/payment/package.h"
@@ -84,7 +83,6 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QUrlQuery>
-#include <QVBoxLayout>
 #include <QtTest>
 
 #include <cmath>
@@ -121,6 +119,7 @@ std::unique_ptr<QWidget> makePage(const QString &name)
         {"menu", [] { return new MenuPage; }},
         {"settings", [] { return new SettingPage; }},
         {"connect", [] { return new ConnectPage; }},
+        {"package", [] { return new Package(QJsonObject{{"id", "monthly"}, {"name", "Monthly"}}); }},
     };
     return std::unique_ptr<QWidget>(pages.value(name)());
 }
@@ -321,12 +320,6 @@ private:
 
     ServerTree *tree() const { return child<ServerTree>(m_page, "treeServerList"); }
 
-    static void login(const QString &user)
-    {
-        QVERIFY(loginAs(user, user == QLatin1String("free.user") ? QStringLiteral("free-pass")
-                                                                 : QStringLiteral("premium-pass")));
-        QVERIFY(!User::instance()->bundles().isEmpty());
-    }
     // The page as the server page holds it, shown; the first build follows the show.
     void showPage()
     {
@@ -338,7 +331,7 @@ private:
     // The list of a user, with a protocol setting and a search text.
     void showListOf(const QString &user, int protocol = 0, const QString &searchText = QString())
     {
-        login(user);
+        QVERIFY(loginAs(user, QString(user).replace(QLatin1String(".user"), QLatin1String("-pass"))));
         Config::instance()->setProtocol(protocol);
         showPage();
         search(searchText);
@@ -489,9 +482,10 @@ private slots:
     }
 
     // A manual login: while the request runs nothing on the page can be
-    // used (a click on "Sign Up Now" changes nothing); the cleaned
-    // credentials are sent and stored, and a stale cache of a logged-in user
-    // does not answer; afterwards everything can be used again.
+    // used (a click on "Sign Up Now" changes nothing), a spinner turns in the
+    // button and the placeholders keep their tint; the cleaned credentials
+    // are sent and stored, and a stale cache of a logged-in user does not
+    // answer; afterwards everything is as it was, without a late frame.
     void manualLogin()
     {
         const auto config = Config::instance();
@@ -502,9 +496,14 @@ private slots:
         MessageCatcher boxes;
         LoginPage page;
         page.show();
-        child<QLineEdit>(&page, "editUsername")->setText(QStringLiteral(" premium .user "));
+        auto *user = child<QLineEdit>(&page, "editUsername");
+        auto *button = child<QPushButton>(&page, "btnLogin");
+        user->setText(QStringLiteral(" premium .user "));
         child<QLineEdit>(&page, "editPassword")->setText(QStringLiteral("premium-pass "));
+        const qint64 idleIcon = button->icon().cacheKey();
         QStringList usableWhileBusy{"not observed"};
+        QSet<qint64> frames;
+        bool tinted = true;
         QTimer probe;   // looks from inside the request's nested event loop
         connect(&probe, &QTimer::timeout, this, [&] {
             usableWhileBusy.clear();
@@ -512,6 +511,8 @@ private slots:
                 if (w->isVisible() && w->isEnabled() && (qobject_cast<QLineEdit *>(w) || qobject_cast<QAbstractButton *>(w)))
                     usableWhileBusy << w->objectName();
             }
+            frames << button->icon().pixmap(button->iconSize(), QIcon::Disabled).cacheKey();
+            tinted = tinted && user->palette().color(QPalette::PlaceholderText) == PlaceholderTint::defaultColor();
             press(&page, "btnSignup");
         });
         probe.start(60);
@@ -521,10 +522,14 @@ private slots:
         QVERIFY2(boxes.texts().isEmpty(), qPrintable(boxes.texts().join('|')));
         QCOMPARE(success.count(), 1);
         QCOMPARE(usableWhileBusy, QStringList{});
+        QVERIFY2(frames.size() >= 3 && tinted, "no turning or no tint");
         QCOMPARE(page.mode(), int(LoginPage::LogInMode));
-        QCOMPARE(child<QPushButton>(&page, "btnLogin")->text(), QStringLiteral("Log In"));
+        QCOMPARE(button->text(), QStringLiteral("Log In"));
         for (const char *name : {"editUsername", "editPassword", "btnLogin", "btnSignup", "btnForgotPassword"})
             QVERIFY2(child(&page, name)->isEnabled(), name);
+        QVERIFY(user->palette().color(QPalette::PlaceholderText) != user->palette().color(QPalette::Text));
+        QTest::qWait(150);   // the spinner turns a frame every 50 ms
+        QCOMPARE(button->icon().cacheKey(), idleIcon);
 
         QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kLogin)), {"username", "pass"}),
                  (QStringList{"premium.user", "premium-pass"}));
@@ -861,82 +866,71 @@ private slots:
         QVERIFY(child<QLabel>(page.get(), "lblEmpty")->isVisible());
     }
 
+    // Each link opens its address; one that nothing opens (no xdg-open, or
+    // one that finds no program for it) says so, with the address to copy: a
+    // mail link's address, any other link whole (a checkout link with its
+    // token); one that opens says nothing.
     void links_data()
     {
         QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("button");    // empty: the page is pressed
+        QTest::addColumn<QString>("opener");    // empty: the link caught; else xdg-open's exit, or "none"
+        QTest::addColumn<QString>("address");   // opened, or the start of the one shown
         // The account's contact_email is the user's own address: not where support is.
-        QTest::newRow("mail to support") << "support" << "btnMail"
+        QTest::newRow("mail to support") << "support" << "btnMail" << ""
                                          << "mailto:support@varnelvpn.com?subject=VarnelVPN desktop support";
-        QTest::newRow("chat") << "support" << "btnChat" << "https://127.0.0.1:9/support/chat";
-        QTest::newRow("help") << "support" << "btnHelp" << "https://127.0.0.1:9/help";
-        QTest::newRow("browser") << "more" << "btnBrowser" << "https://127.0.0.1:9/products/browser";
-        QTest::newRow("passwords") << "more" << "btnPasswords" << "https://127.0.0.1:9/products/passwords";
-        QTest::newRow("phones") << "more" << "btnMobile" << "https://127.0.0.1:9/products/mobile";
-        QTest::newRow("review") << "about" << "btnReview" << "https://127.0.0.1:9/review";
-        QTest::newRow("updates") << "about" << "btnUpdate" << "https://127.0.0.1:9/download";
-        QTest::newRow("facebook page") << "about" << "btnFacebook" << "https://www.facebook.com/varnelvpn";
-        QTest::newRow("x page") << "about" << "btnX" << "https://x.com/varnelvpn";
-        QTest::newRow("instagram page") << "about" << "btnInstagram" << "https://www.instagram.com/varnelvpn";
+        QTest::newRow("chat") << "support" << "btnChat" << "" << "https://127.0.0.1:9/support/chat";
+        QTest::newRow("help") << "support" << "btnHelp" << "" << "https://127.0.0.1:9/help";
+        QTest::newRow("browser") << "more" << "btnBrowser" << "" << "https://127.0.0.1:9/products/browser";
+        QTest::newRow("passwords") << "more" << "btnPasswords" << "" << "https://127.0.0.1:9/products/passwords";
+        QTest::newRow("phones") << "more" << "btnMobile" << "" << "https://127.0.0.1:9/products/mobile";
+        QTest::newRow("review") << "about" << "btnReview" << "" << "https://127.0.0.1:9/review";
+        QTest::newRow("updates") << "about" << "btnUpdate" << "" << "https://127.0.0.1:9/download";
+        QTest::newRow("facebook page") << "about" << "btnFacebook" << "" << "https://www.facebook.com/varnelvpn";
+        QTest::newRow("x page") << "about" << "btnX" << "" << "https://x.com/varnelvpn";
+        QTest::newRow("instagram page") << "about" << "btnInstagram" << "" << "https://www.instagram.com/varnelvpn";
+        QTest::newRow("support mail, no program for mail") << "support" << "btnMail" << "3" << "support@varnelvpn.com";
+        QTest::newRow("updates, the browser failed") << "about" << "btnUpdate" << "4" << "https://127.0.0.1:9/download";
+        QTest::newRow("checkout, no xdg-open") << "package" << "" << "none"
+                                               << "https://127.0.0.1:9/checkout/monthly?authToken=";
+        QTest::newRow("opened: nothing said") << "support" << "btnHelp" << "0" << "";
     }
     void links()
     {
         QFETCH(QString, page);
         QFETCH(QString, button);
-        User::instance()->setContactEmail(QStringLiteral("user@varnel.test"));
-        const auto widget = makePage(page);
-        child<QPushButton>(widget.get(), qPrintable(button))->click();
-        QCOMPARE(m_links->urls.size(), 1);
-        QTEST(m_links->urls.constFirst().toString(QUrl::FullyDecoded), "url");
-    }
-
-    // A link that nothing opens (no xdg-open, or one that finds no program
-    // for it) says so, with the address to copy: a mail link's address, any
-    // other link whole (a checkout link with its token).
-    void unopenedLinkShowsItsAddress_data()
-    {
-        QTest::addColumn<QString>("opener");   // the xdg-open on the path: its exit code, or none
-        QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("press");
-        QTest::addColumn<QString>("address");
-        QTest::newRow("support mail, no program for mail") << "exit 3" << "support" << "btnMail" << "support@varnelvpn.com";
-        QTest::newRow("updates, the browser failed") << "exit 4" << "about" << "btnUpdate" << "https://127.0.0.1:9/download";
-        QTest::newRow("checkout, no xdg-open") << "" << "" << "Package" << "https://127.0.0.1:9/checkout/monthly?authToken=";
-        QTest::newRow("opened: nothing said") << "exit 0" << "support" << "btnHelp" << "";
-    }
-    void unopenedLinkShowsItsAddress()
-    {
         QFETCH(QString, opener);
-        QFETCH(QString, page);
-        QFETCH(QString, press);
         QFETCH(QString, address);
+        User::instance()->setContactEmail(QStringLiteral("user@varnel.test"));
+        User::instance()->setWebPaymentPortalUrl(QStringLiteral("https://127.0.0.1:9"));
         QTemporaryDir bin;
-        if (!opener.isEmpty()) {
+        if (opener != QLatin1String("none")) {
             QFile program(bin.filePath(QStringLiteral("xdg-open")));
             QVERIFY(program.open(QIODevice::WriteOnly));
-            program.write("#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\n" + opener.toUtf8() + "\n");
+            program.write("#!/bin/sh\necho \"xdg-open: no method available for opening '$1'\" >&2\nexit "
+                          + opener.toUtf8() + "\n");
             program.close();
             QVERIFY(program.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
         }
         const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([path] { qputenv("PATH", path); });
         qputenv("PATH", QFile::encodeName(bin.path()));
-        User::instance()->setWebPaymentPortalUrl(QStringLiteral("https://127.0.0.1:9"));
         MessageCatcher boxes;
-        {
-            LinkOpener links;
-            Package package(QJsonObject{{"id", "monthly"}, {"name", "Monthly"}});
-            const auto shown = page.isEmpty() ? nullptr : makePage(page);
-            if (shown)
-                child<QPushButton>(shown.get(), qPrintable(press))->click();
-            else
-                QTest::mousePress(&package, Qt::LeftButton);
-            if (address.isEmpty())
-                QTest::qWait(500);
-            else
-                QTRY_COMPARE(boxes.addresses().size(), 1);
+        const auto opens = opener.isEmpty() ? nullptr : std::make_unique<LinkOpener>();
+        const auto widget = makePage(page);
+        if (button.isEmpty())
+            QTest::mousePress(widget.get(), Qt::LeftButton);
+        else
+            child<QPushButton>(widget.get(), qPrintable(button))->click();
+        if (!opens) {
+            QCOMPARE(m_links->urls.size(), 1);
+            QCOMPARE(m_links->urls.constFirst().toString(QUrl::FullyDecoded), address);
+            return;
         }
-        qputenv("PATH", path);
+        if (address.isEmpty())
+            QTest::qWait(500);
+        else
+            QTRY_COMPARE(boxes.addresses().size(), 1);
         QCOMPARE(boxes.addresses().size(), address.isEmpty() ? 0 : 1);
         if (!address.isEmpty())
             QVERIFY2(boxes.addresses().constFirst().startsWith(address), qPrintable(boxes.addresses().constFirst()));
@@ -951,7 +945,6 @@ private slots:
         QTest::addColumn<QString>("item");
         QTest::newRow("mail") << "btnMail" << "" << "body";
         QTest::newRow("facebook") << "btnFacebook" << "www.facebook.com" << "u";
-        QTest::newRow("x") << "btnX" << "x.com" << "text";
         QTest::newRow("whatsapp") << "btnWhatsApp" << "wa.me" << "text";
         QTest::newRow("telegram") << "btnTelegram" << "t.me" << "url";
     }
@@ -1014,15 +1007,6 @@ private slots:
         QCOMPARE(noMatch->isVisible(), expected.isEmpty());
         if (expected.isEmpty())
             QCOMPARE(noMatch->text(), QStringLiteral("No server matches \u201Czzz\u201D."));
-        for (const QString &title : expected) {
-            for (TreeChildItem *row : servers(title)) {
-                QVERIFY(row);
-                const auto bundle = row->bundle();
-                QVERIFY(protocol == 0 || bundle->type() == protocol);
-                QVERIFY(bundle->countryName().contains(searchText, Qt::CaseInsensitive)
-                        || bundle->ipName().contains(searchText, Qt::CaseInsensitive));
-            }
-        }
         QCOMPARE(Config::instance()->loadState(), qMakePair(0, 0));
     }
 
@@ -1260,7 +1244,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, code);
         QFETCH(int, updates);
-        login(QStringLiteral("premium.user"));
+        QVERIFY(loginAs(QStringLiteral("premium.user"), QStringLiteral("premium-pass")));
         if (emptyList)
             QCOMPARE(ApiRequest::instance()->applyLoginReply(QJsonDocument(QJsonObject{
                          {"response_code", 1}, {"message", "ok"}, {"ip_bundle", QJsonArray()}})), 0);
@@ -1541,61 +1525,6 @@ private slots:
         QVERIFY(bytes(seen.at(2)) < WebPages::kDownloadProbeBytes / 0.8 + 1);
     }
 
-    // A request's busy state on its button: the button and the inputs it
-    // was given are disabled while a spinner turns in the button; a second
-    // start keeps the look it restores and a second request is refused;
-    // afterwards all is back as it was (an input the page had disabled
-    // stays so), without a late frame. (A spinner label: automaticLoginOncePerShow.)
-    void busyState()
-    {
-        QWidget window;
-        auto *layout = new QVBoxLayout(&window);
-        auto *edit = new QLineEdit;
-        auto *lockedEdit = new QLineEdit;
-        auto *button = new QPushButton(QIcon(QStringLiteral(":/img/logo.png")), QStringLiteral("Redeem"));
-        for (QWidget *w : std::initializer_list<QWidget *>{edit, lockedEdit, button})
-            layout->addWidget(w);
-        lockedEdit->setEnabled(false);
-        window.show();
-        const qint64 idleIcon = button->icon().cacheKey();
-        BusyState busy(button);
-        busy.setWidgets({edit, lockedEdit});
-        bool second = true;
-        QVERIFY(busy.run([&] {
-            busy.start();
-            QVERIFY(!edit->isEnabled() && !button->isEnabled() && button->text().isEmpty());
-            QSet<qint64> frames;
-            const auto turned = [&] {
-                frames << button->icon().pixmap(button->iconSize(), QIcon::Disabled).cacheKey();
-                return frames.size() >= 3;
-            };
-            QVERIFY2(QTest::qWaitFor(turned, 2000), "no turning");
-            second = busy.run([] {});
-        }));
-        QVERIFY(!second && !busy.isBusy());
-        QCOMPARE(button->text(), QStringLiteral("Redeem"));
-        QVERIFY(button->isEnabled() && edit->isEnabled() && !lockedEdit->isEnabled());
-        QTest::qWait(150);   // the movie turns a frame every 50 ms
-        QCOMPARE(button->icon().cacheKey(), idleIcon);
-    }
-
-    void placeholderIsLighterThanTextInEveryState()
-    {
-        QLineEdit edit;
-        PlaceholderTint::install({&edit});
-        edit.show();
-        const QColor enabledText = edit.palette().color(QPalette::Text);
-        for (bool enabled : {true, false, true}) {
-            edit.setEnabled(enabled);
-            const QPalette palette = edit.palette();
-            QCOMPARE(palette.color(QPalette::PlaceholderText), PlaceholderTint::defaultColor());
-            QVERIFY(palette.color(QPalette::PlaceholderText) != palette.color(QPalette::Text));
-        }
-        edit.setEnabled(false);
-        // The style sheet still decides the text colour of a disabled edit.
-        QVERIFY(edit.palette().color(QPalette::Disabled, QPalette::Text) != enabledText);
-    }
-
     // The round badge of the quick-connect buttons: the picture's centred
     // square as a smooth disc on transparency, at the height asked for.
     void badgeIsTheCentredSquareAsADisc_data()
@@ -1780,12 +1709,9 @@ private slots:
                                QStringLiteral("editConfirmPassword=") + confirmation};
         };
         row("log-in: no user name", Login, {}, {"editPassword=secret1"}, "", invalid, 0);
-        row("log-in: password of blanks", Login, {}, {"editUsername=premium.user", "editPassword=  \t "}, "", invalid, 0);
-        row("sign-up: no user name", SignUp, {}, signUp(" ", "secret1", "secret1"), "", fill, 0);
-        row("sign-up: emptiness before length", SignUp, {}, signUp("", "abc", "xyz"), "", fill, 0);
-        row("sign-up: five characters", SignUp, {}, signUp("new.user", "abcde", "abcde"), "", length, 0);
-        row("sign-up: blanks do not count", SignUp, {}, signUp("new.user", "ab c de", "ab c de"), "", length, 0);
-        row("sign-up: length before match", SignUp, {}, signUp("new.user", "abc", "xyz"), "", length, 0);
+        row("sign-up: a blank name, emptiness before length", SignUp, {}, signUp(" ", "abc", "xyz"), "", fill, 0);
+        row("sign-up: blanks do not count, length before match", SignUp, {}, signUp("new.user", "ab c de", "xyz"), "",
+            length, 0);
         row("sign-up: confirmation differs", SignUp, {}, signUp("new.user", "secret1", "secret2"), "",
             "Passwords do not match", 0);
         row("forgot: no user name", Recovery, {}, {}, "", fill, 0);
@@ -1794,8 +1720,6 @@ private slots:
         row("log-in, backend down", Login, {}, refused, "down", "Could not connect to server!", 0);
         row("log-in, no endpoint table", Login, {}, refused, "no endpoints", "Could not connect to login server!", 0);
         row("automatic login refused", AutoLogin, "premium.user old-pass", {}, "", "Invalid username or password.", 1);
-        row("automatic login, no endpoint table", AutoLogin, premium, {}, "no endpoints",
-            "Could not connect to login server!", 0);
         row("automatic login, cached refusal", AutoLogin, premium, {}, "cache", "cached refusal", 0);
         row("sign-up, name taken: server's text", SignUp, {}, signUp("premium.user", "another1", "another1"), "",
             "This username is already taken.", 1);
@@ -1817,7 +1741,6 @@ private slots:
         row("referral: empty, nothing sent", Referral, free, {"editCode="}, "", "Refer code is empty!", 0);
         row("referral: own code", Referral, free, {"editCode=VRNFREE01"}, "",
             "You cannot redeem your own referral code.", 1);
-        row("referral: unknown code", Referral, free, {"editCode=NO-SUCH-CODE"}, "", "Invalid referral code.", 1);
         row("refer info refused", ReferInfo, "premium.user wrong", {}, "", "", 1);
         row("devices refused", LoggedDevices, "devices.user wrong", {}, "", "", 1);
         // Every way of failing for both logins and the voucher; one way each
