@@ -23,11 +23,3 @@ protected slots:
 };
 
 void useEndpointsAt(const QString &base);
-
-// The failures both login pages meet: "down" points the client at a closed
-// port, "no endpoints" blanks the table and fails the fetch of it.
-bool breakBackend(const QString &setup, RefBackendProcess &backend);
-
-// The failure rows both login pages share: the breakBackend set-up and the
-// text the page shows.
-void addLoginFailureRows();
