@@ -19,11 +19,9 @@ class TestTray : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(QSystemTrayIcon::isSystemTrayAvailable());
-    }
+    void initTestCase() { QVERIFY(QSystemTrayIcon::isSystemTrayAvailable()); }
 
+    // Icon and "Connect" entry follow the tunnel; logged out there is nothing to connect.
     void followsTheTunnel_data()
     {
         QTest::addColumn<int>("status");
@@ -53,8 +51,9 @@ private slots:
         const QList<QAction *> actions = tray->contextMenu()->actions();
         QCOMPARE(actions.size(), 2);
         QCOMPARE(actions.at(1)->text(), QStringLiteral("Quit"));
-        QCOMPARE(actions.at(0)->text(), QStringLiteral("Connect"));
-        QVERIFY(tray->icon().isMask());
+        QSignalSpy clicks(&window, &RootWindow::connectClick);
+        actions.at(0)->trigger();
+        QCOMPARE(clicks.size(), 1);
 
         window.onStatusChanged(status);
         QTEST(actions.at(0)->text(), "text");
@@ -64,7 +63,8 @@ private slots:
         QCOMPARE(tray->icon().pixmap(size).toImage(), cachedIcon(icon).pixmap(size).toImage());
     }
 
-    // With a tray, closing and Escape hide the window into it.
+    // With a tray, closing and Escape hide the window into it; the notice
+    // of a connection names the server after two blanks.
     void closingAndEscapeHideIntoTheTray()
     {
         RootWindow window(QStringLiteral("not"));
@@ -78,16 +78,6 @@ private slots:
             QVERIFY(!window.isVisible());
             QVERIFY(!window.isMinimized());
         }
-    }
-
-    // The "Connect" action reaches the window; the notice of a connection
-    // names the server after two blanks.
-    void connectActionAndNotice()
-    {
-        RootWindow window(QStringLiteral("not"));
-        QSignalSpy clicks(&window, &RootWindow::connectClick);
-        window.findChild<QSystemTrayIcon *>()->contextMenu()->actions().at(0)->trigger();
-        QCOMPARE(clicks.size(), 1);
         QCOMPARE(connectedNotice(QStringLiteral("Frankfurt")), QStringLiteral("You are connected to  Frankfurt"));
     }
 };
