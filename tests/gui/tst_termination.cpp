@@ -9,14 +9,7 @@
 #include "app/singleinstance.h"
 #include "common/config.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -62,33 +55,7 @@ class TestTermination : public QObject
         config->save();
     }
 
-    bool storedConnectionState() const
-    {
-        return m_sandbox.stored(QStringLiteral("ConnectionState")).toBool();
-    }
-
-    // The stand-in OpenVPN connects, then ends as end says: "wait-close"
-    // stays until the client closes the tunnel.
-    QProcessEnvironment environment(const QString &end)
-    {
-        QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
-        env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
-        env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
-        env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
-                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n") + end);
-        return env;
-    }
-    void startClient(QProcess &client, const QProcessEnvironment &env)
-    {
-        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
-        QVERIFY(client.waitForStarted(10000));
-    }
-    // The client's output from offset on.
-    QString clientLog(qint64 offset) const
-    {
-        QFile log(file("client.log"));
-        return log.open(QIODevice::ReadOnly) && log.seek(offset) ? QString::fromUtf8(log.readAll()) : QString();
-    }
+    bool storedConnectionState() const { return m_sandbox.stored(QStringLiteral("ConnectionState")).toBool(); }
 
 private slots:
     void initTestCase()
@@ -101,6 +68,7 @@ private slots:
         QVERIFY(m_backend.reset());
         m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
         QFile::remove(file("openvpn.txt"));
+        QFile::remove(file("client.log"));
     }
     void cleanup() { m_sandbox.leave(); }
 
@@ -127,13 +95,19 @@ private slots:
             storeLoggedInUser();
         const QString drop = file("drop");
         QFile::remove(drop);
-        QProcessEnvironment env =
-            environment(how == "--quit" ? QStringLiteral("go %1\nexit 0").arg(drop) : QStringLiteral("wait-close"));
+        // The stand-in OpenVPN connects, then stays until the client closes
+        // the tunnel, or (for Quit) until the test drops it.
+        QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
+        env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
+        env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
+        env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
+                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n")
+                       + (how == "--quit" ? QStringLiteral("go %1\nexit 0").arg(drop) : QStringLiteral("wait-close")));
         env.insert(QStringLiteral("QT_LOGGING_RULES"),
                    QStringLiteral("qt.text.font.match.debug=true\nvarnel.startup.info=true"));
-        const qint64 offset = QFileInfo(file("client.log")).size();
         QProcess client;
-        startClient(client, env);
+        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
+        QVERIFY(client.waitForStarted(10000));
         if (connected) {
             // Logged in and connected without a click.
             QTRY_VERIFY_WITH_TIMEOUT(storedConnectionState(), 20000);
@@ -168,7 +142,9 @@ private slots:
         // The tunnel went down before the end, and the settings were saved.
         QVERIFY(!storedConnectionState());
         QVERIFY(m_service.devices().isEmpty());
-        checkStartupLog(clientLog(offset));
+        QFile log(file("client.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        checkStartupLog(QString::fromUtf8(log.readAll()));
     }
 
 private:

@@ -13,7 +13,6 @@
 #include <QtTest>
 
 using namespace Varnel;
-using Status = OpenConnectConnection::Status;
 
 class TestTray : public QObject
 {
@@ -82,43 +81,29 @@ private slots:
     }
 };
 
-namespace {
-
-// A display with a tray for this process; ended with it.
-class TrayDisplay
-{
-public:
+// A display with a tray for this process (Xvfb and trayer), ended with it.
+struct TrayDisplay {
+    QProcess xvfb, trayer;
     bool start()
     {
-        m_xvfb.setProgram(QStringLiteral("Xvfb"));
-        m_xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                             QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                             QStringLiteral("tcp")});
-        m_xvfb.start();
-        if (!m_xvfb.waitForStarted(5000) || !m_xvfb.waitForReadyRead(10000))
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted(5000) || !xvfb.waitForReadyRead(10000))
             return false;
-        const QByteArray display = ":" + m_xvfb.readAllStandardOutput().trimmed();
-        qputenv("DISPLAY", display);
+        qputenv("DISPLAY", ":" + xvfb.readAllStandardOutput().trimmed());
         qputenv("QT_QPA_PLATFORM", "xcb");
-        m_trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
-        return m_trayer.waitForStarted(5000);
+        trayer.start(QStringLiteral("trayer"), {"--edge", "top"});
+        return trayer.waitForStarted(5000);
     }
     ~TrayDisplay()
     {
-        for (QProcess *process : {&m_trayer, &m_xvfb}) {
+        for (QProcess *process : {&trayer, &xvfb}) {
             process->terminate();
             if (!process->waitForFinished(3000))
                 process->kill();
             process->waitForFinished(1000);
         }
     }
-
-private:
-    QProcess m_xvfb;
-    QProcess m_trayer;
 };
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
