@@ -1,7 +1,6 @@
 // The program as a desktop session sees it: a logged-in user with
-// auto-connect on is connected at start without a click, and SIGTERM (or
-// SIGINT) brings the tunnel down and ends the program with exit code 0; the
-// desktop entry's Quit action ends it as the tray's Quit does.
+// auto-connect on is connected at start without a click, and the ways the
+// desktop ends it bring the tunnel down first.
 // The backend is the reference backend on loopback, beside the real
 // service; OpenVPN is the stand-in program, so no tunnel carries anything.
 #include "integration/backend/backendtest.h"
@@ -10,16 +9,7 @@
 #include "app/singleinstance.h"
 #include "common/config.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -55,7 +45,7 @@ class TestTermination : public QObject
     // What a user who logged in and turned auto-connect on leaves behind.
     void storeLoggedInUser()
     {
-        useEndpoints();
+        ClientSandbox::storeEndpoints(ClientSandbox::endpointsAt(m_backend.baseUrl()));
         const auto config = Config::instance();
         config->setServerHash(QStringLiteral("premium.user"));
         config->setConnectionHash(QStringLiteral("premium-pass"));
@@ -64,36 +54,8 @@ class TestTermination : public QObject
         config->setActiveServer(7);
         config->save();
     }
-    void useEndpoints() { ClientSandbox::storeEndpoints(ClientSandbox::endpointsAt(m_backend.baseUrl())); }
 
-    bool storedConnectionState() const
-    {
-        return m_sandbox.stored(QStringLiteral("ConnectionState")).toBool();
-    }
-
-    // The stand-in OpenVPN connects, then ends as end says: "wait-close"
-    // stays until the client closes the tunnel.
-    QProcessEnvironment environment(const QString &end = QStringLiteral("wait-close"))
-    {
-        QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
-        env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
-        env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
-        env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
-                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n") + end);
-        return env;
-    }
-    void startClient(QProcess &client, const QProcessEnvironment &env)
-    {
-        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
-        QVERIFY(client.waitForStarted(10000));
-    }
-    void startClient(QProcess &client) { startClient(client, environment()); }
-    // The client's output from offset on.
-    QString clientLog(qint64 offset) const
-    {
-        QFile log(file("client.log"));
-        return log.open(QIODevice::ReadOnly) && log.seek(offset) ? QString::fromUtf8(log.readAll()) : QString();
-    }
+    bool storedConnectionState() const { return m_sandbox.stored(QStringLiteral("ConnectionState")).toBool(); }
 
 private slots:
     void initTestCase()
@@ -106,29 +68,73 @@ private slots:
         QVERIFY(m_backend.reset());
         m_sandbox.enter(m_backend.baseUrl(), m_backend.caFile());
         QFile::remove(file("openvpn.txt"));
+        QFile::remove(file("client.log"));
     }
     void cleanup() { m_sandbox.leave(); }
 
-    void endsWithTheTunnel_data()
+    // SIGTERM, SIGINT and the desktop entry's "Quit" (a second start with
+    // --quit) end the program with exit code 0, with the tunnel down first:
+    // the signals at once, the Quit action as the tray's Quit does (after
+    // the next Disconnected while connected; here OpenVPN drops the tunnel
+    // when told to).
+    void ends_data()
     {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("connected, SIGTERM") << "SIGTERM" << true;
+        QTest::newRow("connected, SIGINT") << "SIGINT" << true;
+        QTest::newRow("connected, Quit: after the tunnel is down") << "--quit" << true;
+        QTest::newRow("logged out, SIGTERM") << "SIGTERM" << false;
+        QTest::newRow("logged out, Quit: at once") << "--quit" << false;
     }
-    void endsWithTheTunnel()
+    void ends()
     {
-        QFETCH(int, signal);
-        storeLoggedInUser();
+        QFETCH(QString, how);
+        QFETCH(bool, connected);
+        if (connected)
+            storeLoggedInUser();
+        const QString drop = file("drop");
+        QFile::remove(drop);
+        // The stand-in OpenVPN connects, then stays until the client closes
+        // the tunnel, or (for Quit) until the test drops it.
+        QProcessEnvironment env = m_sandbox.clientEnvironment(m_files.path());
+        env.insert(QStringLiteral("VARNELVPN_OPENVPN"), QStringLiteral(FAKE_OPENVPN));
+        env.insert(QStringLiteral("FAKE_OPENVPN_RECORD"), file("openvpn.txt"));
+        env.insert(QStringLiteral("FAKE_OPENVPN_STEPS"),
+                   QStringLiteral("connect\nexpect hold release\nsend >STATE:1,CONNECTED,SUCCESS,,,,,\n")
+                       + (how == "--quit" ? QStringLiteral("go %1\nexit 0").arg(drop) : QStringLiteral("wait-close")));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"),
+                   QStringLiteral("qt.text.font.match.debug=true\nvarnel.startup.info=true"));
         QProcess client;
-        startClient(client);
-        // Logged in and connected without a click: the connect page says so.
-        QTRY_VERIFY_WITH_TIMEOUT(storedConnectionState(), 20000);
-        QCOMPARE(m_backend.count(QStringLiteral("/api/login.php")), 1);
-        QVERIFY(QFile(file("openvpn.txt")).exists());
+        m_sandbox.startClient(client, QStringLiteral(VARNELVPN_EXECUTABLE), env, m_files.path());
+        QVERIFY(client.waitForStarted(10000));
+        if (connected) {
+            // Logged in and connected without a click.
+            QTRY_VERIFY_WITH_TIMEOUT(storedConnectionState(), 20000);
+            QVERIFY(QFile(file("openvpn.txt")).exists());
+        } else {
+            // The login page: the instance answers from its event loop, so start-up is complete.
+            QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
+        }
+        QCOMPARE(m_backend.count(QStringLiteral("/api/login.php")), connected ? 1 : 0);
 
         QElapsedTimer clock;
-        clock.start();
-        ::kill(pid_t(client.processId()), signal);
+        if (how == "--quit") {
+            QProcess quit;
+            quit.setProcessEnvironment(env);
+            quit.start(QStringLiteral(VARNELVPN_EXECUTABLE), {how});
+            QVERIFY(quit.waitForFinished(10000));
+            QCOMPARE(quit.exitCode(), 0);
+            clock.start();
+            if (connected) {
+                QVERIFY(!client.waitForFinished(1500));
+                QFile dropped(drop);
+                QVERIFY(dropped.open(QIODevice::WriteOnly));
+            }
+        } else {
+            clock.start();
+            ::kill(pid_t(client.processId()), how == "SIGINT" ? SIGINT : SIGTERM);
+        }
         QVERIFY(client.waitForFinished(10000));
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
@@ -136,89 +142,35 @@ private slots:
         // The tunnel went down before the end, and the settings were saved.
         QVERIFY(!storedConnectionState());
         QVERIFY(m_service.devices().isEmpty());
+        QFile log(file("client.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        checkStartupLog(QString::fromUtf8(log.readAll()));
     }
 
-    // The desktop entry's "Quit" (a second start with --quit) follows the
-    // tray's rule: at once while disconnected, after the next Disconnected
-    // while connected (here OpenVPN drops the tunnel when told to).
-    void quitAction_data()
-    {
-        QTest::addColumn<bool>("connected");
-        QTest::newRow("disconnected: at once") << false;
-        QTest::newRow("connected: after the tunnel is down") << true;
-    }
-    void quitAction()
-    {
-        QFETCH(bool, connected);
-        if (connected)
-            storeLoggedInUser();
-        const QString drop = file("drop");
-        QFile::remove(drop);
-        const QProcessEnvironment env = environment(QStringLiteral("go %1\nexit 0").arg(drop));
-        QProcess client;
-        startClient(client, env);
-        if (connected)
-            QTRY_VERIFY_WITH_TIMEOUT(storedConnectionState(), 20000);
-        else
-            QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
-
-        QProcess quit;
-        quit.setProcessEnvironment(env);
-        quit.start(QStringLiteral(VARNELVPN_EXECUTABLE), {QStringLiteral("--quit")});
-        QVERIFY(quit.waitForFinished(10000));
-        QCOMPARE(quit.exitCode(), 0);
-        if (connected) {
-            QVERIFY(!client.waitForFinished(1500));
-            QFile dropped(drop);
-            QVERIFY(dropped.open(QIODevice::WriteOnly));
-        }
-        QVERIFY(client.waitForFinished(10000));
-        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(client.exitCode(), 0);
-        QVERIFY(!storedConnectionState());
-    }
-
+private:
     // Every Montserrat face the window asks for is found: the fonts are
     // registered before the first widget looks one up (a face looked up
-    // before stays the fallback for good). Qt's font matching says so.
-    void fontsRegisteredBeforeTheWindow()
+    // before stays the fallback for good); and the first paint is timed
+    // from the start.
+    void checkStartupLog(const QString &log)
     {
-        QProcessEnvironment env = environment();
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("qt.text.font.match.debug=true"));
-        const qint64 offset = QFileInfo(file("client.log")).size();
-        QProcess client;
-        startClient(client, env);
-        QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
-        ::kill(pid_t(client.processId()), SIGTERM);
-        QVERIFY(client.waitForFinished(5000));
-
         QStringList asked, unmatched;
         QString family;
-        for (const QString &line : clientLog(offset).split(QLatin1Char('\n'))) {
+        double painted = -1;
+        for (const QString &line : log.split(QLatin1Char('\n'))) {
             const int at = line.indexOf(QLatin1String("family: "));
             if (at >= 0) {
                 family = line.mid(at + 8).section(QLatin1String(" ["), 0, 0);
                 asked << family;
             } else if (line.contains(QLatin1String("NO MATCH FOUND"))) {
                 unmatched << family;
+            } else if (line.contains(QLatin1String("painted "))) {
+                painted = line.section(QLatin1Char(' '), -1).toDouble();
             }
         }
         QVERIFY2(!asked.filter(QStringLiteral("Montserrat")).isEmpty(), "no font lookup logged");
         QCOMPARE(unmatched.filter(QStringLiteral("Montserrat")), QStringList());
-    }
-
-    void endsAtOnceWhenDisconnected()
-    {
-        QProcess client;
-        startClient(client);
-        // Logged out: the login page, no request. The instance answers from
-        // its event loop, so start-up is complete.
-        QVERIFY(sendInstanceMessage(SingleInstance::socketPath(file("runtime")), QStringLiteral("Wake up!"), 10000));
-        ::kill(pid_t(client.processId()), SIGTERM);
-        QVERIFY(client.waitForFinished(5000));
-        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(client.exitCode(), 0);
-        QCOMPARE(m_backend.count(QStringLiteral("/api/login.php")), 0);
+        QVERIFY2(painted > 0 && painted < 60000, qPrintable(QString::number(painted)));
     }
 };
 

@@ -13,17 +13,14 @@
 #include <QtTest>
 
 using namespace Varnel;
-using Status = OpenConnectConnection::Status;
 
 class TestTray : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(QSystemTrayIcon::isSystemTrayAvailable());
-    }
+    void initTestCase() { QVERIFY(QSystemTrayIcon::isSystemTrayAvailable()); }
 
+    // Icon and "Connect" entry follow the tunnel; logged out there is nothing to connect.
     void followsTheTunnel_data()
     {
         QTest::addColumn<int>("status");
@@ -53,8 +50,9 @@ private slots:
         const QList<QAction *> actions = tray->contextMenu()->actions();
         QCOMPARE(actions.size(), 2);
         QCOMPARE(actions.at(1)->text(), QStringLiteral("Quit"));
-        QCOMPARE(actions.at(0)->text(), QStringLiteral("Connect"));
-        QVERIFY(tray->icon().isMask());
+        QSignalSpy clicks(&window, &RootWindow::connectClick);
+        actions.at(0)->trigger();
+        QCOMPARE(clicks.size(), 1);
 
         window.onStatusChanged(status);
         QTEST(actions.at(0)->text(), "text");
@@ -64,7 +62,8 @@ private slots:
         QCOMPARE(tray->icon().pixmap(size).toImage(), cachedIcon(icon).pixmap(size).toImage());
     }
 
-    // With a tray, closing and Escape hide the window into it.
+    // With a tray, closing and Escape hide the window into it; the notice
+    // of a connection names the server after two blanks.
     void closingAndEscapeHideIntoTheTray()
     {
         RootWindow window(QStringLiteral("not"));
@@ -78,57 +77,33 @@ private slots:
             QVERIFY(!window.isVisible());
             QVERIFY(!window.isMinimized());
         }
-    }
-
-    // The "Connect" action reaches the window; the notice of a connection
-    // names the server after two blanks.
-    void connectActionAndNotice()
-    {
-        RootWindow window(QStringLiteral("not"));
-        QSignalSpy clicks(&window, &RootWindow::connectClick);
-        window.findChild<QSystemTrayIcon *>()->contextMenu()->actions().at(0)->trigger();
-        QCOMPARE(clicks.size(), 1);
         QCOMPARE(connectedNotice(QStringLiteral("Frankfurt")), QStringLiteral("You are connected to  Frankfurt"));
     }
 };
 
-namespace {
-
-// A display with a tray for this process; ended with it.
-class TrayDisplay
-{
-public:
+// A display with a tray for this process (Xvfb and trayer), ended with it.
+struct TrayDisplay {
+    QProcess xvfb, trayer;
     bool start()
     {
-        m_xvfb.setProgram(QStringLiteral("Xvfb"));
-        m_xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                             QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                             QStringLiteral("tcp")});
-        m_xvfb.start();
-        if (!m_xvfb.waitForStarted(5000) || !m_xvfb.waitForReadyRead(10000))
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted(5000) || !xvfb.waitForReadyRead(10000))
             return false;
-        const QByteArray display = ":" + m_xvfb.readAllStandardOutput().trimmed();
-        qputenv("DISPLAY", display);
+        qputenv("DISPLAY", ":" + xvfb.readAllStandardOutput().trimmed());
         qputenv("QT_QPA_PLATFORM", "xcb");
-        m_trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top")});
-        return m_trayer.waitForStarted(5000);
+        trayer.start(QStringLiteral("trayer"), {"--edge", "top"});
+        return trayer.waitForStarted(5000);
     }
     ~TrayDisplay()
     {
-        for (QProcess *process : {&m_trayer, &m_xvfb}) {
+        for (QProcess *process : {&trayer, &xvfb}) {
             process->terminate();
             if (!process->waitForFinished(3000))
                 process->kill();
             process->waitForFinished(1000);
         }
     }
-
-private:
-    QProcess m_xvfb;
-    QProcess m_trayer;
 };
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
