@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -49,8 +48,8 @@ public:
     static bool targetReachableSoon();
     // The tunnel device the service made, when one is up here.
     static QString tunnelDevice();
-    // The OpenVPN programs of this user in this network namespace.
-    static QList<qint64> openVpnProcessesHere();
+    // The OpenVPN programs of the lab user, as pgrep lists them.
+    static QString openVpnProcesses();
     // The address a name has for the system's resolver; empty when none.
     static QString resolve(const QString &name);
     // `lab.sh client-state`: routes, addresses, firewall, resolver file, the
@@ -61,10 +60,8 @@ public:
 
     // The names in a folder, hidden ones too.
     static QStringList entries(const QString &dir);
-    // This process's resident memory, open descriptors and threads.
+    // This process's resident memory.
     static qint64 residentKiB();
-    static int openDescriptors();
-    static int threads();
 };
 
 // A further ocserv beside the lab's own (lab.sh extra-ocserv): on another

@@ -1,10 +1,7 @@
 // The window and the client's network in every state, against the lab's real
-// servers in the full-tunnel mode, as the lab user beside the lab's service
-// (tests/e2e/README.md): the window of this process, and the real executable
-// for the ends of the program. What leaves outside the tunnel is counted on
-// the server side of the link while probes of every kind run; after every row
-// the client namespace is as it was, the block there exactly while the kill
-// switch is on. One lab for all the tables.
+// servers in the full-tunnel mode (tests/e2e/README.md), as the lab user beside
+// the lab's service; the real executable for the ends of the program. One lab
+// for all the tables.
 #include "labfixture.h"
 #include "unit/vpn/logwatch.h"
 
@@ -125,9 +122,8 @@ private slots:
         // OpenVPN through a wrapper that notes each start.
         QFile wrapper(openVpnWrapper());
         QVERIFY(wrapper.open(QIODevice::WriteOnly));
-        wrapper.write(QStringLiteral("#!/bin/sh\necho started >>'%1'\nexec /usr/sbin/openvpn \"$@\"\n")
-                          .arg(openVpnRecord())
-                          .toUtf8());
+        const QString script = QStringLiteral("#!/bin/sh\necho started >>'%1'\nexec /usr/sbin/openvpn \"$@\"\n");
+        wrapper.write(script.arg(openVpnRecord()).toUtf8());
         wrapper.close();
         QVERIFY(wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("VARNELVPN_OPENVPN", QFile::encodeName(openVpnWrapper()));
@@ -189,7 +185,7 @@ private slots:
             QVERIFY2(m_client.logIn(&error), qPrintable(error));
         QVERIFY(m_client.disconnectAndSettle());
         switchKillSwitch(false);
-        QCOMPARE(Lab::openVpnProcessesHere(), QList<qint64>());
+        QCOMPARE(Lab::openVpnProcesses(), QString());
         verifyAsBefore(false);
     }
 
@@ -273,7 +269,6 @@ private slots:
         switchKillSwitch(killSwitch);
         const bool openVpn = serverId == kOpenVpn;
         const LogWatch log;
-        Prober prober;
         // The block holds exactly while the kill switch is on: the logout and
         // the toggle change it.
         bool blockAfter = killSwitch;
@@ -296,9 +291,8 @@ private slots:
                 QVERIFY(!log.lines().filter(QStringLiteral("Established DTLS connection")).isEmpty());
         }
         const QString device = Lab::tunnelDevice();
-        const pid_t executable = pid_t(m_executable.processId());
 
-        const Counts counts = prober.during([&] {
+        const Counts counts = Prober().during([&] {
             switch (State(state)) {
             case Disconnected: {
                 // The VPN server is let through for an attempt only; loopback always.
@@ -363,15 +357,17 @@ private slots:
             case ClientInterrupted: {
                 QElapsedTimer clock;
                 clock.start();
-                ::kill(executable, state == ClientKilled ? SIGKILL : state == ClientTerminated ? SIGTERM : SIGINT);
+                const int signal = state == ClientKilled ? SIGKILL : state == ClientTerminated ? SIGTERM : SIGINT;
+                ::kill(pid_t(m_executable.processId()), signal);
                 QVERIFY(m_executable.waitForFinished(10000));
                 // Fail closed: the block first, then the device (and with it its routes).
                 QTRY_VERIFY_WITH_TIMEOUT(Lab::tunnelDevice().isEmpty(), 5000);
+                const qint64 took = clock.elapsed();
                 QCOMPARE(Lab::blocking(), killSwitch);
                 if (state == ClientKilled) {
                     // Within a second; OpenVPN ends with the client.
-                    QVERIFY2(clock.elapsed() <= 1000, qPrintable(QString::number(clock.elapsed())));
-                    QTRY_COMPARE(Lab::openVpnProcessesHere(), QList<qint64>());
+                    QVERIFY2(took <= 1000, qPrintable(QString::number(took)));
+                    QTRY_COMPARE(Lab::openVpnProcesses(), QString());
                 } else {
                     // As its Quit: the tunnel down, the block as after any disconnect, the settings saved.
                     QCOMPARE(m_executable.exitStatus(), QProcess::NormalExit);
@@ -527,22 +523,23 @@ private slots:
         // Measured between the probes, whose sockets come and go.
         const Counts warmUp = Prober().during([&] { cycles(0, kWarmUp); }, 50);
         const qint64 rss = Lab::residentKiB();
-        const int descriptors = Lab::openDescriptors();
-        const int threadsBefore = Lab::threads();
+        const int descriptors = Lab::entries("/proc/self/fd").size();
+        const int threadsBefore = Lab::entries("/proc/self/task").size();
         const Counts counts = Prober().during([&] { cycles(kWarmUp, kWarmUp + kCycles); }, 50);
         if (QTest::currentTestFailed())
             return;
         const qint64 rssAfter = Lab::residentKiB();
-        const int descriptorsAfter = Lab::openDescriptors();
+        const int descriptorsAfter = Lab::entries("/proc/self/fd").size();
+        const int threadsAfter = Lab::entries("/proc/self/task").size();
         qInfo("%d cycles after %d to warm up: RSS %lld -> %lld KiB, descriptors %d -> %d, threads %d -> %d; "
               "packets outside the tunnel: %s",
-              kCycles, kWarmUp, rss, rssAfter, descriptors, descriptorsAfter, threadsBefore, Lab::threads(),
+              kCycles, kWarmUp, rss, rssAfter, descriptors, descriptorsAfter, threadsBefore, threadsAfter,
               qPrintable(format(counts)));
         QVERIFY2(total(warmUp) + total(counts) == 0, qPrintable(format(warmUp) + QLatin1Char('|') + format(counts)));
         QCOMPARE(descriptorsAfter, descriptors);
         QVERIFY2(rssAfter - rss < 1024, qPrintable(QString::number(rssAfter - rss)));
         // The session threads are pooled: one may be idle, none more.
-        QVERIFY(Lab::threads() <= threadsBefore + 1);
+        QVERIFY(threadsAfter <= threadsBefore + 1);
     }
 };
 

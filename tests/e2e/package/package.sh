@@ -41,9 +41,8 @@ restore() {
   # shellcheck disable=SC1090
   . "$state_file"
   [ -z "$lab_env" ] || [ ! -e "$lab_env" ] || "$lab" down "$lab_env" >/dev/null 2>&1
-  if installed; then
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq varnelvpn >/dev/null 2>&1 || echo "could not purge varnelvpn" >&2
-  fi
+  ! installed || DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq varnelvpn >/dev/null 2>&1 ||
+    echo "could not purge varnelvpn" >&2
   ! getent passwd "$user" >/dev/null || userdel "$user" || echo "could not remove the user $user" >&2
   # man-db's formatted copies, made when systemd-analyze looked the unit's manual pages up.
   rm -f /var/cache/man/cat1/varnelvpn.1.gz /var/cache/man/cat8/varnelvpn-service.8.gz
