@@ -1,18 +1,9 @@
 #!/usr/bin/env bash
-# The demo of tools/run.sh, checked without a window:
-#  - tools/demo/demo.sh starts with a settings file that logs in and connects
-#    by itself (the client's own "AutoLogin", "AutoConncet", "ActiveServer"
-#    and scrambled credentials of the demo account), once with an OpenConnect
-#    and once with an OpenVPN server of the demo list: the client runs as the
-#    lab user with no capability beside the demo's service, and the tunnel
-#    carries traffic to the target behind it, through that server's address;
-#  - SIGTERM to the client, as at the end of a user's session, ends the client
-#    and the demo with status 0;
-#  - a closed terminal (SIGHUP to the demo's process group) while connected,
-#    and Ctrl-C (SIGINT to it) while the demo comes up, end it too;
-#  - after each run nothing of its lab is left and the host's routes,
-#    addresses, links, nftables rules and resolver file are as before.
-#
+# The demo of tools/run.sh without a window: with a settings file that logs
+# in and connects by itself, through an OpenConnect and an OpenVPN server of
+# the demo list, as the lab user without capability; then ended by SIGTERM to
+# the client, a closed terminal (SIGHUP) and Ctrl-C while it comes up, each
+# leaving nothing of its lab and the host as before.
 #   selfcheck.sh BUILD_DIR
 # Exit status 0 on success, 1 on a failure, 77 when no demo can run here.
 set -uo pipefail
@@ -34,14 +25,8 @@ trap 'exit 143' TERM INT HUP
 
 # profile SERVER_ID: settings that log in as demo and connect to that server.
 profile() {
-  cat <<EOF
-[General]
-ServerHash="$(scramble demo)"
-ConnectionHash="$(scramble demo123)"
-AutoLogin=true
-AutoConncet=true
-ActiveServer=$1
-EOF
+  printf '[General]\nServerHash="%s"\nConnectionHash="%s"\nAutoLogin=true\nAutoConncet=true\nActiveServer=%s\n' \
+    "$(scramble demo)" "$(scramble demo123)" "$1"
 }
 
 # The demo's address of a server of the demo data (the demo moves 127.0.X.N to 10.213.1X.N).
@@ -64,14 +49,8 @@ through_tunnel() { in_client ip route get 10.213.9.1 | grep -q ' dev vvpn' && in
 
 # Counts, in the server namespace, what arrives for address $1.
 count_arrivals() {
-  ip netns exec "vvlab$demo_pid-srv" nft -f - <<EOF
-table inet demo_check {
-  chain input {
-    type filter hook input priority -10; policy accept;
-    ip daddr $1 counter
-  }
-}
-EOF
+  ip netns exec "vvlab$demo_pid-srv" nft "add table inet demo_check; add chain inet demo_check input \
+    { type filter hook input priority -10; policy accept; }; add rule inet demo_check input ip daddr $1 counter"
 }
 arrivals() {
   ip netns exec "vvlab$demo_pid-srv" nft list table inet demo_check | sed -n 's/.*counter packets \([0-9]*\).*/\1/p'
@@ -96,14 +75,10 @@ finish() {
   wait "$demo_pid" || rc=$?
   if [ "$rc" -eq "$expected" ]; then ok "$what ends the demo (status $rc)"; else not_ok "$what ends the demo (status $rc, not $expected)"; demo_log; fi
   check "nothing of the demo's lab is left" test -z "$("$lab" leftovers "$demo_pid")"
-  local after
-  after=$("$lab" host-state)
-  if [ "$before_run" = "$after" ]; then
-    ok "host routes, addresses, links, nftables rules and resolver file unchanged"
-  else
-    not_ok "host routes, addresses, links, nftables rules and resolver file unchanged"
-    diff <(echo "$before_run") <(echo "$after") | sed 's/^/    /'
-  fi
+  local changed
+  changed=$(diff <(echo "$before_run") <("$lab" host-state))
+  check "host routes, addresses, links, nftables rules and resolver file unchanged${changed:+:
+$changed}" test -z "$changed"
   demo_pid=
 }
 
