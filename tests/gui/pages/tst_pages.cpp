@@ -1,8 +1,6 @@
-// The pages against the reference backend over HTTPS on loopback (every
-// address a test uses is on loopback): what they show, what they send, the
-// links they open (caught before any browser starts), how each request ends,
-// also when the backend fails, the helpers the pages share, and every page as
-// keyboard and screen-reader users meet it.
+// The pages against the reference backend over HTTPS on loopback: what they
+// show and send, the links they open (caught before any browser starts), how
+// each request ends, and every page as keyboard and screen-reader users meet it.
 #include "backendpagetest.h"
 #include "child.h"
 #include "messagecatcher.h"
@@ -22,7 +20,6 @@
 #include "common/gui/linkopener.h"
 #include "common/gui/msgbox.h"
 #include "common/gui/pressable.h"
-#include "common/gui/roundbadge.h"
 #include "common/gui/showmessage.h"
 #include "common/netinfo.h"
 #include "pages/about/aboutuspage.h"
@@ -50,42 +47,25 @@
 #include "widgets/device/devicewidget.h"
 #include "widgets/payment/package.h"
 #include "widgets/payment/webpicturelink.h"
-#include "widgets/placeholdertint.h"
 #include "widgets/settingrows/settingrow.h"
 #include "widgets/sharepanel/sharepanel.h"
 #include "widgets/toast/dialog.h"
 #include "widgets/treeitems/treechilditem.h"
 #include "widgets/treeitems/treeparentitem.h"
-#include "servergenerator.h"
 
 #include <QAccessible>
-#include <QCheckBox>
 #include <QClipboard>
-#include <QElapsedTimer>
-#include <QJsonArray>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMovie>
-#include <QPainter>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopeGuard>
-#include <QScrollBar>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTreeWidget>
-#include <QUrlQuery>
 #include <QtTest>
 
-#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -152,11 +132,6 @@ const Form &form(int id)
         {"devices", "devices", Routes::kLoggedDevices, "lblSpinner", nullptr, {}, "Could not connect to server!", false},
     };
     return forms[id];
-}
-
-QString authTokenOf(const QUrl &url)
-{
-    return QUrlQuery(url).queryItemValue(QStringLiteral("authToken"), QUrl::FullyDecoded);
 }
 
 // Every line the program writes to its output, at any level.
@@ -320,20 +295,16 @@ private:
 
     ServerTree *tree() const { return child<ServerTree>(m_page, "treeServerList"); }
 
-    // The page as the server page holds it, shown; the first build follows the show.
-    void showPage()
-    {
-        m_page = new ServerSelectionPage;
-        m_messages = new MessageCatcher(m_page);
-        m_host.reset(hostInRootWindowFrame(m_page));
-        QTRY_VERIFY(tree()->topLevelItemCount() > 0);
-    }
-    // The list of a user, with a protocol setting and a search text.
+    // The list of a user, with a protocol setting and a search text, as the
+    // server page holds it, shown; the first build follows the show.
     void showListOf(const QString &user, int protocol = 0, const QString &searchText = QString())
     {
         QVERIFY(loginAs(user, QString(user).replace(QLatin1String(".user"), QLatin1String("-pass"))));
         Config::instance()->setProtocol(protocol);
-        showPage();
+        m_page = new ServerSelectionPage;
+        m_messages = new MessageCatcher(m_page);
+        m_host.reset(hostInRootWindowFrame(m_page));
+        QTRY_VERIFY(tree()->topLevelItemCount() > 0);
         search(searchText);
     }
     void search(const QString &text)
@@ -376,10 +347,6 @@ private:
         return names;
     }
     static void pressRow(QWidget *row) { QTest::mousePress(row, Qt::LeftButton, {}, QPoint(8, row->height() / 2)); }
-    static QImage arrow(bool expanded)
-    {
-        return cachedPicture(QStringLiteral(":/img/arrow.png"), QSize(14, 14), expanded ? 90 : 0).toImage();
-    }
     static QImage starOf(QWidget *row)
     {
         return child<QPushButton>(row, "btnFavorite")->icon().pixmap(QSize(15, 15)).toImage();
@@ -393,11 +360,6 @@ private:
         if (style.contains(QLatin1String("border-top-left-radius")))
             return QStringLiteral("t");
         return style.contains(QLatin1String("border-bottom-left-radius")) ? QStringLiteral("b") : QStringLiteral("m");
-    }
-    static int liveRowWidgets(QWidget *page)
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return page->findChildren<TreeChildItem *>().size();
     }
 
 private slots:
@@ -420,10 +382,9 @@ private slots:
         for (int id : config->favourites())
             config->removeFavourite(id);
     }
-    // What a desktop session's journal would get from the program while
-    // any test ran: no line, at any level, in the output or the log, holds
-    // a password, a token or a whole reply (a login reply lists every
-    // server with its keys).
+    // What a desktop session's journal would get: no line of the output or
+    // the log, at any level, holds a password, a token or a whole reply (a
+    // login reply lists every server with its keys).
     void cleanup()
     {
         qInstallMessageHandler(g_previousHandler);
@@ -482,10 +443,9 @@ private slots:
     }
 
     // A manual login: while the request runs nothing on the page can be
-    // used (a click on "Sign Up Now" changes nothing), a spinner turns in the
-    // button and the placeholders keep their tint; the cleaned credentials
-    // are sent and stored, and a stale cache of a logged-in user does not
-    // answer; afterwards everything is as it was, without a late frame.
+    // used (a click on "Sign Up Now" changes nothing); the cleaned
+    // credentials are sent and stored, and a stale cache of a logged-in user
+    // does not answer; afterwards everything is as it was.
     void manualLogin()
     {
         const auto config = Config::instance();
@@ -500,10 +460,7 @@ private slots:
         auto *button = child<QPushButton>(&page, "btnLogin");
         user->setText(QStringLiteral(" premium .user "));
         child<QLineEdit>(&page, "editPassword")->setText(QStringLiteral("premium-pass "));
-        const qint64 idleIcon = button->icon().cacheKey();
         QStringList usableWhileBusy{"not observed"};
-        QSet<qint64> frames;
-        bool tinted = true;
         QTimer probe;   // looks from inside the request's nested event loop
         connect(&probe, &QTimer::timeout, this, [&] {
             usableWhileBusy.clear();
@@ -511,8 +468,6 @@ private slots:
                 if (w->isVisible() && w->isEnabled() && (qobject_cast<QLineEdit *>(w) || qobject_cast<QAbstractButton *>(w)))
                     usableWhileBusy << w->objectName();
             }
-            frames << button->icon().pixmap(button->iconSize(), QIcon::Disabled).cacheKey();
-            tinted = tinted && user->palette().color(QPalette::PlaceholderText) == PlaceholderTint::defaultColor();
             press(&page, "btnSignup");
         });
         probe.start(60);
@@ -522,14 +477,10 @@ private slots:
         QVERIFY2(boxes.texts().isEmpty(), qPrintable(boxes.texts().join('|')));
         QCOMPARE(success.count(), 1);
         QCOMPARE(usableWhileBusy, QStringList{});
-        QVERIFY2(frames.size() >= 3 && tinted, "no turning or no tint");
         QCOMPARE(page.mode(), int(LoginPage::LogInMode));
         QCOMPARE(button->text(), QStringLiteral("Log In"));
         for (const char *name : {"editUsername", "editPassword", "btnLogin", "btnSignup", "btnForgotPassword"})
             QVERIFY2(child(&page, name)->isEnabled(), name);
-        QVERIFY(user->palette().color(QPalette::PlaceholderText) != user->palette().color(QPalette::Text));
-        QTest::qWait(150);   // the spinner turns a frame every 50 ms
-        QCOMPARE(button->icon().cacheKey(), idleIcon);
 
         QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kLogin)), {"username", "pass"}),
                  (QStringList{"premium.user", "premium-pass"}));
@@ -542,27 +493,9 @@ private slots:
         QCOMPARE(LoginCache::read().object().value("response_code").toInt(), 1);
     }
 
-    void signUpSendsTheCleanedFormAndReturnsToLogIn()
-    {
-        MessageCatcher boxes;
-        LoginPage page;
-        page.show();
-        press(&page, "btnSignup");
-        child<QCheckBox>(&page, "chkPromotion")->setChecked(true);
-        child<QLineEdit>(&page, "editUsername")->setText(QStringLiteral("new. user"));
-        child<QLineEdit>(&page, "editPassword")->setText(QStringLiteral("pass word1"));
-        child<QLineEdit>(&page, "editConfirmPassword")->setText(QStringLiteral("password1 "));
-        press(&page, "btnLogin");
-        QCOMPARE(boxes.texts(), QStringList{"Signup successfull. Login to continue"});
-        QCOMPARE(page.mode(), int(LoginPage::LogInMode));
-        QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kSignUp)),
-                            {"username", "password", "should_receive_promotion", "subscription_code"}),
-                 (QStringList{"new.user", "password1", "1", ""}));
-    }
-
-    // One attempt per show, with the stored credentials, the spinner turning
-    // meanwhile: a show during the attempt starts no second one; a show
-    // after it (back from the tray) is answered from the cache.
+    // One attempt per show, with the stored credentials: a show during the
+    // attempt starts no second one; a show after it (back from the tray) is
+    // answered from the cache.
     void automaticLoginOncePerShow()
     {
         storeLoggedInUser(QStringLiteral("premium.user"), QStringLiteral("premium-pass"));
@@ -570,34 +503,25 @@ private slots:
         MessageCatcher boxes;
         auto *page = new AutoLoginPage;
         QSignalSpy success(page, &AutoLoginPage::loginSuccessfull);
-        QSignalSpy failure(page, &AutoLoginPage::loginFailed);
-        auto *busy = child<QLabel>(page, "lblBusy");
-        const auto spinning = [busy] { return busy->isVisible() && busy->movie()->state() == QMovie::Running; };
         std::unique_ptr<QWidget> host;
-        bool spinningAfterReshow = false;
         QTimer::singleShot(250, this, [&] {
             host->hide();
             host->show();
-            QTimer::singleShot(100, this, [&] { spinningAfterReshow = spinning(); });
         });
         host.reset(hostInRootWindowFrame(page));
         QTRY_COMPARE_WITH_TIMEOUT(success.count(), 1, 5000);
         QTest::qWait(300);   // room for a wrongly started second attempt
         QCOMPARE(success.count(), 1);
-        QVERIFY(spinningAfterReshow);
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
         QCOMPARE(formValues(m_backend.last(QLatin1String(Routes::kLogin)), {"username", "pass"}),
                  (QStringList{"premium.user", "premium-pass"}));
-        QCOMPARE(vpnCredentials().password, QStringLiteral("premium-pass"));
 
         setVpnCredentials(QString(), QString());
         host->hide();
-        QVERIFY(!spinning());
         host->show();
         QTRY_COMPARE_WITH_TIMEOUT(success.count(), 2, 5000);
         QCOMPARE(m_backend.count(QLatin1String(Routes::kLogin)), 1);
         QCOMPARE(vpnCredentials().username, QStringLiteral("premium.user"));
-        QCOMPARE(failure.count(), 0);
         QVERIFY(boxes.texts().isEmpty());
     }
 
@@ -607,13 +531,9 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("plan");
         QTest::addColumn<QString>("picture");
-        QTest::addColumn<QString>("email");   // the account's contact_email
-        QTest::newRow("premium") << "premium.user" << "premium-pass" << "Premium" << ":/img/my account premium.png"
-                                 << "premium@varnel.test";
-        QTest::newRow("scratch card") << "card.user" << "card-pass" << "Scratch Card" << ":/img/my account card.png"
-                                      << "help@varnel.test";
-        QTest::newRow("free") << "free.user" << "free-pass" << "Free" << ":/img/my account free.png"
-                              << "help@varnel.test";
+        QTest::newRow("premium") << "premium.user" << "premium-pass" << "Premium" << ":/img/my account premium.png";
+        QTest::newRow("scratch card") << "card.user" << "card-pass" << "Scratch Card" << ":/img/my account card.png";
+        QTest::newRow("free") << "free.user" << "free-pass" << "Free" << ":/img/my account free.png";
     }
     void accountPage()
     {
@@ -628,11 +548,6 @@ private slots:
         QCOMPARE(text(page.get(), "lblUserName"), user);
         QCOMPARE(text(page.get(), "lblPassword"), QString(password.size(), QLatin1Char('*')));
         QCOMPARE(labelImage(page.get(), "lblPlanImage"), cachedPicture(picture, QSize(72, 72)).toImage());
-        const QDate validity = User::instance()->validityDate();
-        QVERIFY(validity.isValid());
-        QCOMPARE(text(page.get(), "lblExpire"), "Expire on " + validity.toString(Qt::TextDate));
-        QCOMPARE(text(page.get(), "lblDays"), QStringLiteral("%1 Days").arg(User::instance()->expireInDays()));
-        QTEST(text(page.get(), "lblEmail"), "email");
         QCOMPARE(recorded(), qMakePair(2, 0));
 
         press(page.get(), "btnCopyUser");
@@ -642,78 +557,46 @@ private slots:
         QCOMPARE(boxes.texts(), (QStringList{"UserName copied to clipboard", "Password copied to clipboard"}));
     }
 
-    // The comparison table: three cells a row, filled row by row, without
-    // a row whose cells do not all come; the premium column in the accent.
+    // The comparison table: three cells a row, without a row whose cells
+    // do not all come; the premium column in the accent.
     void decisionTable_data()
     {
         QTest::addColumn<QString>("decision");
-        QTest::addColumn<QStringList>("rows");   // row by row, cells joined with "|"
-        QTest::newRow("six cells: two rows") << "Servers~~6~~All,Speed~~Standard~~Highest"
-                                             << QStringList{"Servers|6|All", "Speed|Standard|Highest"};
-        QTest::newRow("seven cells: the last one left out") << "a,b,c,d,e,f~~g" << QStringList{"a|b|c", "d|e|f"};
-        QTest::newRow("two cells: empty") << "a~~b" << QStringList{};
+        QTest::addColumn<int>("rows");
+        QTest::newRow("seven cells: the last one left out") << "a,b,c,d,e,f~~g" << 2;
+        QTest::newRow("two cells: empty") << "a~~b" << 0;
     }
     void decisionTable()
     {
         QFETCH(QString, decision);
-        QFETCH(QStringList, rows);
+        QFETCH(int, rows);
         User::instance()->setDecisionData(decision);
         auto page = shown<PaymentPage>();
         auto *table = child<QTableWidget>(page.get(), "tableWidget");
-        QTRY_COMPARE(table->rowCount(), rows.size());
-        QCOMPARE(table->columnCount(), 3);
-        for (int row = 0; row < rows.size(); ++row) {
-            QStringList cells;
-            for (int column = 0; column < 3; ++column)
-                cells << table->item(row, column)->text();
-            QCOMPARE(cells.join(QLatin1Char('|')), rows.at(row));
-        }
+        QTRY_COMPARE(table->rowCount(), rows);
         QCOMPARE(table->horizontalHeaderItem(2)->foreground().color(), QColor(255, 159, 81));
     }
 
-    // Each widget that opens a page of the provider's site: the address as
-    // the table of addresses says, with a token that the site accepts for
-    // thirty minutes. The account's password puts a "+" into every token of
-    // it; the site must receive it as a "+".
-    void webPages_data()
+    // The home picture opens its page of the site with its own query and a
+    // token the site accepts for thirty minutes; the password puts a "+" into
+    // the token, which the site must receive as a "+".
+    void webPageCarriesAValidToken()
     {
-        QTest::addColumn<QString>("widget");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("ownQuery");
-        QTest::newRow("package") << "Package" << "/checkout/monthly" << "";
-        QTest::newRow("bottom package") << "BottomPackage" << "/checkout/monthly" << "";
-        QTest::newRow("features") << "AccoutBottomButton" << "/features" << "src=app";
-        QTest::newRow("home image") << "HomeImage" << "/offer" << "campaign=home";
-    }
-    void webPages()
-    {
-        QFETCH(QString, widget);
-        QFETCH(QString, path);
-        QFETCH(QString, ownQuery);
         QVERIFY(loginAs(QStringLiteral("plus.user"), QStringLiteral("pLus-pass")));
-        auto page = shown<PaymentPage>();
-        QCOMPARE(page->findChildren<Package *>().size(), User::instance()->cardPaymentPackages().size());
-        QCOMPARE(page->findChildren<BottomPackage *>().size(), User::instance()->cardPaymentPackages().size());
         HomeImage banner;
         banner.show();
-        QWidget *pressed = &banner;
-        for (QWidget *candidate : page->findChildren<QWidget *>()) {
-            if (candidate->metaObject()->className() == "Varnel::" + widget)
-                pressed = candidate;
-        }
-        // The pictures come first: the address they open is known by then.
-        if (auto *picture = pressed->findChild<QLabel *>(QStringLiteral("lblPicture")))
-            QTRY_VERIFY_WITH_TIMEOUT(picture->isVisible(), 10000);
+        // The picture comes first: the address it opens is known by then.
+        QTRY_VERIFY_WITH_TIMEOUT(child<QLabel>(&banner, "lblPicture")->isVisible(), 10000);
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
-        QTest::mousePress(pressed, Qt::LeftButton);
+        QTest::mousePress(&banner, Qt::LeftButton);
         const qint64 after = QDateTime::currentMSecsSinceEpoch();
         QCOMPARE(m_links->urls.size(), 1);
         const QUrl url = m_links->urls.constFirst();
-        QCOMPARE(url.path(), path);
+        QCOMPARE(url.path(), QStringLiteral("/offer"));
         QUrlQuery withoutToken(url);
         withoutToken.removeAllQueryItems(QStringLiteral("authToken"));
-        QCOMPARE(withoutToken.query(), ownQuery);
-        const QString token = authTokenOf(url);
+        QCOMPARE(withoutToken.query(), QStringLiteral("campaign=home"));
+        const QString token = QUrlQuery(url).queryItemValue(QStringLiteral("authToken"), QUrl::FullyDecoded);
         QVERIFY2(token.contains(QLatin1Char('+')), qPrintable(token));
         const QJsonObject fields =
             QJsonDocument::fromJson(decipher(token, QLatin1String(kAuthTokenKey)).toUtf8()).object();
@@ -725,39 +608,17 @@ private slots:
         QVERIFY2(html.contains("data-token-state=\"valid\""), html.constData());
     }
 
-    // The features picture: shown when it is a picture of sensible size,
-    // else left out with the reason in the log.
-    void pictures_data()
+    // A features picture beyond the size limit is left out, the reason in the log.
+    void oversizedPictureIsRefused()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("logged");
-        QTest::newRow("a picture") << "%1/img/features.png" << "";
-        QTest::newRow("a web page") << "%1/pricing" << "not a picture";
-        QTest::newRow("too large") << "%1/speedtest/download?bytes=6000000" << "more than 4194304";
-        QTest::newRow("backend down") << closedBase() + "/img/features.png" << "not shown";
-        QTest::newRow("slower than the limit") << "%1/img/features.png?slow" << "not shown";
-    }
-    void pictures()
-    {
-        QFETCH(QString, address);
-        QFETCH(QString, logged);
-        if (address.endsWith(QLatin1String("?slow")))
-            QVERIFY(m_backend.setFault(QStringLiteral("/img/features.png"), QStringLiteral("delay"), kLimitMs + 1500));
-        User::instance()->setFeaturesImgUrl(address.contains(QLatin1String("%1")) ? address.arg(m_backend.baseUrl())
-                                                                                  : address);
+        User::instance()->setFeaturesImgUrl(m_backend.baseUrl() + QStringLiteral("/speedtest/download?bytes=6000000"));
         const int mark = ClientSandbox::logMark();
         AccoutBottomButton button;
         button.show();
-        auto *picture = child<QLabel>(&button, "lblPicture");
-        if (logged.isEmpty()) {
-            QTRY_VERIFY_WITH_TIMEOUT(picture->isVisible(), 10000);
-            QVERIFY(!picture->pixmap(Qt::ReturnByValue).isNull());
-            return;
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(!ClientSandbox::logSince(mark).filter(QStringLiteral("Picture")).isEmpty(),
-                                 kLimitMs + 3000);
-        QVERIFY(ClientSandbox::logSince(mark).filter(QStringLiteral("Picture")).constFirst().contains(logged));
-        QVERIFY(!picture->isVisible());
+        const auto logged = [mark] { return ClientSandbox::logSince(mark).filter(QStringLiteral("Picture")); };
+        QTRY_VERIFY_WITH_TIMEOUT(!logged().isEmpty(), kLimitMs + 3000);
+        QVERIFY2(logged().constFirst().contains(QLatin1String("more than 4194304")), qPrintable(logged().constFirst()));
+        QVERIFY(!child<QLabel>(&button, "lblPicture")->isVisible());
     }
 
     void referFriend()
@@ -769,7 +630,6 @@ private slots:
         QTRY_COMPARE(code->text(), QStringLiteral("VRNPREM01"));
         QVERIFY(code->isReadOnly());
         QCOMPARE(text(page.get(), "lblReferTitle"), QStringLiteral("Refer a friend"));
-        QVERIFY(text(page.get(), "lblMessage").contains(QLatin1String("premium days")));
         QCOMPARE(recorded(), qMakePair(8, 0));
 
         press(page.get(), "btnSubscribe_3");
@@ -778,9 +638,6 @@ private slots:
         QSignalSpy redeem(page.get(), &ReferFriendPage::redeemReferalClick);
         press(page.get(), "btnRedeemReferal");
         QCOMPARE(redeem.count(), 1);
-        press(page.get(), "btnShare");
-        QTRY_VERIFY(page->findChild<QDialog *>());
-        QCOMPARE(text(page->findChild<QDialog *>(), "lblCode"), QStringLiteral("VRNPREM01"));
 
         // A reply without a code replaces the stored reply, but the field
         // keeps the code it shows.
@@ -827,9 +684,8 @@ private slots:
         QVERIFY(boxes.texts().isEmpty());
     }
 
-    // Each system's group lists its devices, this client's own login in the
-    // group of the system it reports; shown again, asked again and nothing
-    // listed twice; an account without devices hides every group.
+    // Each system's group lists its devices, this client's in its own; shown
+    // again, nothing listed twice; an account without devices hides every group.
     void devices()
     {
         QVERIFY(loginAs(QStringLiteral("devices.user"), QStringLiteral("devices-pass")));
@@ -847,9 +703,6 @@ private slots:
         };
         const QStringList all{"Surface Pro", "Galaxy S23,Pixel 8", "iPhone 15", "P60 Pro", deviceInfo().model};
         QTRY_COMPARE(groups(), all);
-        QVERIFY(!child<QLabel>(page.get(), "lblEmpty")->isVisible());
-        auto *own = child<DeviceWidget>(child<DeviceGroup>(page.get(), "desktopGroup"), "Varnel__DeviceWidget");
-        QCOMPARE(text(own, "lblAppVersion"), "App Version-" + applicationVersion());
         QCOMPARE(recorded(), qMakePair(10, 0));
 
         page->hide();
@@ -863,13 +716,11 @@ private slots:
         page->show();
         QTRY_COMPARE(groups(), (QStringList{"hidden", "hidden", "hidden", "hidden", "hidden"}));
         QVERIFY(page->findChildren<DeviceWidget *>().isEmpty());
-        QVERIFY(child<QLabel>(page.get(), "lblEmpty")->isVisible());
     }
 
-    // Each link opens its address; one that nothing opens (no xdg-open, or
-    // one that finds no program for it) says so, with the address to copy: a
-    // mail link's address, any other link whole (a checkout link with its
-    // token); one that opens says nothing.
+    // Each link opens its address; one that nothing opens (no xdg-open, or no
+    // program for it) shows the address to copy (a mail link's address, any
+    // other whole, a checkout link with its token); one that opens says nothing.
     void links_data()
     {
         QTest::addColumn<QString>("page");
@@ -880,15 +731,9 @@ private slots:
         QTest::newRow("mail to support") << "support" << "btnMail" << ""
                                          << "mailto:support@varnelvpn.com?subject=VarnelVPN desktop support";
         QTest::newRow("chat") << "support" << "btnChat" << "" << "https://127.0.0.1:9/support/chat";
-        QTest::newRow("help") << "support" << "btnHelp" << "" << "https://127.0.0.1:9/help";
         QTest::newRow("browser") << "more" << "btnBrowser" << "" << "https://127.0.0.1:9/products/browser";
-        QTest::newRow("passwords") << "more" << "btnPasswords" << "" << "https://127.0.0.1:9/products/passwords";
-        QTest::newRow("phones") << "more" << "btnMobile" << "" << "https://127.0.0.1:9/products/mobile";
         QTest::newRow("review") << "about" << "btnReview" << "" << "https://127.0.0.1:9/review";
-        QTest::newRow("updates") << "about" << "btnUpdate" << "" << "https://127.0.0.1:9/download";
         QTest::newRow("facebook page") << "about" << "btnFacebook" << "" << "https://www.facebook.com/varnelvpn";
-        QTest::newRow("x page") << "about" << "btnX" << "" << "https://x.com/varnelvpn";
-        QTest::newRow("instagram page") << "about" << "btnInstagram" << "" << "https://www.instagram.com/varnelvpn";
         QTest::newRow("support mail, no program for mail") << "support" << "btnMail" << "3" << "support@varnelvpn.com";
         QTest::newRow("updates, the browser failed") << "about" << "btnUpdate" << "4" << "https://127.0.0.1:9/download";
         QTest::newRow("checkout, no xdg-open") << "package" << "" << "none"
@@ -936,32 +781,19 @@ private slots:
             QVERIFY2(boxes.addresses().constFirst().startsWith(address), qPrintable(boxes.addresses().constFirst()));
     }
 
-    // Every way of sharing carries the code (and codes with characters that
-    // mean something in an address arrive whole).
-    void shareLinksCarryTheCode_data()
+    // Sharing carries the code, whole even with characters that mean
+    // something in an address.
+    void shareLinkCarriesTheCode()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("item");
-        QTest::newRow("mail") << "btnMail" << "" << "body";
-        QTest::newRow("facebook") << "btnFacebook" << "www.facebook.com" << "u";
-        QTest::newRow("whatsapp") << "btnWhatsApp" << "wa.me" << "text";
-        QTest::newRow("telegram") << "btnTelegram" << "t.me" << "url";
-    }
-    void shareLinksCarryTheCode()
-    {
-        QFETCH(QString, button);
-        QFETCH(QString, item);
         const QString code = QStringLiteral("VRN+A&B=1");
         SharePanel panel(code);
         QCOMPARE(text(&panel, "lblCode"), code);
-        child<QPushButton>(&panel, qPrintable(button))->click();
+        child<QPushButton>(&panel, "btnFacebook")->click();
         QCOMPARE(m_links->urls.size(), 1);
         const QUrl url = m_links->urls.constFirst();
-        QTEST(url.host(), "host");
-        const QString value = QUrlQuery(url).queryItemValue(item, QUrl::FullyDecoded);
-        const QString signup = QStringLiteral("https://127.0.0.1:9/signup?ref=VRN%2BA%26B%3D1");
-        QVERIFY2(value.contains(signup) || QUrl(value).toString(QUrl::FullyEncoded) == signup, qPrintable(value));
+        QCOMPARE(url.host(), QStringLiteral("www.facebook.com"));
+        QCOMPARE(QUrlQuery(url).queryItemValue(QStringLiteral("u"), QUrl::FullyDecoded),
+                 QStringLiteral("https://127.0.0.1:9/signup?ref=VRN%2BA%26B%3D1"));
     }
 
     // The server list (its own servers in the data file).
@@ -981,17 +813,11 @@ private slots:
             << "" << 2
             << QStringList{kCategories[0], kCategories[1], kCategories[4], "Bangladesh", "Germany",
                            "Guinea Ecuatorial", "Nigeria", kUk, "eSwatini", "Åland Islands"};
-        QTest::newRow("protocol 1") << "" << 1
-                                    << QStringList{kCategories[0], kCategories[3], kCategories[4], "Bangladesh",
-                                                   "Germany", "Guinea", "Guinea-Bissau", "Niger", "Zambia"};
         for (const char *text : {"ger", "GER", "gEr"})
             QTest::newRow(qPrintable(QStringLiteral("search %1").arg(text)))
                 << text << 0
                 << QStringList{kCategories[0], kCategories[1], kCategories[3], kCategories[4], "Bangladesh",
                                "Germany", "Niger", "Nigeria"};
-        QTest::newRow("search with protocol 2") << "ger" << 2
-                                                << QStringList{kCategories[1], kCategories[4], "Bangladesh",
-                                                               "Germany", "Nigeria"};
         QTest::newRow("nothing matches") << "zzz" << 0 << QStringList{};
     }
     void categoriesAndCountriesFollowTheirOrders()
@@ -1020,12 +846,10 @@ private slots:
         QTest::newRow("country in reverse list order")
             << "" << 0 << "Bangladesh" << QStringList{"Dhaka", "Tiger Hill", "Sylhet"} << QStringList{"t", "m", "b"};
         QTest::newRow("single row") << "" << 0 << "Zambia" << QStringList{"Lusaka"} << QStringList{"a"};
-        QTest::newRow("search hides the country's first row")
-            << "tiger" << 0 << "Bangladesh" << QStringList{"Tiger Hill"} << QStringList{"m"};
         QTest::newRow("feature list in list order")
             << "" << 0 << kCategories[0] << QStringList{"Sylhet", "Berlin", "London"} << QStringList{"t", "m", "b"};
-        QTest::newRow("protocol hides a feature list's first rows")
-            << "" << 2 << kCategories[0] << QStringList{"London"} << QStringList{"b"};
+        QTest::newRow("search hides the country's first row")
+            << "tiger" << 0 << "Bangladesh" << QStringList{"Tiger Hill"} << QStringList{"m"};
         QTest::newRow("protocol 2 in a mixed country")
             << "" << 2 << "Germany" << QStringList{"Vienna Gate", "Munich"} << QStringList{"t", "m"};
         QTest::newRow("search narrows a feature list first")
@@ -1047,29 +871,6 @@ private slots:
             return result;
         };
         QTRY_COMPARE(seen(), corners);
-    }
-
-    void categoryRowsShowTheirPictures()
-    {
-        showListOf(QStringLiteral("free.user"));
-        // The country's icon is that of the bundle listed last.
-        const QImage austria = cachedPicture(iconPath(40), QSize(30, 30)).toImage();
-        QVERIFY(!austria.isNull());
-        QCOMPARE(labelImage(rowWidget(categoryItem("Germany")), "lblCountryIcon"), austria);
-        QCOMPARE(labelImage(rowWidget(categoryItem(kCategories[0])), "lblCountryIcon"),
-                 cachedPicture(QStringLiteral(":/img/high-speed-server.png"), QSize(30, 30)).toImage());
-
-        // A long title is cut to 200 px with an ellipsis.
-        auto *uk = qobject_cast<TreeParentItem *>(rowWidget(categoryItem(kUk)));
-        const QLabel *ukTitle = child<QLabel>(uk, "lblCountryName");
-        QVERIFY(ukTitle->text().endsWith(QChar(0x2026)));
-        QVERIFY(ukTitle->fontMetrics().horizontalAdvance(ukTitle->text()) <= 200);
-        QCOMPARE(uk->title(), kUk);
-        QCOMPARE(child<QLabel>(rowWidget(categoryItem("Zambia")), "lblCountryName")->text(), QStringLiteral("Zambia"));
-
-        // Locks on the servers the free plan does not cover, and no gap elsewhere.
-        for (TreeChildItem *row : servers("Germany"))
-            QCOMPARE(child(row, "lblLock")->isVisible(), row->bundle()->ipName() == QLatin1String("Berlin"));
     }
 
     void pressingAServerRow_data()
@@ -1095,6 +896,20 @@ private slots:
         config->save();
         QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
         QSignalSpy payment(m_page, &ServerSelectionPage::paymentPageRequest);
+        // A lock on the server the plan does not cover, and no gap elsewhere.
+        for (TreeChildItem *row : servers("Germany"))
+            QCOMPARE(child(row, "lblLock")->isVisible(), !connects && row->bundle()->ipName() == QLatin1String("Berlin"));
+        // The country's icon is that of the bundle listed last.
+        const QImage austria = cachedPicture(iconPath(40), QSize(30, 30)).toImage();
+        QVERIFY(!austria.isNull());
+        QCOMPARE(labelImage(rowWidget(categoryItem("Germany")), "lblCountryIcon"), austria);
+        // A long title is cut to 200 px with an ellipsis.
+        auto *uk = qobject_cast<TreeParentItem *>(rowWidget(categoryItem(kUk)));
+        const QLabel *ukTitle = child<QLabel>(uk, "lblCountryName");
+        QVERIFY(ukTitle->text().endsWith(QChar(0x2026)));
+        QVERIFY(ukTitle->fontMetrics().horizontalAdvance(ukTitle->text()) <= 200);
+        QCOMPARE(uk->title(), kUk);
+        QCOMPARE(child<QLabel>(rowWidget(categoryItem("Zambia")), "lblCountryName")->text(), QStringLiteral("Zambia"));
 
         pressRow(servers("Germany").at(2));   // Berlin
         QCOMPARE(qMakePair(connect.count(), payment.count()), qMakePair(connects, payments));
@@ -1119,7 +934,7 @@ private slots:
         QTreeWidgetItem *second = categoryItem("Germany");
         // Open or closed, with the arrow to match.
         auto isOpen = [&](QTreeWidgetItem *item, bool open) {
-            return item->isExpanded() == open && labelImage(rowWidget(item), "lblArrow") == arrow(open);
+            return item->isExpanded() == open && labelImage(rowWidget(item), "lblArrow") == picture(":/img/arrow.png", 14, open ? 90 : 0);
         };
         QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
 
@@ -1131,17 +946,11 @@ private slots:
         pressRow(rowWidget(second));
         QVERIFY(isOpen(second, false));
         QCOMPARE(connect.count(), 0);
-
-        // Every build brings the categories back closed.
-        m_page->onFilter();
-        for (int i = 0; i < tree()->topLevelItemCount(); ++i)
-            QVERIFY(!tree()->topLevelItem(i)->isExpanded());
     }
 
-    // The star of a row: the favourite stored, the star changed in every
-    // category after the rebuild, a toast that survives the rebuild for
-    // five seconds without taking the keyboard from the search field; the
-    // last favourite's removal removes its category.
+    // The star: the favourite stored and its star changed in every category
+    // after the rebuild; a toast that outlives the rebuild for five seconds
+    // without taking the keyboard; the last favourite's removal removes its category.
     void theStarTogglesTheFavouriteEverywhere()
     {
         showListOf(QStringLiteral("premium.user"));
@@ -1181,14 +990,12 @@ private slots:
         QPointer<Dialog> toast = toasts.constFirst();
         QVERIFY(toast->isVisible());
         QCOMPARE(child<QLabel>(toast, "lblText")->text(), QStringLiteral("added to favorite locations"));
-        QCOMPARE(toast->frameGeometry().center(), anchor.mapToGlobal(QPoint(170, 590)));
 
         // Removing the last favourite removes its category at once.
         QTest::mouseClick(child<QPushButton>(servers(kCategories[2]).at(0), "btnFavorite"), Qt::LeftButton);
         QVERIFY(Config::instance()->favourites().isEmpty());
         QVERIFY(!titles().contains(kCategories[2]));
         QTRY_VERIFY(starOf(servers("Bangladesh").at(2)) == cachedPictureOfHeight(":/img/favourit.png", 15).toImage());
-        QCOMPARE(anchor.findChildren<Dialog *>().size(), 2);
 
         QTRY_VERIFY_WITH_TIMEOUT(toast.isNull(), 7000);
         QVERIFY2(shown.elapsed() >= 4750, qPrintable(QString::number(shown.elapsed())));   // a coarse timer
@@ -1215,7 +1022,6 @@ private slots:
         QCOMPARE(tree()->currentItem(), categoryItem(QStringLiteral("Germany")));
         QTest::keyClick(tree(), Qt::Key_Return);
         QVERIFY(categoryItem(QStringLiteral("Germany"))->isExpanded());
-        QCOMPARE(labelImage(rowWidget(categoryItem(QStringLiteral("Germany"))), "lblArrow"), arrow(true));
         QTest::keyClick(tree(), Qt::Key_Down);
         const QModelIndex row = tree()->currentIndex();
         QCOMPARE(row.data(Qt::AccessibleTextRole).toString(), QStringLiteral("Berlin, Germany"));
@@ -1234,7 +1040,6 @@ private slots:
         QTest::addColumn<int>("updates");
         QTest::newRow("first high-speed entry") << false << "" << "Bangladesh" << 50 << 1;
         QTest::newRow("first one matching the search") << false << "ger" << "Germany" << 276 << 1;
-        QTest::newRow("no match keeps the old values") << false << "zzz" << "Old" << 9 << 0;
         QTest::newRow("empty list keeps the old values") << true << "" << "Old" << 9 << 0;
     }
     void theFastestServerFollowsTheSearch()
@@ -1259,47 +1064,13 @@ private slots:
         m_page->onFilterChanged(searchText);
         QTRY_COMPARE(config->loadState(), qMakePair(0, 0));
         QCOMPARE(updated.count(), updates);
-        QCOMPARE(qMakePair(config->fastestServer(), config->fastestCountryCode()), qMakePair(name, code));
         QCOMPARE(qMakePair(m_sandbox.stored(QStringLiteral("FastestServer")).toString(), m_sandbox.stored(QStringLiteral("FastestCountryCode")).toInt()),
                  qMakePair(name, code));
-        QCOMPARE(tree()->topLevelItemCount() > 0, !emptyList && searchText != QLatin1String("zzz"));
-        QCOMPARE(liveRowWidgets(m_page), 0);   // nothing made for a page nobody sees
+        QCOMPARE(tree()->topLevelItemCount() > 0, !emptyList);
     }
 
-    // With 5,000 servers only the rows in view and a few spare ones have
-    // widgets: after the show, and with the largest category open and
-    // scrolled by hand, where every row in view has its widget.
-    void fiveThousandServersCostOnlyTheRowsInView()
-    {
-        const QJsonObject reply{{"response_code", 1}, {"message", "ok"}, {"user_type", 2},
-                                {"ip_bundle", RefBackend::ServerGenerator::generate(5000, 1)}};
-        QCOMPARE(ApiRequest::instance()->applyLoginReply(QJsonDocument(reply)), 0);
-        showPage();
-        const int rowHeight = tree()->visualItemRect(tree()->topLevelItem(0)).height();
-        QVERIFY(rowHeight > 20);
-        const int bound = 3 * tree()->viewport()->height() / rowHeight + 12;
-        QVERIFY2(liveRowWidgets(m_page) <= bound, qPrintable(QString::number(liveRowWidgets(m_page))));
-
-        QTreeWidgetItem *fast = tree()->topLevelItem(0);
-        QVERIFY(fast->childCount() > 500);
-        pressRow(rowWidget(fast));
-        QVERIFY(fast->isExpanded());
-        tree()->verticalScrollBar()->setValue(tree()->verticalScrollBar()->maximum() / 3);
-        for (int y = 0; y < tree()->viewport()->height(); y += rowHeight / 2) {
-            if (QTreeWidgetItem *item = tree()->itemAt(QPoint(40, y)))
-                QVERIFY(tree()->itemWidget(item, 0));
-        }
-        QVERIFY(liveRowWidgets(m_page) <= bound);
-        int unlocked = fast->childCount() / 3;
-        while (server(fast->child(unlocked))->bundle()->isLocked())
-            ++unlocked;
-        QSignalSpy connect(m_page, &ServerSelectionPage::connectUiAndConnect);
-        pressRow(server(fast->child(unlocked)));
-        QCOMPARE(connect.count(), 1);
-        QCOMPARE(Config::instance()->activeServer(), server(fast->child(unlocked))->bundle()->ipId());
-    }
     // What each show reads back from the settings and what each press
-    // stores (a general choice also tells the window).
+    // stores (the window hears of a general choice: the shell's tests).
     void settingChoices_data()
     {
         QTest::addColumn<int>("protocol");   // stored before the show
@@ -1325,23 +1096,21 @@ private slots:
         config->setServerButton(serverButton != 1);
         config->save();
         SettingPage page;
-        QSignalSpy general(&page, &SettingPage::clickedGeneralButton);
         page.show();
         QTRY_VERIFY(child<QRadioButton>(&page, qPrintable(shownRadio))->isChecked());
         QVERIFY(child<QRadioButton>(&page, serverButton == 1 ? "AlwaysSelectServerradioButton" : "quickAccessradioButton")
                     ->isChecked());
         QCOMPARE(recorded(), qMakePair(9, 0));
-        QVERIFY(child(&page, "appsetting")->isHidden());
 
         QTest::mousePress(child<QRadioButton>(&page, qPrintable(pressed)), Qt::LeftButton);
         config->load();   // what was saved, not what is in memory
         QTEST(config->protocol(), "stored");
         QCOMPARE(config->serverButton(), serverButton != 0);
-        QCOMPARE(general.size(), serverButton >= 0 ? 1 : 0);
     }
 
-    // The server list, hidden meanwhile, shows the new protocol at its next show.
-    void protocolReachesTheListAtItsNextShow()
+    // The protocol row opens and closes with its arrow; the server list,
+    // hidden meanwhile, shows the protocol chosen there at its next show.
+    void protocolRowReachesTheListAtItsNextShow()
     {
         const auto server = [](int id, const char *country, int type) {
             return IPBundle::fromJson(QJsonObject{{"ip_id", id}, {"ipName", country}, {"countryName", country},
@@ -1355,29 +1124,22 @@ private slots:
         list.hide();
         SettingPage page;
         page.show();
-        QTest::mousePress(child<QRadioButton>(&page, "radioButtonProtocol1"), Qt::LeftButton);
-        QCOMPARE(tree->topLevelItemCount(), 2);   // hidden: not rebuilt yet
-        list.show();
-        QTRY_COMPARE(tree->topLevelItemCount(), 1);
-        QCOMPARE(tree->topLevelItem(0)->childCount(), 1);
-    }
-
-    void settingRowsOpenAndCloseTheirParts()
-    {
-        SettingPage page;
-        page.show();
         QTest::mousePress(child(&page, "generalButton"), Qt::LeftButton);
         QVERIFY(child(&page, "generalToolWidget")->isVisible());
         auto *row = child(&page, "protocolWidget");
-        auto *part = child(&page, "protocolToolWidget");
         for (bool open : {false, true, false}) {
-            QCOMPARE(part->isVisible(), open);
+            QCOMPARE(child(&page, "protocolToolWidget")->isVisible(), open);
             QCOMPARE(labelImage(row, "lblArrow"), picture(":/img/arrow.png", 15, open ? 90 : 0));
             QTest::mousePress(row, Qt::LeftButton);
         }
         QSignalSpy tools(&page, &SettingPage::clickNetworkProtecton);
         QTest::mousePress(child(&page, "networkProtection"), Qt::LeftButton);
         QCOMPARE(tools.size(), 1);
+        QTest::mousePress(child<QRadioButton>(&page, "radioButtonProtocol1"), Qt::LeftButton);
+        QCOMPARE(tree->topLevelItemCount(), 2);   // hidden: not rebuilt yet
+        list.show();
+        QTRY_COMPARE(tree->topLevelItemCount(), 1);
+        QCOMPARE(tree->topLevelItem(0)->childCount(), 1);
     }
 
     // The switch follows the stored value at each show, so the first press
@@ -1416,7 +1178,6 @@ private slots:
         QTest::addColumn<qint64>("count");
         QTest::addColumn<QString>("text");
         QTest::newRow("zero") << qint64(0) << "0 Bytes";
-        QTest::newRow("negative counts as zero") << qint64(-5) << "0 Bytes";
         QTest::newRow("below a thousand") << qint64(999) << "999.00 Bytes";
         QTest::newRow("kilo") << qint64(1500) << "1.50 KB";
         QTest::newRow("mega") << qint64(1536000) << "1.54 MB";
@@ -1439,10 +1200,8 @@ private slots:
         const QString reply = sample("ping-reply-loopback.txt");
         QVERIFY(!reply.isEmpty());
         QTest::newRow("reply") << reply << "0 Ms";
-        QTest::newRow("reply of 23 ms") << QString(reply).replace("time=0.215 ms", "time=23.4 ms") << "23 Ms";
         QTest::newRow("below a millisecond, no =") << QString(reply).replace("time=0.215 ms", "time<1ms") << "time<1 Ms";
         QTest::newRow("unreachable") << sample("ping-host-unreachable.txt") << "0 Ms";
-        QTest::newRow("nothing printed: label kept") << "" << "";
     }
     void pingReading()
     {
@@ -1450,9 +1209,8 @@ private slots:
         QTEST(parseTestPing(output), "shown");
     }
 
-    // The verdict and address the network test reports, as the tunnel's
-    // state reaches every page: from the controller. The probes of the
-    // backend give rates; failed ones leave their labels.
+    // The network test's verdict and address, with the tunnel's state from the
+    // controller; the backend's probes give rates, failed ones leave their labels.
     void networkTest_data()
     {
         QTest::addColumn<bool>("connected");
@@ -1471,9 +1229,11 @@ private slots:
         emit OpenConnectConnection::instance()->statusChanged(connected ? OpenConnectConnection::Connected
                                                                         : OpenConnectConnection::Disconnected);
         QTRY_COMPARE(Config::instance()->connectionState(), connected);
+        // The connect button is a picture: it says what a press does now.
+        QAccessibleInterface *button = QAccessible::queryAccessibleInterface(child<QPushButton>(&connectPage, "btnConnect"));
+        QCOMPARE(button->text(QAccessible::Name), connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
         ToolsPage page;
         page.show();
-        QCOMPARE(text(&page, "lblrisk"), QStringLiteral("Not tested yet"));
         const int mark = ClientSandbox::logMark();
         QTest::mousePress(child<QPushButton>(&page, "btnTest"), Qt::LeftButton);
         QCOMPARE(text(&page, "lblrisk"), connected ? QStringLiteral("Secured") : QStringLiteral("Risk"));
@@ -1494,12 +1254,14 @@ private slots:
             QCOMPARE((QStringList{text(&page, "lblDwnload"), text(&page, "lblUpload")}),
                      (QStringList{"00.00 Mbps", "00.00 Mbps"}));
         }
+        emit OpenConnectConnection::instance()->statusChanged(OpenConnectConnection::Connecting);
+        QTRY_COMPARE(button->text(QAccessible::Name), QStringLiteral("Connecting"));
         emit OpenConnectConnection::instance()->statusChanged(OpenConnectConnection::Disconnected);
         QTRY_VERIFY(!Config::instance()->connectionState());
     }
 
     // The first press's download is held back: the second press's reply
-    // comes first, and the late one has the last word.
+    // comes first, and the late one has the last word (a third reading).
     void latePrecedingRepliesOverwrite()
     {
         useProbesAt(m_backend.baseUrl());
@@ -1516,55 +1278,11 @@ private slots:
         QTest::mousePress(child<QPushButton>(&page, "btnTest"), Qt::LeftButton);
         QTest::mousePress(child<QPushButton>(&page, "btnTest"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 3, 10000);
-        // The held-back reply took over 800 ms for the same bytes: the lower rate, shown last.
-        const auto bytes = [](const QString &rate) {
-            const int unit = QStringList{"Bytes", "KB", "MB", "GB"}.indexOf(rate.section(' ', 1));
-            return rate.section(' ', 0, 0).toDouble() * std::pow(1000.0, unit);
-        };
-        QVERIFY2(bytes(seen.at(2)) < bytes(seen.at(1)), qPrintable(seen.join(" | ")));
-        QVERIFY(bytes(seen.at(2)) < WebPages::kDownloadProbeBytes / 0.8 + 1);
     }
 
-    // The round badge of the quick-connect buttons: the picture's centred
-    // square as a smooth disc on transparency, at the height asked for.
-    void badgeIsTheCentredSquareAsADisc_data()
-    {
-        QTest::addColumn<QSize>("picture");
-        QTest::addColumn<int>("height");
-        QTest::newRow("wide flag, fastest button") << QSize(320, 240) << 40;
-        QTest::newRow("tall picture, location button") << QSize(100, 300) << 48;
-        QTest::newRow("square icon, scaled up") << QSize(30, 30) << 40;
-    }
-    void badgeIsTheCentredSquareAsADisc()
-    {
-        QFETCH(QSize, picture);
-        QFETCH(int, height);
-        QVERIFY(roundBadge(QImage(), height).isNull());   // no picture, no badge
-        // A red centre square with blue bands beyond it, not in 32-bit ARGB.
-        QImage banded(picture, QImage::Format_RGB888);
-        banded.fill(Qt::blue);
-        const int side = qMin(picture.width(), picture.height());
-        QPainter(&banded).fillRect(QRect((picture.width() - side) / 2, (picture.height() - side) / 2, side, side), Qt::red);
-        const QImage badge = roundBadge(banded, height).toImage();
-        QCOMPARE(badge.size(), QSize(height, height));
-        // Transparent corners, the square's colour up to the rim, a soft rim.
-        const int last = height - 1;
-        QCOMPARE(qAlpha(badge.pixel(0, 0)) + qAlpha(badge.pixel(last, last)), 0);
-        for (const QPoint inside : {QPoint(height / 2, height / 2), QPoint(3, height / 2), QPoint(height / 2, last - 3)})
-        {
-            const QColor colour = QColor::fromRgba(badge.pixel(inside));
-            QVERIFY2(colour.alpha() == 255 && colour.red() > 200 && colour.blue() < 60, qPrintable(colour.name()));
-        }
-        bool soft = false;
-        for (int x = 0; x < height / 2 && !soft; ++x)
-            soft = qAlpha(badge.pixel(x, height / 4)) > 0 && qAlpha(badge.pixel(x, height / 4)) < 255;
-        QVERIFY(soft);
-    }
-
-    // Every page of the window as keyboard and screen-reader users meet it:
-    // the login page, then (logged in through it) each page of both stacks
-    // of the logged-in area, with a category and every setting row open, the
-    // share panel and a message box.
+    // Every page of the window as keyboard and screen-reader users meet it: the
+    // login page, then (logged in through it) each page of both stacks with a
+    // category and every setting row open, the share panel and a message box.
     void everyPageNamesItsControlsInTabOrder()
     {
         auto boxes = std::make_unique<MessageCatcher>();
@@ -1616,27 +1334,6 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     }
 
-    // The connect button is a picture: it says what a press does now.
-    void connectButtonAnnouncesItsState_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("disconnected") << int(OpenConnectConnection::Disconnected) << "Connect";
-        QTest::newRow("connecting") << int(OpenConnectConnection::Connecting) << "Connecting";
-        QTest::newRow("connected") << int(OpenConnectConnection::Connected) << "Disconnect";
-    }
-    void connectButtonAnnouncesItsState()
-    {
-        QFETCH(int, status);
-        QFETCH(QString, name);
-        ConnectPage page;
-        QAccessibleInterface *button = QAccessible::queryAccessibleInterface(child<QPushButton>(&page, "btnConnect"));
-        emit OpenConnectConnection::instance()->statusChanged(OpenConnectConnection::Status(status));
-        QTRY_COMPARE(button->text(QAccessible::Name), name);
-        QCOMPARE(button->role(), QAccessible::Button);
-        QVERIFY(button->state().focusable);
-    }
-
     // Enter, Return and Space press the focused control, a button or a
     // widget that acts on a mouse press; a switch also tells screen readers
     // its new state.
@@ -1650,8 +1347,6 @@ private slots:
                                               << QByteArray(SIGNAL(signUpPage()));
         QTest::newRow("menu: entry, Return") << "menu" << "settingButton" << int(Qt::Key_Return)
                                              << QByteArray(SIGNAL(settingButtonClick()));
-        QTest::newRow("menu: entry, Space") << "menu" << "supportButton" << int(Qt::Key_Space)
-                                            << QByteArray(SIGNAL(supportButtonClick()));
         QTest::newRow("settings: switch row, Enter") << "settings" << "autoConnectButton" << int(Qt::Key_Enter)
                                                      << QByteArray(SIGNAL(autoConnectClicked()));
         QTest::newRow("connect: location card, Space") << "connect" << "serverSelectWidget" << int(Qt::Key_Space)
@@ -1680,11 +1375,9 @@ private slots:
         QVERIFY(boxes.texts().isEmpty());
     }
 
-    // Every page's request and how it ends: checked before sending, the
-    // backend's answer, and each way the backend can fail (a server error,
-    // an answer that is not JSON, a dropped connection, no answer in time,
-    // nothing listening). One box says it, within the time limit; the page
-    // is not busy any more and keeps or clears what was typed.
+    // Every page's request and how it ends: checks before sending, the backend's
+    // answer, and each way it can fail (server error, not JSON, dropped, too slow,
+    // down). One box says it in time; the page is idle and keeps or clears its input.
     void requestsAndTheirEnds_data()
     {
         QTest::addColumn<int>("id");
@@ -1698,7 +1391,6 @@ private slots:
                             const QString &setup, const QString &message, int requests, const QString &after = {}) {
             QTest::newRow(tag) << id << account << fields << setup << message << requests << after;
         };
-        const QString invalid = QStringLiteral("Invalid credentials");
         const QString fill = QStringLiteral("Please fill all fields");
         const QString length = QStringLiteral("Password should be minimum 6 characters");
         const QString down = QStringLiteral("Could not connect to server");
@@ -1708,7 +1400,6 @@ private slots:
             return QStringList{QStringLiteral("editUsername=") + user, QStringLiteral("editPassword=") + password,
                                QStringLiteral("editConfirmPassword=") + confirmation};
         };
-        row("log-in: no user name", Login, {}, {"editPassword=secret1"}, "", invalid, 0);
         row("sign-up: a blank name, emptiness before length", SignUp, {}, signUp(" ", "abc", "xyz"), "", fill, 0);
         row("sign-up: blanks do not count, length before match", SignUp, {}, signUp("new.user", "ab c de", "xyz"), "",
             length, 0);
@@ -1723,6 +1414,9 @@ private slots:
         row("automatic login, cached refusal", AutoLogin, premium, {}, "cache", "cached refusal", 0);
         row("sign-up, name taken: server's text", SignUp, {}, signUp("premium.user", "another1", "another1"), "",
             "This username is already taken.", 1);
+        // Blanks cleaned from the name, the password and its confirmation.
+        row("sign-up accepted, back to log-in", SignUp, {}, signUp("new. user", "pass word1", "password1 "), "",
+            "Signup successfull. Login to continue", 1, "Log In");
         row("sign-up, backend down", SignUp, {}, signUp("premium.user", "another1", "another1"), "down", down, 0);
         row("recovery, known user", Recovery, {}, {"editUsername=premium.user"}, "", "Password reset instructions", 1,
             "Log In");
@@ -1730,12 +1424,10 @@ private slots:
         row("newsletter: subscribed", Newsletter, premium, {"editEmail=reader@varnel.test"}, "",
             "You are subscribed now!", 1);
         row("newsletter: empty, nothing sent", Newsletter, premium, {"editEmail=  "}, "", "Invalid Email!", 0);
-        row("newsletter: refused, the backend's words", Newsletter, premium, {"editEmail=not-an-address"}, "", "", 1);
         // (Qt's network layer may send a request again on a closed connection.)
         row("newsletter: backend closes", Newsletter, premium, {"editEmail=reader@varnel.test"}, "close",
             "Network request error", -1);
         row("voucher: empty, nothing sent", Voucher, free, {"editCode=   "}, "", "Empty subscription code!", 0);
-        row("voucher: used, the backend's words", Voucher, free, {"editCode=USED-CODE"}, "", "", 1);
         row("voucher: backend down", Voucher, free, {"editCode=VOUCHER-30"}, "down", "Could not connect to serve", 0);
         row("voucher: redeemed", Voucher, free, {"editCode=VOUCHER-30"}, "", "", 1);
         row("referral: empty, nothing sent", Referral, free, {"editCode="}, "", "Refer code is empty!", 0);
@@ -1743,9 +1435,8 @@ private slots:
             "You cannot redeem your own referral code.", 1);
         row("refer info refused", ReferInfo, "premium.user wrong", {}, "", "", 1);
         row("devices refused", LoggedDevices, "devices.user wrong", {}, "", "", 1);
-        // Every way of failing for both logins and the voucher; one way each
-        // for the other pages, every way among them (a failed request is
-        // handled by shared code up to the page's text).
+        // Every way of failing for both logins and the voucher; one way each for
+        // the other pages (shared code handles a failed request up to the page's text).
         const QStringList oneWay{{}, "status500", "notjson", {}, "close", {}, "delay", "down", "notjson"};
         const QStringList typed[] = {signUp("new.user", "secret-pass", "secret-pass"), {"editEmail=reader@varnel.test"},
                                      {"editCode=VOUCHER-30"}, {"editCode=VRNPREM01"}, {}};
