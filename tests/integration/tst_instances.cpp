@@ -97,22 +97,22 @@ bool waitForPrimary(const Sandbox &sandbox, Instance &instance)
         && instance.running();
 }
 
-// The value of key in a "key=value" text file, empty when absent.
-QString valueIn(const QString &fileName, const QString &key)
+// What a shell command prints, run in folder.
+QString out(const QString &command, const QString &folder = QString(), const QStringList &arguments = {})
 {
-    QFile file(fileName);
-    const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    return QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QRegularExpression::escape(key)),
-                              QRegularExpression::MultilineOption).match(text).captured(1);
+    QProcess shell;
+    shell.setWorkingDirectory(folder);
+    shell.start(QStringLiteral("sh"), QStringList {QStringLiteral("-c"), command, QStringLiteral("sh")} + arguments);
+    shell.waitForFinished(5000);
+    return QString::fromUtf8(shell.readAll());
 }
 
 // The Exec line of the desktop entry that handles the program's URL scheme.
 QString schemeHandlerExec(const Sandbox &sandbox)
 {
-    const QString entry = valueIn(sandbox.path("config") + QStringLiteral("/mimeapps.list"),
-                                  QStringLiteral("x-scheme-handler/varnelvpn")).section(QLatin1Char(';'), 0, 0);
-    return entry.isEmpty() ? QString()
-                           : valueIn(sandbox.path("data") + QStringLiteral("/applications/") + entry, QStringLiteral("Exec"));
+    return out(QStringLiteral("entry=$(sed -n 's|^x-scheme-handler/varnelvpn=\\([^;]*\\).*|\\1|p' config/mimeapps.list)"
+                              " && sed -n 's/^Exec=//p' \"data/applications/$entry\""),
+               QFileInfo(sandbox.path("config")).path()).trimmed();
 }
 
 bool writeFile(const QString &path, const QString &text)
@@ -144,11 +144,7 @@ bool plant(const QString &folder, const QString &entry)
 // Owner, mode and content (or link target) of each path, to compare.
 QString describe(const QStringList &paths)
 {
-    QProcess stat;
-    const QString command = QStringLiteral("stat -c '%n %u %a %N' \"$@\"; cat \"$@\"");
-    stat.start(QStringLiteral("sh"), QStringList {QStringLiteral("-c"), command, QStringLiteral("sh")} + paths);
-    stat.waitForFinished(5000);
-    return QString::fromUtf8(stat.readAll());
+    return out(QStringLiteral("stat -c '%n %u %a %N' \"$@\"; cat \"$@\""), QString(), paths);
 }
 
 } // namespace
@@ -282,10 +278,9 @@ private slots:
         QVERIFY(writeFile(home + "/victim", "the user's own file") && writeFile(home + "/own/bundile", "own")
                 && writeFile(sandbox.path("config") + "/Morvanta/VarnelVPN.conf", settings));
         QFETCH(int, sharedMode);
-        QCOMPARE(QProcess::execute("sh", {"-c", QStringLiteral("chown -R %1:%1 %2/* && chmod 0755 %2 && mkdir -m %3 %4")
-                                                    .arg(kUser).arg(QFileInfo(home).path()).arg(sharedMode, 0, 8)
-                                                    .arg(shared)}),
-                 0);
+        QCOMPARE(out(QStringLiteral("chown -R %1:%1 %2/* && chmod 0755 %2 && mkdir -m %3 %4 && echo done")
+                         .arg(kUser).arg(QFileInfo(home).path()).arg(sharedMode, 0, 8).arg(shared)),
+                 QStringLiteral("done\n"));
 
         QStringList watched{home + QStringLiteral("/victim"), home + QStringLiteral("/own/bundile")};
         for (QString entry : planted) {
@@ -308,12 +303,9 @@ private slots:
                         QStringLiteral("setpriv"));
 
         const QString networkError = QStringLiteral("Network error : reason");
-        QVERIFY(QTest::qWaitFor([&] {
-            return !client.running() || client.errors().contains(networkError)
-                   || client.errors().contains(QLatin1String("Login Data"));
-        }, 10000));
+        QTRY_VERIFY2_WITH_TIMEOUT(!client.running() || client.errors().contains(networkError),
+                                  qPrintable(client.errors()), 10000);
         QVERIFY2(client.running(), qPrintable(client.errors()));
-        QVERIFY2(client.errors().contains(networkError), qPrintable(client.errors()));
         QVERIFY(!client.errors().contains(QLatin1String("planted reply")));
         client.stop();   // it saves its settings on the way out
         QCOMPARE(describe(watched), before);

@@ -126,11 +126,12 @@ Endpoint endpointOf(const Row &row)
             t == "udp" ? Transport::Udp : t == "tcp" ? Transport::Tcp : Transport::Both};
 }
 
-QString run(const QString &program, const QStringList &arguments)
+// What a shell command prints, errors included.
+QString out(const QString &command)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, arguments);
+    p.start("sh", {"-c", command});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAll());
 }
@@ -260,14 +261,11 @@ class TunnelNetworkTest : public QObject
     // and queueing discipline, which the kernel changes on its own.
     static QString routes()
     {
-        QStringList lines = (run("ip", {"-4", "route", "show", "table", "main"})
-                             + run("ip", {"-6", "route", "show", "table", "main"})).split('\n');
-        lines.sort();
-        return lines.join('\n') + '\n'
-               + run("ip", {"addr", "show", "dev", "vvpn0"}).section(' ', 1).remove(QRegularExpression("qdisc \\S+ "));
+        return out("{ ip -4 route show table main; ip -6 route show table main; } | sort; "
+                   "ip addr show dev vvpn0 | sed -e '1s/^[0-9]*: //' -e 's/qdisc [^ ]* //'");
     }
     // As lines, so that a difference is shown where it is.
-    static QStringList snapshot() { return (routes() + run("nft", {"-a", "list", "ruleset"})).split('\n'); }
+    static QStringList snapshot() { return (routes() + out("nft -a list ruleset")).split('\n'); }
 
     // How this row's machine manages DNS, and what was done to it.
     void useResolver(const QString &kind)
@@ -295,7 +293,7 @@ class TunnelNetworkTest : public QObject
             QVERIFY2(now.contains(p), qPrintable(p + " missing in\n" + now));
         for (const QString &p : row.absent + QStringList {"10.77.0.0", "10.66.0.53", "10.9.0.2", "203.0.114.0"})
             QVERIFY2(!now.contains(p), qPrintable(p + " left in\n" + now));
-        QVERIFY(run("nft", {"list", "tables"}).contains("table inet varnelvpn_tunnel"));
+        QVERIFY(out("nft list tables").contains("table inet varnelvpn_tunnel"));
         const int tunnel = int(::if_nametoindex("vvpn0"));
         for (const QString &seen : row.dnsSeen)
             QVERIFY2(resolverText(row.resolver).contains(QString(seen).replace("%1", QString::number(tunnel))),
