@@ -5,11 +5,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 using Varnel::SingleInstance;
@@ -121,25 +119,7 @@ bool writeFile(const QString &path, const QString &text)
     return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
 }
 
-// Files another user leaves for the client, as root makes them: "name=text"
-// a file, "name/" a folder, "name->target" a link; each belongs to nobody.
-constexpr uid_t kUser = 4242;    // the ordinary user who starts the client
-constexpr uid_t kOther = 65534;  // nobody, who plants
-
-bool plant(const QString &folder, const QString &entry)
-{
-    const int arrow = entry.indexOf(QLatin1String("->"));
-    const int equals = entry.indexOf(QLatin1Char('='));
-    const QString path = folder + QLatin1Char('/') + entry.left(arrow >= 0 ? arrow : equals >= 0 ? equals : entry.size());
-    bool made = false;
-    if (arrow >= 0)
-        made = ::symlink(QFile::encodeName(entry.mid(arrow + 2)).constData(), QFile::encodeName(path).constData()) == 0;
-    else if (equals >= 0)
-        made = writeFile(path, entry.mid(equals + 1)) && ::chmod(QFile::encodeName(path).constData(), 0644) == 0;
-    else
-        made = QDir().mkdir(path) && ::chmod(QFile::encodeName(path).constData(), 0777) == 0;
-    return made && ::lchown(QFile::encodeName(path).constData(), kOther, kOther) == 0;
-}
+constexpr uid_t kUser = 4242;   // the ordinary user who starts the client
 
 // Owner, mode and content (or link target) of each path, to compare.
 QString describe(const QStringList &paths)
@@ -232,35 +212,37 @@ private slots:
     {
         QTest::addColumn<int>("sharedMode");
         QTest::addColumn<QStringList>("pointing");   // what names the shared folder; "cwd": the working directory
-        QTest::addColumn<QStringList>("planted");     // "~": the user's home
+        QTest::addColumn<QString>("planted");         // a shell command; "~": the user's home
         QTest::addColumn<QStringList>("arguments");
 
-        const QString reply = QStringLiteral(R"(bundile={"response_code":1,"user_type":2,"message":"planted reply"})");
+        const QString reply = QStringLiteral(R"({"response_code":1,"user_type":2,"message":"planted reply"})");
         const QStringList none;
         const QStringList link{QStringLiteral("varnelvpn://open")};
         // The kernel guards links in sticky folders only (fs.protected_symlinks):
         // a plain world-writable folder is the harder case.
-        QTest::newRow("cache in the state folder")
-            << 01777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN/", "VarnelVPN/" + reply} << none;
+        QTest::newRow("cache in the state folder") << 01777 << QStringList{"XDG_STATE_HOME"}
+                                                   << "mkdir -m 0777 VarnelVPN && echo '" + reply + "' >VarnelVPN/bundile"
+                                                   << none;
         QTest::newRow("link as the cache, start with a link")
-            << 0777 << QStringList{"cwd"} << QStringList{"bundile->~/victim"} << link;
+            << 0777 << QStringList{"cwd"} << "ln -s ~/victim bundile" << link;
         QTest::newRow("link as the state folder, start with a link")
-            << 0777 << QStringList{"XDG_STATE_HOME"} << QStringList{"VarnelVPN->~/own"} << link;
+            << 0777 << QStringList{"XDG_STATE_HOME"} << "ln -s ~/own VarnelVPN" << link;
         QTest::newRow("link as the URL-scheme entry")
             << 0777 << QStringList{"XDG_DATA_HOME"}
-            << QStringList{"applications/", "applications/varnelvpn-url.desktop->~/victim"} << none;
+            << "mkdir -m 0777 applications && ln -s ~/victim applications/varnelvpn-url.desktop" << none;
         // Qt's runtime folder when XDG_RUNTIME_DIR is not the user's (this user
         // has no name); another user's there makes Qt give up and a client fall
         // back to the temporary folder itself.
         QTest::newRow("lock in a shared runtime and temporary folder")
             << 01777 << QStringList{"XDG_RUNTIME_DIR", "TMPDIR"}
-            << QStringList{"runtime-/", QStringLiteral("Morvanta-VarnelVPN-%1.lock=1\nvarnelvpn\nelsewhere\n").arg(kUser)}
+            << QStringLiteral("mkdir -m 0777 runtime- && printf '1\\nvarnelvpn\\nelsewhere\\n' >Morvanta-VarnelVPN-%1.lock")
+                   .arg(kUser)
             << none;
     }
     void plantedByAnotherUser()
     {
         QFETCH(QStringList, pointing);
-        QFETCH(QStringList, planted);
+        QFETCH(QString, planted);
         QFETCH(QStringList, arguments);
         if (::geteuid() != 0)
             QSKIP("files of another user are planted by root");
@@ -278,15 +260,14 @@ private slots:
         QVERIFY(writeFile(home + "/victim", "the user's own file") && writeFile(home + "/own/bundile", "own")
                 && writeFile(sandbox.path("config") + "/Morvanta/VarnelVPN.conf", settings));
         QFETCH(int, sharedMode);
-        QCOMPARE(out(QStringLiteral("chown -R %1:%1 %2/* && chmod 0755 %2 && mkdir -m %3 %4 && echo done")
-                         .arg(kUser).arg(QFileInfo(home).path()).arg(sharedMode, 0, 8).arg(shared)),
+        // All the user's but the shared folder; what is planted there, nobody's.
+        QCOMPARE(out(QStringLiteral("chown -R %1:%1 %2/* && chmod 0755 %2 && mkdir -m %3 %4 && cd %4 && %5"
+                                    " && chown -hR 65534:65534 * && echo done")
+                         .arg(kUser).arg(QFileInfo(home).path()).arg(sharedMode, 0, 8)
+                         .arg(shared, planted.replace(QLatin1Char('~'), home))),
                  QStringLiteral("done\n"));
-
-        QStringList watched{home + QStringLiteral("/victim"), home + QStringLiteral("/own/bundile")};
-        for (QString entry : planted) {
-            QVERIFY2(plant(shared, entry.replace(QLatin1Char('~'), home)), qPrintable(entry));
-            watched << shared + QLatin1Char('/') + entry.section(QRegularExpression(QStringLiteral("->|=|/$")), 0, 0);
-        }
+        const QStringList watched = QStringList{home + QStringLiteral("/victim"), home + QStringLiteral("/own/bundile")}
+                                    + out(QStringLiteral("find %1 -mindepth 1").arg(shared)).split('\n', Qt::SkipEmptyParts);
         const QString before = describe(watched);
         QVERIFY2(before.contains(QLatin1String("the user's own file")), qPrintable(before));
 

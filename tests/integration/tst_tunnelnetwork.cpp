@@ -235,10 +235,11 @@ class TunnelNetworkTest : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_resolvConf, m_resolvconfLog, m_resolvedLog, m_overlay;
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+    const QString m_resolvConf = path("resolv.conf"), m_resolvconfLog = path("resolvconf.log"),
+                  m_resolvedLog = path("resolved.log"), m_overlay = path("overlay");
     QProcess m_bus, m_standIn;
 
-    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
     QString stateDir() const { return path("state"); }
     static QByteArray read(const QString &file)
     {
@@ -331,10 +332,6 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir().mkpath(stateDir()));
-        m_resolvConf = path("resolv.conf");
-        m_resolvconfLog = path("resolvconf.log");
-        m_resolvedLog = path("resolved.log");
-        m_overlay = path("overlay");
         write(m_resolvConf, "");
         QVERIFY(::mount(qPrintable(m_resolvConf), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0);
         QVERIFY(QDir().mkpath(m_overlay + "/upper") && QDir().mkpath(m_overlay + "/work"));
