@@ -152,8 +152,7 @@ private slots:
         const QString copy = sandbox.path("tmp") + QStringLiteral("/varnelvpn");
         QVERIFY(QDir().mkpath(QFileInfo(cache).path()));
         QVERIFY(writeFile(cache, "{}") && writeFile(sandbox.path("tmp") + QStringLiteral("/bundile"), "{}"));
-        QVERIFY(QFile::copy(kProgram, copy));
-        QVERIFY(QFile::setPermissions(copy, QFile::permissions(kProgram)));
+        QVERIFY(QFile::copy(kProgram, copy));   // mode included
 
         QElapsedTimer clock;
         clock.start();
@@ -180,12 +179,10 @@ private slots:
     void killedPrimaryThenSimultaneousStarts()
     {
         Sandbox sandbox;
-        {
-            Instance first(sandbox);
-            QVERIFY(waitForPrimary(sandbox, first));
-            first.kill();
-            first.waitForFinished(3000);
-        }
+        Instance first(sandbox);
+        QVERIFY(waitForPrimary(sandbox, first));
+        first.kill();
+        QVERIFY(first.waitForFinished(3000));
         QVERIFY(QFile::exists(SingleInstance::lockPath(sandbox.path("runtime"))));
         QVERIFY(QFile::exists(sandbox.socketPath()));
 
@@ -202,12 +199,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(primary.errors().contains(QLatin1String("window shown")), 5000);
     }
 
-    // Another user plants a login reply, a link or a lock in a folder that both
-    // may write to, where a client that trusted its working directory, its
-    // state folder, its data folder or the temporary folder would find it. The
-    // client, started by an ordinary user who logs in automatically, reads no
-    // planted reply (its login goes to the network, where nothing answers),
-    // writes through no link, and is not stopped by the lock.
+    // Another user plants a login reply, a link or a lock in a folder both may
+    // write to (working directory, state, data or temporary folder). The client
+    // of an ordinary user who logs in automatically reads no planted reply (its
+    // login goes to the network, where nothing answers), writes through no
+    // link, and is not stopped by the lock.
     void plantedByAnotherUser_data()
     {
         QTest::addColumn<int>("sharedMode");

@@ -1,7 +1,7 @@
-// The real varnelvpn-service, as root in a network namespace of this test's
-// own, driven by clients of other uids: hostile requests change nothing,
-// users cannot touch each other's tunnel or lift each other's block, and a
-// killed client leaves no device and (with its kill switch on) the block.
+// The real varnelvpn-service as root in a network namespace of the test's own,
+// driven by clients of other uids: hostile requests change nothing, users
+// cannot touch each other's tunnel or block, and a killed client leaves no
+// device and (with its kill switch on) the block.
 
 #include "servicesandbox.h"
 

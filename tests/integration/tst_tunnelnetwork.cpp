@@ -1,8 +1,7 @@
-// TunnelNetwork against a real kernel, in network and mount namespaces of the
-// test's own: a veth pair as the "physical" link with IPv4 and IPv6 default routes, a
-// persistent tun, foreign nftables tables, a resolv.conf bind-mounted over
-// /etc/resolv.conf, a private system bus with a stand-in for systemd-resolved
-// and a recording resolvconf. The host's network and resolver are never seen.
+// TunnelNetwork against a real kernel, in network and mount namespaces of its
+// own: a veth pair as the physical link (IPv4 and IPv6 default routes), a tun,
+// foreign nftables tables, a resolv.conf bind-mounted over /etc/resolv.conf, a
+// private bus with a stand-in for systemd-resolved and a recording resolvconf.
 
 #include "service/network/rtnetlink.h"
 #include "service/network/tunnelnetwork.h"
@@ -294,7 +293,6 @@ class TunnelNetworkTest : public QObject
             QVERIFY2(now.contains(p), qPrintable(p + " missing in\n" + now));
         for (const QString &p : row.absent + QStringList {"10.77.0.0", "10.66.0.53", "10.9.0.2", "203.0.114.0"})
             QVERIFY2(!now.contains(p), qPrintable(p + " left in\n" + now));
-        QVERIFY(out("nft list tables").contains("table inet varnelvpn_tunnel"));
         const int tunnel = int(::if_nametoindex("vvpn0"));
         for (const QString &seen : row.dnsSeen)
             QVERIFY2(resolverText(row.resolver).contains(QString(seen).replace("%1", QString::number(tunnel))),
