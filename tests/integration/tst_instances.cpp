@@ -133,10 +133,9 @@ class TestInstances : public QObject
 {
     Q_OBJECT
 private slots:
-    // The second start is a copy of the program elsewhere, started with a link
-    // from a folder that holds a file named like the cache: the same program for
-    // the same user, so it hands over to the running one at once, but re-points
-    // the URL scheme on its way.
+    // A second start of a copy elsewhere, with a link, from a folder holding a
+    // file named like the cache: it hands over to the running one at once, but
+    // re-points the URL scheme on its way.
     void secondStartHandsOverAndExits()
     {
         Sandbox sandbox;

@@ -374,9 +374,8 @@ private slots:
         }
     }
 
-    // Over an earlier connection, and undone exactly, ten times over (fifty
-    // cycles in all): the foreign tables, the routes and the resolver are
-    // byte for byte as before each time.
+    // Over an earlier connection and undone, ten times per row (fifty cycles):
+    // the foreign tables, routes and resolver byte for byte as before each time.
     void applyAndRemove_data() { rowsData(); }
     void applyAndRemove()
     {

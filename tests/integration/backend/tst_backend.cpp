@@ -157,11 +157,11 @@ private slots:
     void calls_data()
     {
         callColumns();
-        const QString taken = QStringLiteral("This username is already taken.");
         call("login", {"login premium.user premium-pass"}, 0, {}, 2);
         call("login, wrong password", {"login premium.user wrong"}, 1, kWrongPassword);
         call("sign-up", {"signUp new.user secret1 1"}, 0, "Your account has been created.", 2);
-        call("sign-up, name taken (200, code 2)", {"signUp new.user secret1 0", "signUp new.user secret1 0"}, 3, taken);
+        call("sign-up, name taken (200, code 2)", {"signUp new.user secret1 0", "signUp new.user secret1 0"}, 3,
+             "This username is already taken.");
         call("sign-up, short password (422 JSON)", {"signUp other.user short 0"}, 3, "The password must have at least 6");
         call("recovery", {"forgotPassword premium.user"}, 0, "Password reset instructions");
         call("recovery, refused (200)", {"endpoints forgotPassUrl refusing", "forgotPassword premium.user"}, 3,
@@ -198,9 +198,8 @@ private slots:
     }
     void calls() { checkCall(); }
 
-    // The backend's faults (not JSON, the connection closed, an answer later
-    // than the time-out, no endpoint document) and what the client makes of
-    // them. "close": Qt sends once more, so requests are not counted there.
+    // The backend's faults (not JSON, closed, later than the time-out, no endpoint
+    // document); after "close" Qt sends once more, so requests are not counted.
     void faults_data()
     {
         callColumns();
