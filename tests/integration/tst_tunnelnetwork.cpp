@@ -355,9 +355,8 @@ private slots:
                    " chain output { type filter hook output priority filter; policy accept; ip6 daddr ::1 accept; }\n}\n"
                    "EOF\n"));
         // A private bus as the system bus (a session bus lets anyone own any
-        // name; its socket is abstract, so in this network namespace only),
-        // and systemd-resolved's stand-in on it.
-        m_bus.start("dbus-daemon", {"--session", "--nofork", "--print-address"});
+        // name), its socket in the test's folder, and systemd-resolved's stand-in.
+        m_bus.start("dbus-daemon", {"--session", "--address=unix:path=" + path("bus"), "--nofork", "--print-address"});
         QVERIFY(m_bus.waitForReadyRead(10000));
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_bus.readLine().trimmed());
         m_standIn.start(QCoreApplication::applicationFilePath(), {"--resolve1-standin", m_resolvedLog});
