@@ -1,13 +1,11 @@
-// The real varnelvpn-service, as root in a network namespace of this test's
-// own, driven by clients of other uids: hostile requests change nothing,
-// users cannot touch each other's tunnel or lift each other's block, and a
-// killed client leaves no device and (with its kill switch on) the block.
+// The real varnelvpn-service as root in a network namespace of the test's own,
+// driven by clients of other uids: hostile requests change nothing, users
+// cannot touch each other's tunnel or block, and a killed client leaves no
+// device and (with its kill switch on) the block.
 
 #include "servicesandbox.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -58,18 +56,9 @@ class TestService : public QObject
     // and every file of this test's folder (the data folder among them).
     QString snapshot() const
     {
-        QStringList files {devices(), nftRuleset()};
-        QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QFileInfo info(it.next());
-            QFile file(info.filePath());
-            const QByteArray content = info.isFile() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-            files << QStringLiteral("%1 %2 %3").arg(info.filePath()).arg(int(info.permissions()))
-                         .arg(QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex()));
-        }
-        files.sort();
-        return files.join(QLatin1Char('\n'));
+        return devices() + nftRuleset()
+               + out(QStringLiteral("cd %1 && find . -printf '%p %u %m %y\\n' -type f -exec sha1sum {} + | sort")
+                         .arg(m_dir.path()));
     }
 
 private slots:

@@ -28,8 +28,6 @@ protected slots:
     void cleanup() { m_sandbox.leave(); }
 
 protected:
-    QString url(const char *path) const { return m_backend.baseUrl() + QLatin1String(path); }
-
     ClientSandbox m_sandbox;
     RefBackendProcess m_backend;
 

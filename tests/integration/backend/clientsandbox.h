@@ -8,11 +8,10 @@
 
 #include <memory>
 
-// Gives each test what a new process of the client would have: an empty
-// settings store, its own state folder (for "bundile"), the backend
-// address and CA in the environment, a logged-out Config and no credentials.
-// QSettings fixes the user path on first use, so besides XDG_CONFIG_HOME the
-// store is redirected with QSettings::setPath for each test.
+// Gives each test what a new client process would have: an empty settings
+// store, its own state folder, the backend address and CA in the environment,
+// a logged-out Config and no credentials. QSettings fixes the user path on
+// first use, so the store is also redirected with QSettings::setPath.
 class QProcess;
 class QVariant;
 

@@ -51,12 +51,7 @@ void RefBackendProcess::stop()
     }
 }
 
-QByteArray RefBackendProcess::fetch(const QUrl &url, int *status)
-{
-    return send(url, nullptr, status);
-}
-
-QByteArray RefBackendProcess::send(const QUrl &url, const QByteArray *postBody, int *status)
+QByteArray RefBackendProcess::fetch(const QUrl &url, int *status, const QByteArray *postBody)
 {
     QNetworkRequest request(url);
     request.setSslConfiguration(m_ssl);
@@ -83,7 +78,7 @@ QJsonObject RefBackendProcess::control(const QString &name, const QList<QPair<QS
     const QByteArray form = query.query(QUrl::FullyEncoded).toUtf8();
     if (!post)
         url.setQuery(query);
-    return QJsonDocument::fromJson(send(url, post ? &form : nullptr, status)).object();
+    return QJsonDocument::fromJson(fetch(url, status, post ? &form : nullptr)).object();
 }
 
 int RefBackendProcess::totalCount()

@@ -37,14 +37,13 @@ public:
     // Counts, faults and account state back to the start.
     bool reset();
     QJsonObject account(const QString &username) { return control(QStringLiteral("account"), {{"username", username}}); }
-    // A plain GET of any address of the server (web pages).
-    QByteArray fetch(const QUrl &url, int *status);
+    // Any address of the server (web pages): a GET, or a POST of postBody.
+    QByteArray fetch(const QUrl &url, int *status, const QByteArray *postBody = nullptr);
 
 private:
     // A control: GET with the fields in the query, or POST with them as the form.
     QJsonObject control(const QString &name, const QList<QPair<QString, QString>> &fields = {}, bool post = false,
                         int *status = nullptr);
-    QByteArray send(const QUrl &url, const QByteArray *postBody, int *status);
 
     QTemporaryDir m_certs;
     QProcess m_process;
