@@ -138,8 +138,6 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_xdg = std::make_unique<QTemporaryDir>();
         QFile::remove(mimeApps());
-        for (const char *folder : {"system/applications", "system/bin"})
-            QVERIFY(QDir(m_xdg->path()).mkpath(QLatin1String(folder)));
         qputenv("XDG_DATA_HOME", QFile::encodeName(path("data")));
         qputenv("XDG_DATA_DIRS", QFile::encodeName(path("system")));
         QFile::remove(m_fileName);
@@ -534,45 +532,6 @@ private slots:
         QVERIFY(write(mimeApps(), before));
         registerUrlScheme("/opt/varnel/VarnelVPN");
         QTEST(read(mimeApps()), "after");
-    }
-
-    void installedEntryTakesOver_data()
-    {
-        QTest::addColumn<QString>("exec");        // the installed entry's Exec; %1: the installed program
-        QTest::addColumn<QString>("mimeTypes");
-        QTest::addColumn<bool>("startInstalled"); // else a copy elsewhere (a build tree) starts
-        QTest::addColumn<bool>("installedHandles");
-        const QString scheme = QStringLiteral("x-scheme-handler/varnelvpn;");
-        QTest::newRow("installed program starts") << "\"%1\" %u" << "text/plain;" + scheme << true << true;
-        QTest::newRow("on the search path") << "varnelvpn %u" << scheme << true << true;
-        QTest::newRow("a copy elsewhere starts") << "%1 %u" << scheme << false << false;
-        QTest::newRow("entry without the scheme") << "%1 %u" << "text/plain;" << true << false;
-    }
-
-    void installedEntryTakesOver()
-    {
-        QFETCH(QString, exec);
-        QFETCH(QString, mimeTypes);
-        QFETCH(bool, startInstalled);
-        QFETCH(bool, installedHandles);
-        const QString installed = path("system/bin/varnelvpn");
-        const QString copy = path("system/varnelvpn");
-        QVERIFY(write(installed, "#!/bin/sh\n") && write(copy, "#!/bin/sh\n"));
-        QVERIFY(QFile::setPermissions(installed, QFile::ReadOwner | QFile::ExeOwner));
-        QVERIFY(write(path("system/applications/varnelvpn.desktop"),
-                      "[Desktop Entry]\nType=Application\nName=VarnelVPN\nExec=" + exec.arg(installed)
-                          + "\nMimeType=" + mimeTypes + "\n[Desktop Action x]\nExec=/bin/true\n"));
-        const QByteArray searchPath = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(path("system/bin")) + ':' + searchPath);
-
-        registerUrlScheme(copy);   // an earlier start from elsewhere left its entry
-        QVERIFY(QFile::exists(entryFile()));
-        registerUrlScheme(startInstalled ? installed : copy);
-        qputenv("PATH", searchPath);
-
-        QCOMPARE(QFile::exists(entryFile()), !installedHandles);
-        const QString handler = installedHandles ? "varnelvpn.desktop" : "varnelvpn-url.desktop";
-        QCOMPARE(read(mimeApps()), "[Default Applications]\nx-scheme-handler/varnelvpn=" + handler + ";\n");
     }
 
     void readsTrimmedValuesElseUnknownAndLogged_data()
