@@ -102,7 +102,6 @@ private slots:
         QTest::newRow("just below a megabyte") << quint64(1048575) << "1024.0 KB";
         // An exact power of 1024, where a floating logarithm falls short of the unit.
         QTest::newRow("one terabyte") << quint64(1099511627776ULL) << "1.0 TB";
-        QTest::newRow("largest count") << std::numeric_limits<quint64>::max() << "16.0 EB";
     }
 
     void formatBytes()
@@ -129,7 +128,6 @@ private slots:
         QTest::newRow("time=45ms") << whole << "45 ms";
         // Unreachable: no reply line, though the summary holds "time 0ms".
         QTest::newRow("host unreachable") << sample("ping-host-unreachable.txt") << "0 ms";
-        QTest::newRow("ping did not run") << QString() << "0 ms";
         // A reply without timestamp (tiny packets): only the summary says "time".
         QTest::newRow("reply without time") << sample("ping-reply-no-time.txt") << "0 ms";
         // A host name with "time" in it comes before the reply line.
