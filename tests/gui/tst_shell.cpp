@@ -89,9 +89,8 @@ private slots:
         qputenv("VARNELVPN_OPENVPN", FAKE_OPENVPN);
         qputenv("FAKE_OPENVPN_RECORD", QFile::encodeName(recordFile()));
 
-        // A stand-in ping first on PATH: it records its arguments and answers
-        // with a real reply of this machine's ping (45.7 ms put in: loopback
-        // is faster).
+        // A stand-in ping first on PATH records its arguments and answers with
+        // this machine's real reply (45.7 ms put in: loopback is faster).
         QFile sample(QStringLiteral(PING_REPLY)), ping(m_bin.filePath(QStringLiteral("ping")));
         QVERIFY(sample.open(QIODevice::ReadOnly) && ping.open(QIODevice::WriteOnly));
         ping.write("#!/bin/sh\necho \"$*\" >>'" + QFile::encodeName(pingRecord()) + "'\ncat <<'EOF'\n"
@@ -245,7 +244,6 @@ private slots:
         ConnectPage follower;   // like the program's hidden one: it only follows
         page.btnConnect_clicked();
         QTRY_COMPARE(boxes.texts(), messages);
-        QTRY_VERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
         QTRY_COMPARE(page.pageStatus(), int(OpenConnectConnection::Disconnected));
         // One box, from the page that started the attempt.
         QTest::qWait(50);
@@ -278,7 +276,6 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList{"You are using free version of Varnel VPN.Buy now to unlock all server?"});
         QCOMPARE(purchase.size(), answer == QMessageBox::Yes ? 1 : 0);
         QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
-        QCOMPARE(Config::instance()->activeServer(), 4);
     }
 
     // The fastest button walks the high-speed servers in turn, titled by
@@ -294,15 +291,13 @@ private slots:
                        2);
         };
         fourServers(4);
-        QList<int> chosen;
-        QStringList titles;
+        QStringList picks;   // the active server and the title after each press
         for (int i = 0; i < 5; ++i) {
             QTest::mousePress(&button, Qt::LeftButton);
-            chosen << Config::instance()->activeServer();
-            titles << child<QLabel>(&button, "lblTitle")->text();
+            const QString title = child<QLabel>(&button, "lblTitle")->text();
+            picks << QStringLiteral("%1 %2").arg(Config::instance()->activeServer()).arg(title);
         }
-        QCOMPARE(chosen, (QList<int>{1, 3, 4, 1, 3}));
-        QCOMPARE(titles, (QStringList{"Bangl", "Australia", "D", "Bangl", "Australia"}));
+        QCOMPARE(picks, (QStringList{"1 Bangl", "3 Australia", "4 D", "1 Bangl", "3 Australia"}));
         useServers({server(2, "B", "127.0.1.2:1194")}, 2);
         QTest::mousePress(&button, Qt::LeftButton);
         QCOMPARE(clicked.size(), 5);
@@ -310,17 +305,10 @@ private slots:
         fourServers(6);
         QTest::mousePress(&button, Qt::LeftButton);   // the seventh press: 6 % 3, the first fast one
         QCOMPARE(Config::instance()->activeServer(), 1);
-
-        // Shown, it names what the server list recorded, by the same rule.
-        Config::instance()->setFastestServer(QStringLiteral("Australia"));
-        Config::instance()->save();
-        button.show();
-        QTRY_COMPARE(child<QLabel>(&button, "lblTitle")->text(), QStringLiteral("Australia"));
     }
 
     // Gaming and streaming each pick a server of their kind; without one,
-    // gaming does nothing and streaming still asks to connect (to the
-    // active server).
+    // gaming does nothing and streaming still asks to connect.
     void gamingAndStreamingChoice()
     {
         GammingServerButton gaming;
@@ -356,15 +344,11 @@ private slots:
             QTest::newRow(tag) << sender << action << left << right << killSwitch;
         };
         const char *connect = "connectPage", *purchase = "purchasePage", *tools = "toolsPage";
-        using Entry = std::tuple<const char *, const char *, const char *>;
-        for (const auto &[entry, left, right] :
-             {Entry{"myaccountButton", "myAccountPage", connect}, Entry{"premimumButton", tools, purchase},
-              Entry{"supportButton", "supportPage", connect}, Entry{"settingButton", "settingPage", connect},
-              Entry{"toolButton", tools, connect}, Entry{"deviceButton", "devicesPage", connect},
-              Entry{"aboutUsButton", "aboutUsPage", connect}, Entry{"varnelMoreButton", "varnelMorePage", connect},
-              Entry{"referButton", "referFriendPage", connect}, Entry{"redeemVoucherButton", "redeemVoucherPage", purchase},
-              Entry{"btnBack", "serverSelectionPage", connect}})
-            add(entry, "menuPage", entry, left, right);
+        // Entries to a page beside the connect page are wired alike: one of them.
+        add("menu: account", "menuPage", "myaccountButton", "myAccountPage", connect);
+        add("menu: premium", "menuPage", "premimumButton", tools, purchase);
+        add("menu: voucher", "menuPage", "redeemVoucherButton", "redeemVoucherPage", purchase);
+        add("menu: back", "menuPage", "btnBack", "serverSelectionPage", connect);
         for (const char *entry : {"deviceButton", "referButton", "redeemVoucherButton"})
             add(qPrintable(QStringLiteral("%1, blocked without tunnel").arg(entry)), "menuPage", entry, tools, purchase, "on");
         add("devices, tunnel up", "menuPage", "deviceButton", "devicesPage", connect, "on, tunnel up");
@@ -374,11 +358,9 @@ private slots:
         add("information page back (one wiring for all)", "supportPage", "btnBack", "menuPage", purchase);
         add("purchase back", purchase, "btnBack", tools, connect);
         add("referral redeem back", "referralRedeem", "btnBack", "referFriendPage", connect);
-        add("account buy now", "myAccountPage", "byNowButtonClick()", tools, purchase);
         add("redeem a referral", "referFriendPage", "redeemReferalClick()", "referralRedeem", connect);
         add("network protection", "settingPage", "clickNetworkProtecton()", tools, connect);
         add("buy premium", connect, "clickBuyPremiumButton()", tools, purchase);
-        add("locked server", connect, "paymentPageRequest()", tools, purchase);
         for (const char *quick : {"connectToStreamingServer()", "connectToGammingServer()", "ConnectToFastestServer()"})
             add(quick, connect, quick, tools, connect);
         add("selected location", connect, "requestServerSelection()", "serverSelectionPage", purchase);
@@ -489,7 +471,6 @@ private slots:
             emit window.connectClick();   // the tray's connect
             QTRY_COMPARE_WITH_TIMEOUT(m_engine->status(), OpenConnectConnection::Connected, 10000);
         }
-        QCOMPARE(m_sandbox.blocking(), connected && killSwitch);
 
         MessageCatcher boxes;
         boxes.setAnswer(QMessageBox::StandardButton(answer));
@@ -595,8 +576,7 @@ private slots:
 
     // Where a box opens, with the given text and buttons: over the root
     // window (dimmed by an overlay that goes with the box, the detail
-    // leading), over another main window, or without a parent once the main
-    // window is gone.
+    // leading), over another main window, or parentless once that is gone.
     void showMessage_data()
     {
         QTest::addColumn<QString>("mainWindow");
@@ -674,9 +654,8 @@ private slots:
     }
 
     // Every update is shown, queued (the engine reports from its own
-    // thread); a new tunnel counts from zero at once. None of it measures
-    // the round trip again, nor does an address that looks like an option
-    // ever reach ping.
+    // thread); a new tunnel counts from zero at once. Nothing pings again,
+    // and an address that looks like an option never reaches ping.
     void countersFollowTheTunnel()
     {
         QCOMPARE(m_firstPing, QStringLiteral("45 ms"));
@@ -687,6 +666,7 @@ private slots:
         QVERIFY(text("lblUpload") != QStringLiteral("1023 B"));
         QTRY_COMPARE(text("lblUpload"), QStringLiteral("1023 B"));
         QCOMPARE(text("lblDownload"), QStringLiteral("1.5 KB"));
+        const auto undo = qScopeGuard([this] { emit m_engine->statusChanged(OpenConnectConnection::Disconnected); });
         emit m_engine->statusChanged(OpenConnectConnection::Connecting);
         QTRY_COMPARE(text("lblDownload"), QStringLiteral("0 B"));
         QCOMPARE(text("lblUpload"), QStringLiteral("0 B"));
@@ -694,7 +674,6 @@ private slots:
         QTest::qWait(50);   // a ping would be queued behind the updates
         QCOMPARE(pingRuns(), m_firstRuns);
         QCOMPARE(text("lblPing"), QStringLiteral("0"));
-        emit m_engine->statusChanged(OpenConnectConnection::Disconnected);
     }
 
     // The kill-switch row shows the stored value, read again at every show;
@@ -734,8 +713,7 @@ private slots:
     }
 
     // The connect page's script step: a missing script is told over the
-    // page, and nothing is blocked. (Scripts that are there run without a
-    // box: connectButton's kill-switch row.)
+    // page, and nothing is blocked.
     void missingScriptIsTold()
     {
         QWidget page;

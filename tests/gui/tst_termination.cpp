@@ -110,8 +110,7 @@ private slots:
             clock.start();
             if (connected) {
                 QVERIFY(!client.waitForFinished(1500));
-                QFile dropped(drop);
-                QVERIFY(dropped.open(QIODevice::WriteOnly));
+                QVERIFY(QFile(drop).open(QIODevice::WriteOnly));
             }
         } else {
             clock.start();
