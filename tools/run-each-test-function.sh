@@ -6,7 +6,7 @@
 #
 #   tools/run-each-test-function.sh [--build DIR] [--reverse] [CTEST FILTERS...]
 #
-# CTEST FILTERS select tests as for ctest, e.g. -L unit, -R tst_logger,
+# CTEST FILTERS select tests as for ctest, e.g. -L unit, -R tst_common,
 # -LE e2e. Logs of failed runs are kept in DIR/each-function-logs/<pid>.
 # Exit status: 0 when nothing failed, 1 otherwise.
 set -uo pipefail
