@@ -209,6 +209,7 @@ private slots:
         call("sign-up, closed", {"fault signUp close", "signUp third.user secret1 0"}, 1, network);
         call("sign-up, stored address unusable", {"endpoints signupUrl http://[::1", "signUp third.user secret1 0"}, 1,
              "Invalid Signup URL", 0);
+        call("recovery, closed", {"fault forgotPassword close", "forgotPassword premium.user"}, 1, network);
         call("recovery, not JSON: the page is the message", {"fault forgotPassword notjson", "forgotPassword premium.user"},
              3, kUnavailable);
         call("newsletter, closed", {"ensureEndpoints", "fault subscribe close", "subscribe second@varnel.test"}, 3, network);
@@ -216,9 +217,15 @@ private slots:
         call("voucher, closed", {"fault redeemVoucher close", "redeemVoucher USED-CODE"}, 3, "Could not connect to serve");
         call("referral, not JSON", {"as free.user free-pass", "fault referRedeem notjson", "referRedeem VRNCARD01"}, 2);
         // Without the endpoint document a call asks for it and sends nothing else.
-        call("login, no endpoint document", {"fault table status500", "login premium.user premium-pass"}, 3, {}, 1);
-        call("voucher, no endpoint document", {"fault table notjson", "redeemVoucher VOUCHER-30"}, 2,
-             "Could not connect to server!", 1);
+        const QString noTable = QStringLiteral("fault table status500");
+        const QString down = QStringLiteral("Could not connect to server!");
+        call("login, no endpoint document", {noTable, "login premium.user premium-pass"}, 3, {}, 1);
+        call("sign-up, no endpoint document", {noTable, "signUp a.user secret1 0"}, 2, {}, 1);
+        call("recovery, no endpoint document", {"fault table notjson", "forgotPassword premium.user"}, 2, {}, 1);
+        call("voucher, no endpoint document", {"fault table notjson", "redeemVoucher VOUCHER-30"}, 2, down, 1);
+        call("refer info, no endpoint document", {noTable, "referInfo"}, 1, down, 1);
+        call("referral, no endpoint document", {noTable, "referRedeem VRNFREE01"}, 1, down, 1);
+        call("devices, no endpoint document", {noTable, "loggedDevices"}, 1, down, 1);
     }
     void faults() { checkCall(); }
 

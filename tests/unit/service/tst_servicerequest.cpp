@@ -77,6 +77,7 @@ private slots:
 
         row("device number too high", configure("", "vvpn100"), "invalid device");
         row("device with leading zero", configure("", "vvpn01"), "invalid device");
+        row("device overlong", configure("", "vvpn" + std::string(400, '9')), "invalid device");
         row("address4 prefix 33", configure("address4 10.8.0.2/33\n"), "invalid address4");
         row("address4 without prefix", configure("address4 10.8.0.2\n"), "invalid address4");
         row("address6 prefix 129", configure("address6 fd00::2/129\n"), "invalid address6");
