@@ -72,6 +72,7 @@ private slots:
         row("endpoint IPv4 as IPv6", open("::ffff:192.0.2.1"), "invalid endpoint");
         row("endpoint out of range", open("256.1.1.1"), "invalid endpoint");
         row("port 0", open("192.0.2.1", "0"), "invalid port");
+        row("port 65536", open("192.0.2.1", "65536"), "invalid port");
         row("transport unknown", open("192.0.2.1", "443", "sctp"), "invalid transport");
         row("kill switch state unknown", "v1 killswitch\nstate maybe\n", "invalid state");
 
@@ -83,6 +84,7 @@ private slots:
         row("address6 prefix 129", configure("address6 fd00::2/129\n"), "invalid address6");
         row("mtu too small", configure("mtu 575\n"), "invalid mtu");
         row("route with host bits", configure("route 10.8.0.1/24\n"), "invalid route");
+        row("1001 routes", configure(repeated("route fd00:%1::/32\n", 1001)), "invalid route");
         row("nine DNS servers", configure(repeated("dns 10.8.0.%1\n", 9)), "invalid dns");
     }
     void readRequest()
