@@ -25,6 +25,7 @@
 #include "vpn/trafficformat.h"
 #include "widgets/quickconnect/fastestserverbutton.h"
 #include "widgets/quickconnect/recommendedserverbutton.h"
+#include "widgets/quickconnect/serverbutton.h"
 #include "widgets/settingkillswitch/networkinterfacestate.h"
 #include "widgets/settingkillswitch/settingkillswitch.h"
 #include "widgets/statsindicator/statsindicator.h"
@@ -276,6 +277,7 @@ private slots:
         QCOMPARE(boxes.texts(), QStringList{"You are using free version of Varnel VPN.Buy now to unlock all server?"});
         QCOMPARE(purchase.size(), answer == QMessageBox::Yes ? 1 : 0);
         QVERIFY(m_engine->findChildren<OpenVpnRunner *>().isEmpty());
+        QCOMPARE(Config::instance()->activeServer(), 4);
     }
 
     // The fastest button walks the high-speed servers in turn, titled by
@@ -328,10 +330,46 @@ private slots:
         QCOMPARE(streamingClicked.size(), 2);
     }
 
+    // Shown, the selected location names the active server, or the first
+    // one when none is; with auto-connect on the fastest button asks to
+    // connect once per show, unless a tunnel is up.
+    void quickButtonsWhenShown()
+    {
+        useServers({server(7, "Norway", "127.0.1.7:1194"), server(8, "Chile", "127.0.1.8:1194")}, 42);
+        Config::instance()->setAutoConnect(true);
+        ServerButton location;
+        FastestServerButton fastest;
+        QSignalSpy clicked(&fastest, &FastestServerButton::fastestServerClicked);
+        auto *city = child<QLabel>(&location, "lblCity");
+        for (const bool tunnelUp : {false, false, true}) {
+            Config::instance()->setConnectionState(tunnelUp);
+            Config::instance()->save();
+            city->clear();
+            fastest.show();
+            location.show();   // refreshed after the fastest button
+            QTRY_COMPARE(city->text(), QStringLiteral("Norway 7"));
+            fastest.hide();
+            location.hide();
+        }
+        QCOMPARE(clicked.size(), 2);
+    }
+
+    // The ring turns back three degrees a tick and starts again at a full circle.
+    void ringWrapsToFullCircle()
+    {
+        ConnectPage page;
+        for (int tick = 0; tick < 120; ++tick)
+            page.onAnimationTimeout();
+        QCOMPARE(page.ringAngle(), 0.0);
+        page.onAnimationTimeout();
+        QCOMPARE(page.ringAngle(), 360.0);
+    }
+
     // Each route of the logged-in area: what starts it (a menu entry, a
     // button, or a page's signal) and the pages shown after it, from the
-    // tools page beside the purchase page. With the kill switch on and no
-    // tunnel, some menu entries only say so.
+    // tools page beside the purchase page ("" keeps that one); the routes
+    // to the purchase page start beside the connect page. With the kill
+    // switch on and no tunnel, some menu entries only say so.
     void routes_data()
     {
         QTest::addColumn<QString>("sender");
@@ -339,40 +377,50 @@ private slots:
         QTest::addColumn<QString>("left");
         QTest::addColumn<QString>("right");
         QTest::addColumn<QString>("killSwitch");
-        auto add = [](const char *tag, const char *sender, const char *action, const char *left,
+        auto add = [](const QString &tag, const char *sender, const char *action, const char *left,
                       const char *right, const char *killSwitch = "off") {
-            QTest::newRow(tag) << sender << action << left << right << killSwitch;
+            QTest::newRow(qPrintable(tag)) << sender << action << left << right << killSwitch;
         };
-        const char *connect = "connectPage", *purchase = "purchasePage", *tools = "toolsPage";
-        // Entries to a page beside the connect page are wired alike: one of them.
-        add("menu: account", "menuPage", "myaccountButton", "myAccountPage", connect);
-        add("menu: premium", "menuPage", "premimumButton", tools, purchase);
-        add("menu: voucher", "menuPage", "redeemVoucherButton", "redeemVoucherPage", purchase);
-        add("menu: back", "menuPage", "btnBack", "serverSelectionPage", connect);
+        const char *connect = "connectPage", *purchase = "purchasePage", *tools = "toolsPage", *kept = "";
+        using Pair = std::pair<const char *, const char *>;
+        for (const auto &[entry, page] : std::initializer_list<Pair>{
+                 {"myaccountButton", "myAccountPage"}, {"supportButton", "supportPage"}, {"toolButton", tools},
+                 {"varnelMoreButton", "varnelMorePage"}, {"aboutUsButton", "aboutUsPage"},
+                 {"referButton", "referFriendPage"}})
+            add(entry, "menuPage", entry, page, connect);
+        add("settingButton, never blocked", "menuPage", "settingButton", "settingPage", connect, "on");
+        add("deviceButton, tunnel up", "menuPage", "deviceButton", "devicesPage", connect, "on, tunnel up");
+        add("redeemVoucherButton", "menuPage", "redeemVoucherButton", "redeemVoucherPage", kept);
         for (const char *entry : {"deviceButton", "referButton", "redeemVoucherButton"})
-            add(qPrintable(QStringLiteral("%1, blocked without tunnel").arg(entry)), "menuPage", entry, tools, purchase, "on");
-        add("devices, tunnel up", "menuPage", "deviceButton", "devicesPage", connect, "on, tunnel up");
-        add("settings are never blocked", "menuPage", "settingButton", "settingPage", connect, "on");
+            add(QStringLiteral("%1, blocked without tunnel").arg(entry), "menuPage", entry, tools, kept, "on");
+        add("menu back", "menuPage", "btnBack", "serverSelectionPage", connect);
+        // The information pages' backs: one wiring for all, each page its row.
+        for (const char *page : {"supportPage", "varnelMorePage", "aboutUsPage", "referFriendPage", "settingPage",
+                                 "devicesPage", "redeemVoucherPage"})
+            add(QStringLiteral("%1 back").arg(page), page, "btnBack", "menuPage", kept);
         add("account back", "myAccountPage", "btnBack", "menuPage", connect);
         add("tools back", tools, "btnBack", "settingPage", connect);
-        add("information page back (one wiring for all)", "supportPage", "btnBack", "menuPage", purchase);
         add("purchase back", purchase, "btnBack", tools, connect);
         add("referral redeem back", "referralRedeem", "btnBack", "referFriendPage", connect);
         add("redeem a referral", "referFriendPage", "redeemReferalClick()", "referralRedeem", connect);
         add("network protection", "settingPage", "clickNetworkProtecton()", tools, connect);
-        add("buy premium", connect, "clickBuyPremiumButton()", tools, purchase);
+        add("menu: premium", "menuPage", "premimumButton", tools, purchase);
+        for (const auto &[page, signal] : std::initializer_list<Pair>{
+                 {"myAccountPage", "byNowButtonClick()"}, {connect, "clickBuyPremiumButton()"},
+                 {connect, "paymentPageRequest()"}, {"serverSelectionPage", "paymentPageRequest()"}})
+            add(QStringLiteral("%1 %2").arg(page, signal), page, signal, tools, purchase);
         for (const char *quick : {"connectToStreamingServer()", "connectToGammingServer()", "ConnectToFastestServer()"})
             add(quick, connect, quick, tools, connect);
-        add("selected location", connect, "requestServerSelection()", "serverSelectionPage", purchase);
-        add("list: menu", "serverSelectionPage", "btnManu", "menuPage", purchase);
         add("list: server picked", "serverSelectionPage", "connectUiAndConnect()", tools, connect);
-        add("list: locked server bought", "serverSelectionPage", "paymentPageRequest()", tools, purchase);
+        add("selected location", connect, "requestServerSelection()", "serverSelectionPage", kept);
+        add("list: menu", "serverSelectionPage", "btnManu", "menuPage", kept);
     }
 
     void routes()
     {
         QFETCH(QString, sender);
         QFETCH(QString, action);
+        QFETCH(QString, right);
         QFETCH(QString, killSwitch);
         qputenv("FAKE_OPENVPN_STEPS", kHangs);
         Config::instance()->setKillSwitch(killSwitch != "off");
@@ -382,7 +430,7 @@ private slots:
         auto *leftStack = child<QStackedWidget>(&area, "stackedWidget");
         auto *rightStack = child<QStackedWidget>(&area, "stackedWidget_2");
         leftStack->setCurrentWidget(child(&area, "toolsPage"));
-        rightStack->setCurrentWidget(child(&area, "purchasePage"));
+        rightStack->setCurrentWidget(child(&area, right == "purchasePage" ? "connectPage" : "purchasePage"));
         MessageCatcher boxes;
         QWidget *source = child(&area, qPrintable(sender));
         if (action.endsWith(QLatin1String("()")))
@@ -392,7 +440,7 @@ private slots:
         else
             QTest::mousePress(child(source, qPrintable(action)), Qt::LeftButton);
         QTEST(shown(leftStack), "left");
-        QTEST(shown(rightStack), "right");
+        QCOMPARE(shown(rightStack), right.isEmpty() ? QStringLiteral("purchasePage") : right);
         QCOMPARE(boxes.texts(), QByteArray(QTest::currentDataTag()).endsWith("blocked without tunnel")
                                     ? QStringList{"Please Connect the VPN to Proceed Further."}
                                     : QStringList{});
@@ -563,9 +611,13 @@ private slots:
         QTRY_COMPARE(shown(pages), QStringLiteral("loginPage"));
         QCOMPARE(visited, (QStringList{"serverSelectionPage", "loginPage"}));
 
-        // The server list of the root stack leads to the automatic login;
-        // a redeemed referral empties the cached reply and chooses again.
+        // The server list of the root stack takes the favourites' filter and
+        // leads to the automatic login; a redeemed referral empties the
+        // cached reply and chooses again.
         window.hide();
+        QSignalSpy filter(child(pages, "serverSelectionPage"), SIGNAL(filterChanged()));
+        emit window.favouriteClick();
+        QCOMPARE(filter.size(), 1);
         QVERIFY(QMetaObject::invokeMethod(child(pages, "serverSelectionPage"), "connectUiAndConnect"));
         QCOMPARE(shown(pages), QStringLiteral("autoLoginPage"));
         LoginCache::writeText("{\"response_code\": 1}");
@@ -599,14 +651,26 @@ private slots:
         setMainWindow(window);
         if (mainWindow == "gone")
             setMainWindow(std::make_unique<QWidget>().get());
+        QFile style(QStringLiteral(":/style/style.qss"));
+        QVERIFY(style.open(QIODevice::ReadOnly));
+        qApp->setStyleSheet(QString::fromUtf8(style.readAll()));
+        const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
         QPointer<MsgBox> box;
         QString informative;
         bool overlayCovers = false;
+        QImage shot;
+        QColor yes, no;
         QTimer::singleShot(0, [&] {
             box = qobject_cast<MsgBox *>(QApplication::activeModalWidget());
             informative = box->informativeText();
             const auto overlays = window->findChildren<Overlay *>();
             overlayCovers = overlays.size() == 1 && overlays.first()->geometry() == window->rect();
+            shot = box->grab().toImage();
+            // Inside each button, beside its text.
+            const auto inside = [&](QMessageBox::StandardButton which) {
+                return shot.pixelColor(box->button(which)->mapTo(box, QPoint(4, box->button(which)->height() / 2)));
+            };
+            std::tie(yes, no) = std::make_pair(inside(QMessageBox::Yes), inside(QMessageBox::No));
         });
         MessageCatcher boxes;
         boxes.setAnswer(QMessageBox::No);
@@ -619,6 +683,14 @@ private slots:
         QCOMPARE(overlayCovers, mainWindow == "root");
         QVERIFY(window->findChildren<Overlay *>().isEmpty());
         QTRY_VERIFY(box.isNull());
+        // In the program's style the safe answer is the quiet button, the
+        // corners are rounded and the outline is light, not black.
+        QCOMPARE(yes, QColor(0xBF, 0x1E, 0x2E));
+        QVERIFY(qGray(no.rgb()) > 200);
+        QCOMPARE(shot.pixelColor(0, 0).alpha(), 0);
+        const QColor edge = shot.pixelColor(0, shot.height() / 2);
+        QVERIFY2(edge.alpha() > 0 && qGray(edge.rgb()) > 180 && edge != shot.pixelColor(8, shot.height() / 2),
+                 qPrintable(edge.name()));
     }
 
     // A socket file a crashed instance left is replaced; a message wakes
