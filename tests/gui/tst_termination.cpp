@@ -36,7 +36,6 @@ class TestTermination : public QObject
         config->setConnectionHash(QStringLiteral("premium-pass"));
         config->setAutoLogin(true);
         config->setAutoConnect(true);
-        config->setActiveServer(7);
         config->save();
     }
 
