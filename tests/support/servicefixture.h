@@ -44,6 +44,14 @@ private:
     Varnel::ServiceProtocol::Message m_last;
 };
 
+// The service goes with the test process, also when that ends without its
+// destructors (a qFatal, a crash): a root daemon must not outlive its test.
+class ChildOfTest : public QProcess
+{
+protected:
+    void setupChildProcess() override;
+};
+
 class ServiceInstance
 {
 public:
@@ -68,5 +76,5 @@ private:
     QString m_program;
     QString m_scripts;
     QString m_dir;
-    QProcess m_process;
+    ChildOfTest m_process;
 };
