@@ -5,19 +5,12 @@
 #include <QFile>
 #include <QTest>
 
-#include <csignal>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace Varnel;
-
-void ChildOfTest::setupChildProcess()
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-}
 
 ServicePeer::ServicePeer(const QString &socket, uid_t uid)
 {

@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QString>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/types.h>
 
 #include <string>
@@ -49,7 +51,7 @@ private:
 class ChildOfTest : public QProcess
 {
 protected:
-    void setupChildProcess() override;
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGTERM); }
 };
 
 class ServiceInstance

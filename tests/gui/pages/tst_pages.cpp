@@ -628,7 +628,7 @@ private slots:
     }
 
     // A features picture beyond the size limit is left out, the reason in the log.
-    void oversizedPictureIsRefused()
+    void remotePictures()
     {
         User::instance()->setFeaturesImgUrl(m_backend.baseUrl() + QStringLiteral("/speedtest/download?bytes=6000000"));
         const int mark = ClientSandbox::logMark();
@@ -638,6 +638,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!logged().isEmpty(), kLimitMs + 3000);
         QVERIFY2(logged().constFirst().contains(QLatin1String("more than 4194304")), qPrintable(logged().constFirst()));
         QVERIFY(!child<QLabel>(&button, "lblPicture")->isVisible());
+        // The home screen outlives logins: a new banner address replaces the picture shown.
+        HomeImage banner;
+        QImage shown;
+        for (const char *path : {WebPages::kFeaturesImagePath, WebPages::kBannerImagePath}) {
+            User::instance()->setHomeImageUrl(m_backend.baseUrl() + QLatin1String(path));
+            banner.hide();
+            banner.show();
+            QTRY_VERIFY_WITH_TIMEOUT(labelImage(&banner, "lblPicture") != shown, 10000);
+            shown = labelImage(&banner, "lblPicture");
+        }
     }
 
     void referFriend()
